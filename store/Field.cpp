@@ -1,0 +1,395 @@
+#include "store/Field.h"
+
+#include "store/DayCount.h"
+#include "store/StoreError.h"
+#include "store/TablePrivate.h"
+
+#include <cmath>
+
+namespace store {
+
+QString fieldTypeName(FieldType type)
+{
+    switch (type) {
+    case FieldType::String: return QStringLiteral("text");
+    case FieldType::Memo: return QStringLiteral("memo");
+    case FieldType::Boolean: return QStringLiteral("boolean");
+    case FieldType::SmallInt: return QStringLiteral("small integer");
+    case FieldType::Integer: return QStringLiteral("integer");
+    case FieldType::Float: return QStringLiteral("number");
+    case FieldType::Date: return QStringLiteral("date");
+    case FieldType::Time: return QStringLiteral("time");
+    case FieldType::DateTime: return QStringLiteral("date-time");
+    case FieldType::Unknown: break;
+    }
+    return QStringLiteral("unknown");
+}
+
+namespace {
+
+const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
+const QString kTimeFormat = QStringLiteral("HH:mm:ss.zzz");
+
+// Reads a stored date, time or date-time (text in the store's formats, or a
+// day count stored as a number) as a day count.
+bool storedToDays(const QVariant& v, FieldType type, double* days)
+{
+    if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::LongLong) {
+        *days = v.toDouble();
+        return true;
+    }
+    const QString text = v.toString().trimmed();
+    if (type == FieldType::Time) {
+        QTime t = QTime::fromString(text, kTimeFormat);
+        if (!t.isValid())
+            t = QTime::fromString(text, QStringLiteral("HH:mm:ss"));
+        if (!t.isValid())
+            t = QTime::fromString(text, QStringLiteral("HH:mm"));
+        if (!t.isValid())
+            return false;
+        *days = daysFromTime(t);
+        return true;
+    }
+    const QDate date = QDate::fromString(text.left(10), kDateFormat);
+    if (!date.isValid())
+        return false;
+    QTime time(0, 0);
+    if (text.size() > 10) {
+        const QString rest = text.mid(11);
+        time = QTime::fromString(rest, kTimeFormat);
+        if (!time.isValid())
+            time = QTime::fromString(rest, QStringLiteral("HH:mm:ss"));
+        if (!time.isValid())
+            return false;
+    }
+    *days = daysFromDateTime(QDateTime(date, time));
+    return true;
+}
+
+QVariant daysToStored(double days, FieldType type)
+{
+    switch (type) {
+    case FieldType::Date: return dateFromDays(days).toString(kDateFormat);
+    case FieldType::Time: return timeFromDays(days).toString(kTimeFormat);
+    case FieldType::DateTime:
+        return dateFromDays(days).toString(kDateFormat) + QLatin1Char(' ') + timeFromDays(days).toString(kTimeFormat);
+    default: return days;
+    }
+}
+
+bool parseBoolean(const QString& text, bool* value)
+{
+    const QString t = text.trimmed().toLower();
+    if (t == QLatin1String("true") || t == QLatin1String("t") || t == QLatin1String("yes") || t == QLatin1String("y")
+        || t == QLatin1String("1")) {
+        *value = true;
+        return true;
+    }
+    if (t == QLatin1String("false") || t == QLatin1String("f") || t == QLatin1String("no") || t == QLatin1String("n")
+        || t == QLatin1String("0")) {
+        *value = false;
+        return true;
+    }
+    return false;
+}
+
+bool isDateKind(FieldType t)
+{
+    return t == FieldType::Date || t == FieldType::Time || t == FieldType::DateTime;
+}
+
+} // namespace
+
+// Access to the owning table's private parts.
+#define TP (m_table->d)
+
+QString Field::fieldName() const { return TP->conn->columns()[m_index].name; }
+FieldType Field::dataType() const { return TP->conn->columns()[m_index].type; }
+int Field::index() const { return m_index; }
+int Field::size() const { return dataType() == FieldType::String ? TP->conn->columns()[m_index].size : 0; }
+
+QVariant Field::value() const
+{
+    TP->requireActive();
+    return m_table->rawValue(m_index);
+}
+
+bool Field::isNull() const
+{
+    const QVariant v = value();
+    return !v.isValid() || v.isNull();
+}
+
+QString Field::asString() const
+{
+    const QVariant v = value();
+    if (!v.isValid() || v.isNull())
+        return QString();
+    const FieldType type = dataType();
+    switch (type) {
+    case FieldType::Boolean:
+        return v.toLongLong() != 0 || v.toString().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
+                   ? QStringLiteral("True")
+                   : QStringLiteral("False");
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::DateTime: {
+        double days;
+        if (!storedToDays(v, type, &days))
+            return v.toString();
+        if (type == FieldType::Date)
+            return dateFromDays(days).toString(kDateFormat);
+        if (type == FieldType::Time)
+            return timeFromDays(days).toString(QStringLiteral("HH:mm:ss"));
+        return dateFromDays(days).toString(kDateFormat) + QLatin1Char(' ')
+               + timeFromDays(days).toString(QStringLiteral("HH:mm:ss"));
+    }
+    case FieldType::Float:
+        return QString::number(v.toDouble(), 'g', 15);
+    default:
+        return v.toString();
+    }
+}
+
+qint64 Field::asLargeInt() const
+{
+    const QVariant v = value();
+    if (!v.isValid() || v.isNull())
+        return 0;
+    switch (v.typeId()) {
+    case QMetaType::LongLong: return v.toLongLong();
+    case QMetaType::Double: return std::llround(v.toDouble());
+    default: break;
+    }
+    if (dataType() == FieldType::Boolean)
+        return asBoolean() ? 1 : 0;
+    bool ok = false;
+    const qint64 n = v.toString().trimmed().toLongLong(&ok);
+    if (!ok)
+        TP->fail(QStringLiteral("\"%1\" in field %2 is not a whole number.").arg(v.toString(), fieldName()));
+    return n;
+}
+
+int Field::asInteger() const { return int(asLargeInt()); }
+
+bool Field::asBoolean() const
+{
+    const QVariant v = value();
+    if (!v.isValid() || v.isNull())
+        return false;
+    if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double)
+        return v.toDouble() != 0;
+    bool b = false;
+    if (!parseBoolean(v.toString(), &b))
+        TP->fail(QStringLiteral("\"%1\" in field %2 is not True or False.").arg(v.toString(), fieldName()));
+    return b;
+}
+
+double Field::asFloat() const
+{
+    const QVariant v = value();
+    if (!v.isValid() || v.isNull())
+        return 0.0;
+    if (isDateKind(dataType()))
+        return asDateTime();
+    if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double)
+        return v.toDouble();
+    bool ok = false;
+    const double n = v.toString().trimmed().toDouble(&ok);
+    if (!ok)
+        TP->fail(QStringLiteral("\"%1\" in field %2 is not a number.").arg(v.toString(), fieldName()));
+    return n;
+}
+
+double Field::asDateTime() const
+{
+    const QVariant v = value();
+    if (!v.isValid() || v.isNull())
+        return 0.0;
+    const FieldType type = isDateKind(dataType()) ? dataType() : FieldType::DateTime;
+    double days;
+    if (!storedToDays(v, type, &days))
+        TP->fail(QStringLiteral("\"%1\" in field %2 is not a valid %3.").arg(v.toString(), fieldName(), fieldTypeName(type)));
+    return days;
+}
+
+void Field::assign(const QVariant& v)
+{
+    TP->buffer.values[m_index] = v;
+    TP->dirty[m_index] = true;
+    TP->notifyField(m_index);
+}
+
+void Field::setAsString(const QString& text)
+{
+    TP->requireActive();
+    if (TP->state != TableState::Edit && TP->state != TableState::Insert)
+        TP->fail(QStringLiteral("field %1 cannot be changed: the row is not being edited.").arg(fieldName()));
+    const FieldType type = dataType();
+    if (text.isEmpty() && type != FieldType::String && type != FieldType::Memo) {
+        assign(QVariant());
+        return;
+    }
+    switch (type) {
+    case FieldType::String: {
+        const int max = size();
+        if (max > 0 && text.size() > max)
+            TP->fail(QStringLiteral("the value for field %1 is %2 characters long; the field holds at most %3.")
+                         .arg(fieldName())
+                         .arg(text.size())
+                         .arg(max));
+        assign(text.isEmpty() ? QVariant() : QVariant(text));
+        return;
+    }
+    case FieldType::Memo:
+    case FieldType::Unknown:
+        assign(text.isEmpty() ? QVariant() : QVariant(text));
+        return;
+    case FieldType::Boolean: {
+        bool b = false;
+        if (!parseBoolean(text, &b))
+            TP->fail(QStringLiteral("\"%1\" is not True or False (field %2).").arg(text, fieldName()));
+        assign(qint64(b ? 1 : 0));
+        return;
+    }
+    case FieldType::SmallInt:
+    case FieldType::Integer: {
+        bool ok = false;
+        const qint64 n = text.trimmed().toLongLong(&ok);
+        if (!ok)
+            TP->fail(QStringLiteral("\"%1\" is not a whole number (field %2).").arg(text, fieldName()));
+        setAsInteger(n);
+        return;
+    }
+    case FieldType::Float: {
+        bool ok = false;
+        const double n = text.trimmed().toDouble(&ok);
+        if (!ok)
+            TP->fail(QStringLiteral("\"%1\" is not a number (field %2).").arg(text, fieldName()));
+        assign(n);
+        return;
+    }
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::DateTime: {
+        double days;
+        if (!storedToDays(text, type, &days))
+            TP->fail(QStringLiteral("\"%1\" is not a valid %2 (field %3).").arg(text, fieldTypeName(type), fieldName()));
+        assign(daysToStored(days, type));
+        return;
+    }
+    }
+}
+
+void Field::setAsInteger(qint64 value)
+{
+    TP->requireActive();
+    if (TP->state != TableState::Edit && TP->state != TableState::Insert)
+        TP->fail(QStringLiteral("field %1 cannot be changed: the row is not being edited.").arg(fieldName()));
+    switch (dataType()) {
+    case FieldType::SmallInt:
+        if (value < -32768 || value > 32767)
+            TP->fail(QStringLiteral("%1 is out of range for field %2 (-32768 to 32767).").arg(value).arg(fieldName()));
+        assign(value);
+        return;
+    case FieldType::Integer:
+        assign(value);
+        return;
+    case FieldType::Boolean:
+        assign(qint64(value != 0 ? 1 : 0));
+        return;
+    case FieldType::Float:
+        assign(double(value));
+        return;
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::DateTime:
+        setAsDateTime(double(value));
+        return;
+    default:
+        setAsString(QString::number(value));
+        return;
+    }
+}
+
+void Field::setAsBoolean(bool value)
+{
+    TP->requireActive();
+    if (TP->state != TableState::Edit && TP->state != TableState::Insert)
+        TP->fail(QStringLiteral("field %1 cannot be changed: the row is not being edited.").arg(fieldName()));
+    if (dataType() == FieldType::String || dataType() == FieldType::Memo)
+        setAsString(value ? QStringLiteral("True") : QStringLiteral("False"));
+    else if (isDateKind(dataType()))
+        TP->fail(QStringLiteral("field %1 is a %2, not a boolean.").arg(fieldName(), fieldTypeName(dataType())));
+    else
+        assign(qint64(value ? 1 : 0));
+}
+
+void Field::setAsFloat(double value)
+{
+    TP->requireActive();
+    if (TP->state != TableState::Edit && TP->state != TableState::Insert)
+        TP->fail(QStringLiteral("field %1 cannot be changed: the row is not being edited.").arg(fieldName()));
+    switch (dataType()) {
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::DateTime: setAsDateTime(value); return;
+    case FieldType::SmallInt:
+    case FieldType::Integer:
+    case FieldType::Boolean: setAsInteger(std::llround(value)); return;
+    case FieldType::Float: assign(value); return;
+    default: setAsString(QString::number(value, 'g', 15)); return;
+    }
+}
+
+void Field::setAsDateTime(double days)
+{
+    TP->requireActive();
+    if (TP->state != TableState::Edit && TP->state != TableState::Insert)
+        TP->fail(QStringLiteral("field %1 cannot be changed: the row is not being edited.").arg(fieldName()));
+    const FieldType type = dataType();
+    if (isDateKind(type))
+        assign(daysToStored(days, type));
+    else if (type == FieldType::Float)
+        assign(days);
+    else if (type == FieldType::String || type == FieldType::Memo)
+        setAsString(daysToStored(days, FieldType::DateTime).toString());
+    else
+        TP->fail(QStringLiteral("field %1 is a %2, not a date.").arg(fieldName(), fieldTypeName(type)));
+}
+
+void Field::setValue(const QVariant& value)
+{
+    if (!value.isValid() || value.isNull()) {
+        clear();
+        return;
+    }
+    switch (value.typeId()) {
+    case QMetaType::Bool: setAsBoolean(value.toBool()); return;
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long: setAsInteger(value.toLongLong()); return;
+    case QMetaType::Double:
+    case QMetaType::Float: setAsFloat(value.toDouble()); return;
+    case QMetaType::QDate: setAsDateTime(daysFromDate(value.toDate())); return;
+    case QMetaType::QTime: setAsDateTime(daysFromTime(value.toTime())); return;
+    case QMetaType::QDateTime: setAsDateTime(daysFromDateTime(value.toDateTime())); return;
+    default: setAsString(value.toString()); return;
+    }
+}
+
+void Field::clear()
+{
+    TP->requireActive();
+    if (TP->state != TableState::Edit && TP->state != TableState::Insert)
+        TP->fail(QStringLiteral("field %1 cannot be changed: the row is not being edited.").arg(fieldName()));
+    assign(QVariant());
+}
+
+#undef TP
+
+} // namespace store

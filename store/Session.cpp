@@ -1,0 +1,150 @@
+#include "store/Session.h"
+
+#include "store/Connection.h"
+#include "store/StoreError.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace store {
+
+Session& Session::instance()
+{
+    static Session session;
+    return session;
+}
+
+void Session::setNetFileDir(const QString& dir) { m_netFileDir = dir; }
+QString Session::netFileDir() const { return m_netFileDir; }
+void Session::setPrivateDir(const QString& dir) { m_privateDir = dir; }
+QString Session::privateDir() const { return m_privateDir; }
+
+void Session::addPassword(const QString& password)
+{
+    if (!m_passwords.contains(password))
+        m_passwords.append(password);
+}
+
+QStringList Session::passwords() const { return m_passwords; }
+
+void Session::setBusyTimeout(int milliseconds) { m_busyTimeout = qMax(0, milliseconds); }
+int Session::busyTimeout() const { return m_busyTimeout; }
+
+void Session::setConfigPath(const QString& path) { m_configPath = path; }
+
+QString Session::configPath() const
+{
+    return m_configPath.isEmpty() ? defaultConfigPath() : m_configPath;
+}
+
+QString Session::defaultConfigPath()
+{
+    const QString fromEnv = qEnvironmentVariable("BRISEL_STORE_CONFIG");
+    if (!fromEnv.isEmpty())
+        return fromEnv;
+    const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
+                                                     : QDir::currentPath();
+    return QDir(dir).filePath(QStringLiteral("brisel-store.ini"));
+}
+
+QStringList Session::getAliasParams(const QString& alias) const
+{
+    return readIniSection(configPath(), alias);
+}
+
+QString Session::aliasPath(const QString& alias) const
+{
+    QString path;
+    for (const QString& line : getAliasParams(alias)) {
+        const int eq = line.indexOf(QLatin1Char('='));
+        if (eq > 0 && line.left(eq).trimmed().compare(QLatin1String("PATH"), Qt::CaseInsensitive) == 0)
+            path = line.mid(eq + 1).trimmed();
+    }
+    if (path.isEmpty())
+        throw StoreError(QStringLiteral("The alias %1 has no data directory (no PATH in %2).")
+                             .arg(alias, QDir::toNativeSeparators(configPath())));
+    return path;
+}
+
+void Session::reset()
+{
+    Connection::closeIdle();
+    m_netFileDir.clear();
+    m_privateDir.clear();
+    m_passwords.clear();
+    m_configPath.clear();
+    m_busyTimeout = 5000;
+}
+
+QString tableFileName(const QString& tableName)
+{
+    QString name = tableName.trimmed().toLower();
+    if (!name.endsWith(QLatin1String(".db")))
+        name += QLatin1String(".db");
+    return name;
+}
+
+QString tableFilePath(const QString& alias, const QString& tableName)
+{
+    return QDir(Session::instance().aliasPath(alias)).filePath(tableFileName(tableName));
+}
+
+namespace {
+
+// Calls visit(sectionName, line) for every key line of the file.
+template <typename Visit>
+void walkIni(const QString& path, Visit visit)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return;
+    QTextStream in(&file);
+    QString section;
+    while (!in.atEnd()) {
+        const QString line = in.readLine().trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            section = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        if (!visit(section, line))
+            return;
+    }
+}
+
+} // namespace
+
+QString readIniValue(const QString& path, const QString& section, const QString& key,
+                     const QString& defaultValue)
+{
+    QString result = defaultValue;
+    walkIni(path, [&](const QString& sec, const QString& line) {
+        if (sec.compare(section, Qt::CaseInsensitive) != 0)
+            return true;
+        const int eq = line.indexOf(QLatin1Char('='));
+        if (eq < 0 || line.left(eq).trimmed().compare(key, Qt::CaseInsensitive) != 0)
+            return true;
+        result = line.mid(eq + 1).trimmed();
+        return false; // the first occurrence wins
+    });
+    return result;
+}
+
+QStringList readIniSection(const QString& path, const QString& section)
+{
+    QStringList lines;
+    walkIni(path, [&](const QString& sec, const QString& line) {
+        if (sec.compare(section, Qt::CaseInsensitive) == 0 && line.contains(QLatin1Char('='))) {
+            const int eq = line.indexOf(QLatin1Char('='));
+            lines.append(line.left(eq).trimmed() + QLatin1Char('=') + line.mid(eq + 1).trimmed());
+        }
+        return true;
+    });
+    return lines;
+}
+
+} // namespace store

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace store {
+
+// Store-wide settings, set once before the first table is opened: the shared
+// network control directory (where the open-locks live), this program's
+// private directory, the registered table passwords and the configuration
+// file that names the aliases.
+//
+// The configuration is a small INI file, by default "brisel-store.ini" beside
+// the program, or the file named by the environment variable
+// BRISEL_STORE_CONFIG. Each alias is a section; its keys are its parameters:
+//
+//   [NORDA]
+//   PATH=/srv/kontiva/data
+class Session {
+public:
+    static Session& instance();
+
+    void setNetFileDir(const QString& dir);
+    QString netFileDir() const;
+    void setPrivateDir(const QString& dir);
+    QString privateDir() const;
+
+    void addPassword(const QString& password);
+    QStringList passwords() const;
+
+    // How long a write waits for another program's write to finish before
+    // it fails (milliseconds; 5000 unless set).
+    void setBusyTimeout(int milliseconds);
+    int busyTimeout() const;
+
+    void setConfigPath(const QString& path);
+    QString configPath() const;
+    static QString defaultConfigPath();
+
+    // The alias's parameters as "KEY=value" lines, in file order; empty when
+    // the alias or the configuration file does not exist.
+    QStringList getAliasParams(const QString& alias) const;
+    // The directory of the alias (its PATH parameter); throws StoreError when
+    // the alias has no path.
+    QString aliasPath(const QString& alias) const;
+
+    // Tests: forget every setting and close every idle connection.
+    void reset();
+
+private:
+    Session() = default;
+    QString m_netFileDir;
+    QString m_privateDir;
+    QStringList m_passwords;
+    QString m_configPath;
+    int m_busyTimeout = 5000;
+};
+
+// The file that holds a table: the alias directory joined with the table name
+// in lower case, ".db" appended when absent ("USERPREF.DB" -> userpref.db,
+// "merge" -> merge.db).
+QString tableFileName(const QString& tableName);
+QString tableFilePath(const QString& alias, const QString& tableName);
+
+// Reads one value of an INI file; section and key match without regard to
+// case. Returns defaultValue when the file, section or key is missing.
+QString readIniValue(const QString& path, const QString& section, const QString& key,
+                     const QString& defaultValue);
+// The "key=value" lines of one section, in file order.
+QStringList readIniSection(const QString& path, const QString& section);
+
+} // namespace store

@@ -1,0 +1,789 @@
+#include "store/Table.h"
+
+#include "store/Session.h"
+#include "store/StoreError.h"
+#include "store/TablePrivate.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+namespace store {
+
+namespace {
+constexpr int kMaxPage = 1024;
+}
+
+// --- Private -----------------------------------------------------------------
+
+void Table::Private::fail(const QString& message) const
+{
+    throw StoreError(QStringLiteral("Table %1: %2").arg(name, message));
+}
+
+void Table::Private::requireActive() const
+{
+    if (state == TableState::Inactive)
+        fail(QStringLiteral("the table is not open."));
+}
+
+void Table::Private::buildSql()
+{
+    const auto& cols = conn->columns();
+    QStringList names{QStringLiteral("rowid")};
+    for (const ColumnInfo& c : cols)
+        names << quoteIdentifier(c.name);
+    selectList = names.join(QLatin1Char(','));
+    from = quoteIdentifier(conn->sqlName());
+    QStringList keys;
+    for (int k : conn->keyColumns())
+        keys << quoteIdentifier(cols[k].name);
+    if (keys.isEmpty())
+        keys << QStringLiteral("rowid");
+    orderBy = keys.join(QLatin1Char(','));
+    keyTuple = QLatin1Char('(') + orderBy + QLatin1Char(')');
+    QStringList conds;
+    for (const auto& f : filter)
+        conds << quoteIdentifier(cols[f.first].name) + QLatin1String(" = ?");
+    filterSql = conds.join(QLatin1String(" AND "));
+}
+
+const Row* Table::Private::current() const
+{
+    if (state == TableState::Edit || state == TableState::Insert)
+        return &buffer;
+    if (pos >= 0 && pos < int(page.size()))
+        return &page[size_t(pos)];
+    return nullptr;
+}
+
+Row Table::Private::readRow(Statement& stmt) const
+{
+    Row row;
+    row.rowId = stmt.columnInt(0);
+    const int n = int(conn->columns().size());
+    row.values.resize(n);
+    for (int i = 0; i < n; ++i)
+        row.values[i] = stmt.column(i + 1);
+    return row;
+}
+
+int Table::Private::bindFilter(Statement& stmt, int index) const
+{
+    for (const auto& f : filter)
+        stmt.bind(index++, f.second);
+    return index;
+}
+
+QVariantList Table::Private::keyOf(const Row& row) const
+{
+    QVariantList key;
+    if (conn->keyColumns().isEmpty()) {
+        key << row.rowId;
+    } else {
+        for (int k : conn->keyColumns())
+            key << row.values[k];
+    }
+    return key;
+}
+
+std::vector<Row> Table::Private::fetch(const QString& where, const QVariantList& args, const QString& order, int limit)
+{
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList, from);
+    QStringList conds;
+    if (!filterSql.isEmpty())
+        conds << filterSql;
+    if (!where.isEmpty())
+        conds << where;
+    if (!conds.isEmpty())
+        sql += QLatin1String(" WHERE ") + conds.join(QLatin1String(" AND "));
+    if (!order.isEmpty())
+        sql += QLatin1String(" ORDER BY ") + order;
+    if (limit > 0)
+        sql += QLatin1String(" LIMIT ?");
+    Statement stmt = conn->statement(sql);
+    int index = bindFilter(stmt);
+    for (const QVariant& a : args)
+        stmt.bind(index++, a);
+    if (limit > 0)
+        stmt.bind(index, limit);
+    std::vector<Row> rows;
+    while (stmt.step())
+        rows.push_back(readRow(stmt));
+    return rows;
+}
+
+std::vector<Row> Table::Private::fetchAfter(const Row& row, int limit)
+{
+    const QVariantList key = keyOf(row);
+    QStringList marks;
+    for (int i = 0; i < key.size(); ++i)
+        marks << QStringLiteral("?");
+    return fetch(keyTuple + QLatin1String(" > (") + marks.join(QLatin1Char(',')) + QLatin1Char(')'), key, orderBy,
+                 limit);
+}
+
+bool Table::Private::fetchBefore(const Row& row, Row* out)
+{
+    const QVariantList key = keyOf(row);
+    QStringList marks, desc;
+    for (int i = 0; i < key.size(); ++i)
+        marks << QStringLiteral("?");
+    for (const QString& k : orderBy.split(QLatin1Char(',')))
+        desc << k + QLatin1String(" DESC");
+    auto rows = fetch(keyTuple + QLatin1String(" < (") + marks.join(QLatin1Char(',')) + QLatin1Char(')'), key,
+                      desc.join(QLatin1Char(',')), 1);
+    if (rows.empty())
+        return false;
+    *out = std::move(rows.front());
+    return true;
+}
+
+bool Table::Private::reloadRow(qint64 rowId, Row* out)
+{
+    auto rows = fetch(QStringLiteral("rowid = ?"), {rowId}, QString(), 0);
+    if (rows.empty())
+        return false;
+    *out = std::move(rows.front());
+    return true;
+}
+
+void Table::Private::setWindow(std::vector<Row> rows, bool more)
+{
+    page = std::move(rows);
+    pos = page.empty() ? -1 : 0;
+    morePages = more;
+}
+
+void Table::Private::postIfEditing()
+{
+    if (state == TableState::Edit || state == TableState::Insert)
+        q->post();
+}
+
+void Table::Private::notifyDataSet()
+{
+    if (disableCount > 0) {
+        pendingNotify = true;
+        return;
+    }
+    emit q->dataSetChanged();
+}
+
+void Table::Private::notifyRecord()
+{
+    if (disableCount > 0) {
+        pendingNotify = true;
+        return;
+    }
+    emit q->recordChanged();
+}
+
+void Table::Private::notifyField(int index)
+{
+    if (disableCount > 0) {
+        pendingNotify = true;
+        return;
+    }
+    emit q->fieldChanged(index);
+}
+
+void Table::Private::notifyState()
+{
+    if (disableCount > 0) {
+        pendingNotify = true;
+        return;
+    }
+    emit q->stateChanged();
+}
+
+// --- Table -------------------------------------------------------------------
+
+Table::Table(QObject* parent) : QObject(parent), d(std::make_unique<Private>(this)) {}
+
+Table::Table(const QString& databaseName, const QString& tableName, QObject* parent) : Table(parent)
+{
+    d->alias = databaseName;
+    d->name = tableName;
+}
+
+Table::~Table()
+{
+    if (d->state != TableState::Inactive) {
+        d->disableCount = 1; // nobody listens any more
+        close();
+    }
+}
+
+void Table::setDatabaseName(const QString& alias)
+{
+    if (active())
+        d->fail(QStringLiteral("cannot change the alias of an open table."));
+    d->alias = alias;
+}
+
+QString Table::databaseName() const { return d->alias; }
+
+void Table::setTableName(const QString& name)
+{
+    if (active())
+        d->fail(QStringLiteral("cannot change the name of an open table."));
+    d->name = name;
+}
+
+QString Table::tableName() const { return d->name; }
+
+void Table::setExclusive(bool exclusive)
+{
+    if (active())
+        d->fail(QStringLiteral("Exclusive can only be set while the table is closed."));
+    d->exclusive = exclusive;
+}
+
+bool Table::exclusive() const { return d->exclusive; }
+
+void Table::open()
+{
+    if (active())
+        return;
+    if (d->name.trimmed().isEmpty())
+        throw StoreError(QStringLiteral("A table object has no table name."));
+    const QString path = tableFilePath(d->alias, d->name);
+    // The lock comes first: no file of a table is touched before the
+    // network control directory is known.
+    if (Session::instance().netFileDir().trimmed().isEmpty())
+        d->fail(QStringLiteral("cannot be opened: the network control directory has not been set."));
+    if (!QFileInfo(Session::instance().netFileDir()).isDir())
+        d->fail(QStringLiteral("cannot be opened: the network control directory %1 does not exist.")
+                    .arg(QDir::toNativeSeparators(Session::instance().netFileDir())));
+    std::shared_ptr<Connection> conn = Connection::acquire(path, d->name);
+    conn->checkPassword();
+    conn->lock(d->exclusive);
+    d->conn = conn;
+    d->lockedExclusive = d->exclusive;
+    try {
+        d->fields.clear();
+        for (int i = 0; i < conn->columns().size(); ++i)
+            d->fields.push_back(Field(this, i));
+        // Filter lines name fields, so they are resolved against this table.
+        d->filter.clear();
+        for (const QString& line : d->filterLines) {
+            const int eq = line.indexOf(QLatin1Char('='));
+            const int q1 = line.indexOf(QLatin1Char('"'));
+            const int q2 = line.lastIndexOf(QLatin1Char('"'));
+            if (eq <= 0 || q1 < eq || q2 <= q1)
+                d->fail(QStringLiteral("the filter line %1 is not of the form Field = \"value\".").arg(line));
+            const QString field = line.left(eq).trimmed();
+            const int col = conn->columnIndex(field);
+            if (col < 0)
+                d->fail(QStringLiteral("the filter names the field %1, which the table does not have.").arg(field));
+            d->filter.append({col, line.mid(q1 + 1, q2 - q1 - 1)});
+        }
+        d->buildSql();
+        d->state = TableState::Browse;
+        d->nextPageSize = 16;
+        auto rows = d->fetch(QString(), {}, d->orderBy, d->nextPageSize);
+        const bool more = int(rows.size()) == d->nextPageSize;
+        d->setWindow(std::move(rows), more);
+        d->eof = d->bof = d->page.empty();
+    } catch (...) {
+        d->state = TableState::Inactive;
+        d->fields.clear();
+        conn->unlock(d->lockedExclusive);
+        d->conn.reset();
+        throw;
+    }
+    d->notifyState();
+    d->notifyDataSet();
+}
+
+void Table::close()
+{
+    if (!active())
+        return;
+    d->state = TableState::Inactive;
+    d->page.clear();
+    d->pos = -1;
+    d->eof = d->bof = true;
+    d->conn->unlock(d->lockedExclusive);
+    d->conn.reset();
+    d->notifyState();
+    d->notifyDataSet();
+    d->fields.clear();
+}
+
+void Table::setActive(bool active)
+{
+    active ? open() : close();
+}
+
+bool Table::active() const { return d->state != TableState::Inactive; }
+
+void Table::first()
+{
+    d->requireActive();
+    d->postIfEditing();
+    d->nextPageSize = 16;
+    auto rows = d->fetch(QString(), {}, d->orderBy, d->nextPageSize);
+    const bool more = int(rows.size()) == d->nextPageSize;
+    d->setWindow(std::move(rows), more);
+    d->eof = d->bof = d->page.empty();
+    d->notifyRecord();
+}
+
+void Table::next()
+{
+    d->requireActive();
+    d->postIfEditing();
+    if (d->pos < 0) {
+        d->eof = true;
+        return;
+    }
+    d->bof = false;
+    if (d->pos + 1 < int(d->page.size())) {
+        ++d->pos;
+        d->notifyRecord();
+        return;
+    }
+    if (d->morePages) {
+        d->nextPageSize = qMin(kMaxPage, d->nextPageSize * 4);
+        auto rows = d->fetchAfter(d->page[size_t(d->pos)], d->nextPageSize);
+        if (!rows.empty()) {
+            const bool more = int(rows.size()) == d->nextPageSize;
+            d->setWindow(std::move(rows), more);
+            d->notifyRecord();
+            return;
+        }
+        d->morePages = false;
+    }
+    d->eof = true;
+}
+
+bool Table::eof() const { return d->state == TableState::Inactive || d->eof; }
+bool Table::bof() const { return d->state == TableState::Inactive || d->bof; }
+
+bool Table::isEmpty()
+{
+    d->requireActive();
+    if (d->pos >= 0)
+        return false;
+    return d->fetch(QString(), {}, QString(), 1).empty();
+}
+
+int Table::recordCount()
+{
+    d->requireActive();
+    QString sql = QStringLiteral("SELECT count(*) FROM %1").arg(d->from);
+    if (!d->filterSql.isEmpty())
+        sql += QLatin1String(" WHERE ") + d->filterSql;
+    Statement stmt = d->conn->statement(sql);
+    d->bindFilter(stmt);
+    return stmt.step() ? int(stmt.columnInt(0)) : 0;
+}
+
+bool Table::findKey(const QVariantList& keyValues)
+{
+    d->requireActive();
+    d->postIfEditing();
+    const auto& keys = d->conn->keyColumns();
+    if (keys.isEmpty())
+        d->fail(QStringLiteral("has no primary key to search."));
+    if (keyValues.isEmpty() || keyValues.size() > keys.size())
+        d->fail(QStringLiteral("a key search needs 1 to %1 values.").arg(keys.size()));
+    QStringList conds;
+    for (int i = 0; i < keyValues.size(); ++i)
+        conds << quoteIdentifier(d->conn->columns()[keys[i]].name) + QLatin1String(" = ?");
+    const bool whole = keyValues.size() == keys.size();
+    auto rows = d->fetch(conds.join(QLatin1String(" AND ")), keyValues, whole ? QString() : d->orderBy, 1);
+    if (rows.empty())
+        return false;
+    d->setWindow(std::move(rows), true);
+    d->nextPageSize = 16;
+    d->eof = d->bof = false;
+    d->notifyRecord();
+    return true;
+}
+
+qint64 Table::rowId() const
+{
+    const Row* row = d->current();
+    return row ? row->rowId : 0;
+}
+
+bool Table::gotoRowId(qint64 rowId)
+{
+    d->requireActive();
+    if (d->state == TableState::Browse && d->pos >= 0 && d->page[size_t(d->pos)].rowId == rowId)
+        return true;
+    d->postIfEditing();
+    Row row;
+    if (!d->reloadRow(rowId, &row))
+        return false;
+    std::vector<Row> rows;
+    rows.push_back(std::move(row));
+    d->setWindow(std::move(rows), true);
+    d->nextPageSize = 16;
+    d->eof = d->bof = false;
+    d->notifyRecord();
+    return true;
+}
+
+QStringList Table::keyFields() const
+{
+    d->requireActive();
+    QStringList names;
+    for (int k : d->conn->keyColumns())
+        names << d->conn->columns()[k].name;
+    return names;
+}
+
+Field& Table::fieldByName(const QString& name)
+{
+    Field* f = findField(name);
+    if (!f) {
+        d->requireActive();
+        d->fail(QStringLiteral("there is no field %1.").arg(name));
+    }
+    return *f;
+}
+
+Field* Table::findField(const QString& name)
+{
+    if (!active())
+        return nullptr;
+    const int index = d->conn->columnIndex(name);
+    return index < 0 ? nullptr : &d->fields[size_t(index)];
+}
+
+int Table::fieldCount() const { return active() ? int(d->fields.size()) : 0; }
+
+Field& Table::field(int index)
+{
+    d->requireActive();
+    if (index < 0 || index >= int(d->fields.size()))
+        d->fail(QStringLiteral("there is no field number %1.").arg(index));
+    return d->fields[size_t(index)];
+}
+
+void Table::insert()
+{
+    d->requireActive();
+    d->postIfEditing();
+    d->buffer = Row();
+    d->buffer.values.resize(d->conn->columns().size());
+    d->dirty.fill(false, d->conn->columns().size());
+    d->state = TableState::Insert;
+    d->notifyState();
+    d->notifyRecord();
+    if (onNewRecord)
+        onNewRecord(*this);
+}
+
+void Table::edit()
+{
+    d->requireActive();
+    if (d->state == TableState::Edit || d->state == TableState::Insert)
+        return;
+    if (d->pos < 0)
+        d->fail(QStringLiteral("there is no row to edit."));
+    d->buffer = d->page[size_t(d->pos)];
+    d->dirty.fill(false, d->conn->columns().size());
+    d->state = TableState::Edit;
+    d->notifyState();
+}
+
+void Table::post()
+{
+    d->requireActive();
+    if (d->state == TableState::Browse)
+        return;
+    if (beforePost)
+        beforePost(*this);
+    const auto& cols = d->conn->columns();
+    Connection& conn = *d->conn;
+    if (d->state == TableState::Insert) {
+        QStringList names, marks;
+        for (const ColumnInfo& c : cols) {
+            names << quoteIdentifier(c.name);
+            marks << QStringLiteral("?");
+        }
+        conn.beginWrite();
+        {
+            Statement stmt = conn.statement(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                                .arg(d->from, names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
+            for (int i = 0; i < cols.size(); ++i)
+                stmt.bind(i + 1, d->buffer.values[i]);
+            stmt.run();
+        }
+        const qint64 rowId = sqlite3_last_insert_rowid(conn.db());
+        conn.endWrite();
+        Row row;
+        if (!d->reloadRow(rowId, &row)) { // a row the filter hides stays out of view
+            row = d->buffer;
+            row.rowId = rowId;
+        }
+        std::vector<Row> rows;
+        rows.push_back(std::move(row));
+        d->setWindow(std::move(rows), true);
+        d->nextPageSize = 16;
+        d->eof = d->bof = false;
+    } else {
+        QStringList sets;
+        QVector<int> changed;
+        bool keyChanged = false;
+        for (int i = 0; i < cols.size(); ++i) {
+            if (!d->dirty[i])
+                continue;
+            sets << quoteIdentifier(cols[i].name) + QLatin1String(" = ?");
+            changed << i;
+            if (d->conn->keyColumns().contains(i))
+                keyChanged = true;
+        }
+        if (!changed.isEmpty()) {
+            conn.beginWrite();
+            {
+                Statement stmt = conn.statement(
+                    QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(d->from, sets.join(QLatin1Char(','))));
+                int index = 1;
+                for (int i : changed)
+                    stmt.bind(index++, d->buffer.values[i]);
+                stmt.bind(index, d->buffer.rowId);
+                stmt.run();
+            }
+            const int changes = sqlite3_changes(conn.db());
+            conn.endWrite();
+            if (changes == 0)
+                d->fail(QStringLiteral("the row was deleted by another program; it cannot be saved."));
+        }
+        if (keyChanged) {
+            Row row;
+            if (!d->reloadRow(d->buffer.rowId, &row))
+                row = d->buffer;
+            std::vector<Row> rows;
+            rows.push_back(std::move(row));
+            d->setWindow(std::move(rows), true);
+            d->nextPageSize = 16;
+        } else {
+            d->page[size_t(d->pos)] = d->buffer;
+        }
+    }
+    d->state = TableState::Browse;
+    d->buffer = Row();
+    d->notifyState();
+    d->notifyDataSet();
+}
+
+void Table::cancel()
+{
+    d->requireActive();
+    if (d->state == TableState::Browse)
+        return;
+    const bool wasInsert = d->state == TableState::Insert;
+    d->state = TableState::Browse;
+    d->buffer = Row();
+    d->notifyState();
+    if (wasInsert)
+        d->notifyDataSet();
+    d->notifyRecord();
+}
+
+void Table::deleteRecord()
+{
+    d->requireActive();
+    if (d->state == TableState::Insert) {
+        cancel();
+        return;
+    }
+    if (d->state == TableState::Edit)
+        cancel();
+    if (d->pos < 0)
+        d->fail(QStringLiteral("there is no row to delete."));
+    if (beforeDelete)
+        beforeDelete(*this);
+    const Row gone = d->page[size_t(d->pos)];
+    Connection& conn = *d->conn;
+    conn.beginWrite();
+    {
+        Statement stmt = conn.statement(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(d->from));
+        stmt.bind(1, gone.rowId);
+        stmt.run();
+    }
+    conn.endWrite();
+    // The cursor moves to the row that followed; after the last row it
+    // stays on the new last row with Eof set.
+    d->page.erase(d->page.begin() + d->pos);
+    if (d->pos < int(d->page.size())) {
+        d->eof = false;
+    } else {
+        std::vector<Row> rows;
+        if (d->morePages)
+            rows = d->fetchAfter(gone, d->nextPageSize);
+        if (!rows.empty()) {
+            const bool more = int(rows.size()) == d->nextPageSize;
+            d->setWindow(std::move(rows), more);
+            d->eof = false;
+        } else {
+            Row before;
+            if (!d->page.empty()) {
+                d->pos = int(d->page.size()) - 1;
+                d->morePages = false;
+                d->eof = true;
+            } else if (d->fetchBefore(gone, &before)) {
+                std::vector<Row> one;
+                one.push_back(std::move(before));
+                d->setWindow(std::move(one), false);
+                d->eof = true;
+            } else {
+                d->setWindow({}, false);
+                d->eof = d->bof = true;
+            }
+        }
+    }
+    d->notifyDataSet();
+    d->notifyRecord();
+}
+
+TableState Table::state() const { return d->state; }
+
+bool Table::modified() const
+{
+    return (d->state == TableState::Edit || d->state == TableState::Insert) && d->dirty.contains(true);
+}
+
+void Table::refresh()
+{
+    d->requireActive();
+    d->postIfEditing();
+    Row row;
+    if (d->pos >= 0 && d->reloadRow(d->page[size_t(d->pos)].rowId, &row)) {
+        std::vector<Row> rows;
+        rows.push_back(std::move(row));
+        d->setWindow(std::move(rows), true);
+        d->eof = d->bof = false;
+    } else {
+        auto rows = d->fetch(QString(), {}, d->orderBy, 16);
+        const bool more = rows.size() == 16;
+        d->setWindow(std::move(rows), more);
+        d->eof = d->bof = d->page.empty();
+    }
+    d->nextPageSize = 16;
+    d->notifyDataSet();
+    d->notifyRecord();
+}
+
+void Table::disableControls() { ++d->disableCount; }
+
+void Table::enableControls()
+{
+    if (d->disableCount == 0)
+        return;
+    if (--d->disableCount == 0 && d->pendingNotify) {
+        d->pendingNotify = false;
+        emit dataSetChanged();
+        emit recordChanged();
+    }
+}
+
+bool Table::controlsDisabled() const { return d->disableCount > 0; }
+
+void Table::setFilterLines(const QStringList& lines)
+{
+    QStringList kept;
+    for (const QString& line : lines)
+        if (!line.trimmed().isEmpty())
+            kept << line;
+    d->filterLines = kept;
+    if (!active())
+        return;
+    // Re-open the cursor with the new conditions, keeping the lock.
+    d->postIfEditing();
+    d->filter.clear();
+    for (const QString& line : kept) {
+        const int eq = line.indexOf(QLatin1Char('='));
+        const int q1 = line.indexOf(QLatin1Char('"'));
+        const int q2 = line.lastIndexOf(QLatin1Char('"'));
+        if (eq <= 0 || q1 < eq || q2 <= q1)
+            d->fail(QStringLiteral("the filter line %1 is not of the form Field = \"value\".").arg(line));
+        const QString field = line.left(eq).trimmed();
+        const int col = d->conn->columnIndex(field);
+        if (col < 0)
+            d->fail(QStringLiteral("the filter names the field %1, which the table does not have.").arg(field));
+        d->filter.append({col, line.mid(q1 + 1, q2 - q1 - 1)});
+    }
+    d->buildSql();
+    first();
+    d->notifyDataSet();
+}
+
+QStringList Table::filterLines() const { return d->filterLines; }
+
+QVector<RowSnapshot> Table::snapshot()
+{
+    d->requireActive();
+    QVector<RowSnapshot> result;
+    for (Row& row : d->fetch(QString(), {}, d->orderBy, 0))
+        result.append(RowSnapshot{row.rowId, std::move(row.values)});
+    return result;
+}
+
+QVariant Table::rawValue(int index) const
+{
+    const Row* row = d->current();
+    if (!row || index < 0 || index >= row->values.size())
+        return QVariant();
+    return row->values[index];
+}
+
+// --- Backup ------------------------------------------------------------------
+
+bool backupTable(const QString& alias, const QString& tableName, const QString& destinationPath)
+{
+    const QString source = tableFilePath(alias, tableName);
+    if (!QFileInfo(source).isFile())
+        return false;
+    const QString temp = destinationPath + QLatin1String(".part");
+    QFile::remove(temp);
+    sqlite3* src = nullptr;
+    sqlite3* dst = nullptr;
+    auto cleanup = [&] {
+        sqlite3_close_v2(src);
+        sqlite3_close_v2(dst);
+    };
+    auto failWith = [&](sqlite3* db, const QString& what) {
+        const QString message = QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
+        cleanup();
+        QFile::remove(temp);
+        throw StoreError(QStringLiteral("Table %1 could not be backed up to %2: %3 (%4).")
+                             .arg(tableName, QDir::toNativeSeparators(destinationPath), what, message));
+    };
+    if (sqlite3_open_v2(source.toUtf8().constData(), &src, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+        failWith(src, QStringLiteral("the table file cannot be read"));
+    sqlite3_busy_timeout(src, Session::instance().busyTimeout());
+    if (sqlite3_open_v2(temp.toUtf8().constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+        failWith(dst, QStringLiteral("the copy cannot be created"));
+    sqlite3_backup* backup = sqlite3_backup_init(dst, "main", src, "main");
+    if (!backup)
+        failWith(dst, QStringLiteral("the copy cannot be started"));
+    int rc;
+    do {
+        rc = sqlite3_backup_step(backup, -1);
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
+            sqlite3_sleep(20);
+    } while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED);
+    sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE)
+        failWith(dst, QStringLiteral("the copy failed"));
+    // The copy is one self-contained file, not a WAL pair.
+    sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+    cleanup();
+    QFile::remove(destinationPath);
+    if (!QFile::rename(temp, destinationPath)) {
+        QFile::remove(temp);
+        throw StoreError(QStringLiteral("Table %1 could not be backed up: %2 cannot be written.")
+                             .arg(tableName, QDir::toNativeSeparators(destinationPath)));
+    }
+    return true;
+}
+
+} // namespace store

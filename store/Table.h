@@ -1,0 +1,139 @@
+#pragma once
+
+#include "store/Field.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace store {
+
+class Connection;
+struct Row;
+
+enum class TableState { Inactive, Browse, Edit, Insert };
+
+// One row of a snapshot (see Table::snapshot): its row id and its values in
+// field order.
+struct RowSnapshot {
+    qint64 rowId = 0;
+    QVector<QVariant> values;
+};
+
+// A table object: a cursor over one table of an alias, in primary-key order
+// (row order for tables without a key). Many objects may be open on one
+// table; they share this process's connection to the table file.
+//
+// Opening takes an open-lock on the table in the network control directory:
+// shared, or exclusive when Exclusive is set. An exclusive open fails at once
+// while any other program holds the table open; any open fails while another
+// program holds it exclusively. This program's own objects never block each
+// other.
+//
+// Moving to another row while the current one is in edit or insert state
+// posts it first; closing or destroying the object drops it.
+class Table : public QObject {
+    Q_OBJECT
+public:
+    explicit Table(QObject* parent = nullptr);
+    Table(const QString& databaseName, const QString& tableName, QObject* parent = nullptr);
+    ~Table() override;
+
+    void setDatabaseName(const QString& alias);
+    QString databaseName() const;
+    void setTableName(const QString& name);
+    QString tableName() const;
+    void setExclusive(bool exclusive); // only while closed
+    bool exclusive() const;
+
+    void open();
+    void close();
+    void setActive(bool active);
+    bool active() const;
+
+    // Rows.
+    void first();
+    void next();
+    bool eof() const;
+    bool bof() const;
+    bool isEmpty();
+    int recordCount();
+    bool findKey(const QVariantList& keyValues); // values in key order; positions or stays put
+    qint64 rowId() const;                        // the current row's identity (0 when none)
+    bool gotoRowId(qint64 rowId);                // positions on that row if it still shows
+    QStringList keyFields() const;
+
+    // Fields (names match without regard to case).
+    Field& fieldByName(const QString& name);
+    Field* findField(const QString& name);
+    int fieldCount() const;
+    Field& field(int index);
+
+    // Changing rows.
+    void insert();   // runs OnNewRecord
+    void append() { insert(); }
+    void edit();
+    void post();     // runs BeforePost first
+    void cancel();
+    void deleteRecord(); // runs BeforeDelete first; the cursor moves to the following row
+    TableState state() const;
+    bool modified() const;
+
+    std::function<void(Table&)> onNewRecord;
+    std::function<void(Table&)> beforePost;
+    std::function<void(Table&)> beforeDelete;
+
+    void refresh();
+    void disableControls();
+    void enableControls();
+    bool controlsDisabled() const;
+
+    // Equality filter: each line is a field name, " = " and the value in
+    // double quotes (Who = "ABC"); only rows meeting every line show. The
+    // value is data: it is compared exactly and never becomes SQL.
+    void setFilterLines(const QStringList& lines);
+    QStringList filterLines() const;
+
+    // Every row that shows, in key order; used by bound grids.
+    QVector<RowSnapshot> snapshot();
+    // The value of one field of the current row buffer, without conversion.
+    QVariant rawValue(int index) const;
+
+signals:
+    void dataSetChanged();           // opened, closed, rows added, removed or re-read
+    void recordChanged();            // another row became current
+    void fieldChanged(int index);    // a field of the current row got a new value
+    void stateChanged();             // browse / edit / insert / inactive
+
+private:
+    friend class Field;
+    class Private;
+    std::unique_ptr<Private> d;
+};
+
+// Groups the writes of a bulk operation into transactions. While a batch is
+// alive, posts and deletes on every table file join an open transaction on
+// that file, committed when the batch ends and at least every 100 ms, so that
+// other programs are never kept waiting long. Without a batch every post is
+// committed at once.
+class WriteBatch {
+public:
+    WriteBatch();
+    ~WriteBatch();
+    void commit(); // commits now; raises StoreError when a commit fails
+    WriteBatch(const WriteBatch&) = delete;
+    WriteBatch& operator=(const WriteBatch&) = delete;
+};
+
+// Copies a live table into a complete, consistent file at destinationPath
+// (SQLite's online backup), even while other programs write to it. Returns
+// false, changing nothing, when the table file does not exist; raises
+// StoreError when the copy fails part-way.
+bool backupTable(const QString& alias, const QString& tableName, const QString& destinationPath);
+
+} // namespace store

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "store/Connection.h"
+#include "store/Table.h"
+
+#include <deque>
+#include <vector>
+
+namespace store {
+
+struct Row {
+    qint64 rowId = 0;
+    QVector<QVariant> values;
+};
+
+class Table::Private {
+public:
+    explicit Private(Table* q) : q(q) {}
+
+    Table* q;
+    QString alias;
+    QString name;
+    bool exclusive = false;
+    bool lockedExclusive = false;
+    std::shared_ptr<Connection> conn;
+    std::deque<Field> fields;
+
+    // The cursor: a window of rows in key order and the current position.
+    std::vector<Row> page;
+    int pos = -1;
+    bool morePages = false; // rows may follow the window
+    int nextPageSize = 16;
+    bool eof = true;
+    bool bof = true;
+
+    TableState state = TableState::Inactive;
+    Row buffer;               // the row being edited or inserted
+    QVector<bool> dirty;
+
+    QStringList filterLines;
+    QVector<QPair<int, QString>> filter; // column index, value
+
+    int disableCount = 0;
+    bool pendingNotify = false;
+
+    // SQL pieces.
+    QString selectList;  // rowid, "c1", ...
+    QString from;        // "table"
+    QString orderBy;     // "k1","k2"  or rowid
+    QString keyTuple;    // ("k1","k2") or (rowid)
+    QString filterSql;   // "f1" = ? AND ... (empty without a filter)
+
+    void requireActive() const;
+    void buildSql();
+    const Row* current() const;
+    Row readRow(Statement& stmt) const;
+    int bindFilter(Statement& stmt, int from = 1) const;
+    QVariantList keyOf(const Row& row) const;
+    std::vector<Row> fetch(const QString& where, const QVariantList& args, const QString& order, int limit);
+    std::vector<Row> fetchAfter(const Row& row, int limit);
+    bool fetchBefore(const Row& row, Row* out);
+    bool reloadRow(qint64 rowId, Row* out);
+    void setWindow(std::vector<Row> rows, bool more);
+    void postIfEditing();
+    void notifyDataSet();
+    void notifyRecord();
+    void notifyField(int index);
+    void notifyState();
+    [[noreturn]] void fail(const QString& message) const;
+};
+
+} // namespace store

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QDateTime>
+
+// The program's clock. Tests fix "now" with ClockOverride.
+namespace support {
+
+QDateTime now();          // local time
+double nowDays();         // now as a day count (days since 30 December 1899)
+qint64 todayDayNumber();  // whole day number of today
+int standardBiasMinutes(); // the time zone's standard bias: UTC = local + bias
+
+class ClockOverride {
+public:
+    explicit ClockOverride(const QDateTime& fixedNow);
+    ~ClockOverride();
+    void set(const QDateTime& fixedNow);
+    ClockOverride(const ClockOverride&) = delete;
+    ClockOverride& operator=(const ClockOverride&) = delete;
+};
+
+} // namespace support

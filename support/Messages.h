@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QList>
+#include <functional>
+
+class QWidget;
+
+// The message boxes every window uses. Tests script them: while a
+// MessageScript is alive no real box is shown; each box is recorded and
+// answered from the script's queue.
+namespace support {
+
+enum class BoxKind { Error, Warning, Information, Question };
+
+int showError(const QString& message);   // exclamation beep, error box, OK; returns QMessageBox::Ok
+void showWarning(const QString& message); // critical-stop beep, warning box, OK
+void showInfo(const QString& message);    // information box, OK, no beep
+
+// A Yes/No question; true only for Yes. icon is Question or Information.
+bool confirm(const QString& message, BoxKind icon = BoxKind::Question);
+
+struct ShownBox {
+    BoxKind kind;
+    QString text;
+};
+
+class MessageScript {
+public:
+    MessageScript();
+    ~MessageScript();
+    void answerYes(int times = 1);
+    void answerNo(int times = 1);
+    // Queues an answer computed when the question is asked (the callback
+    // gets the question's text); lets a test look around while a box is up.
+    void answerWith(std::function<bool(const QString&)> answer);
+    QList<ShownBox> shown() const;
+    QStringList texts() const;
+    int beeps() const;   // beeps sounded while the script was alive
+    void clear();
+    MessageScript(const MessageScript&) = delete;
+    MessageScript& operator=(const MessageScript&) = delete;
+};
+
+} // namespace support

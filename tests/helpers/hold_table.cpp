@@ -1,0 +1,52 @@
+// A second program for locking tests.
+//   hold_table <configPath> <netDir> <TABLE> [shared|exclusive|try|tryexclusive]
+// shared/exclusive: opens the table, prints "ready" (or "failed: <message>"
+// and exits 1), then holds it until a line or end of input arrives on stdin.
+// try/tryexclusive: opens, prints "opened" or "failed: <message>", and exits.
+#include "store/Catalogue.h"
+#include "store/Session.h"
+#include "store/StoreError.h"
+#include "store/Table.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 4) {
+        std::fprintf(stderr, "usage: hold_table <configPath> <netDir> <TABLE> [shared|exclusive|try|tryexclusive]\n");
+        return 2;
+    }
+    const QString mode = args.size() > 4 ? args.at(4) : QStringLiteral("shared");
+    auto& session = store::Session::instance();
+    session.setConfigPath(args.at(1));
+    session.setNetFileDir(args.at(2));
+    session.addPassword(catalogue::startupPasswordA());
+    session.addPassword(catalogue::startupPasswordB());
+    session.addPassword(catalogue::forceOffPassword());
+
+    store::Table table(catalogue::kAlias, args.at(3));
+    table.setExclusive(mode.contains(QLatin1String("exclusive")));
+    try {
+        table.open();
+    } catch (const store::StoreError& e) {
+        std::printf("failed: %s\n", e.what());
+        std::fflush(stdout);
+        return 1;
+    }
+    if (mode.startsWith(QLatin1String("try"))) {
+        std::printf("opened\n");
+        return 0;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    std::string line;
+    std::getline(std::cin, line);
+    table.close();
+    return 0;
+}

@@ -1,0 +1,412 @@
+#include "store/DayCount.h"
+#include "store/Schema.h"
+#include "store/Session.h"
+#include "store/StoreError.h"
+#include "store/Table.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sqlite3.h>
+
+using namespace store;
+
+namespace {
+
+const QString kAlias = QStringLiteral("NORDA");
+
+TableDef userDbDef()
+{
+    return {QStringLiteral("USERDB.DB"),
+            {{QStringLiteral("DB"), QStringLiteral("VARCHAR(8)")},
+             {QStringLiteral("Who"), QStringLiteral("VARCHAR(3)")},
+             {QStringLiteral("ntimes"), QStringLiteral("INTEGER")},
+             {QStringLiteral("small"), QStringLiteral("SMALLINT")},
+             {QStringLiteral("flag"), QStringLiteral("BOOLEAN")},
+             {QStringLiteral("lastday"), QStringLiteral("DATE")},
+             {QStringLiteral("lasttime"), QStringLiteral("TIME")},
+             {QStringLiteral("stamp"), QStringLiteral("DATETIME")},
+             {QStringLiteral("notes"), QStringLiteral("TEXT")}},
+            {QStringLiteral("DB"), QStringLiteral("Who")}};
+}
+
+TableDef walkedDef(const QString& name)
+{
+    return {name, {{QStringLiteral("Who"), QStringLiteral("VARCHAR(3)")}, {QStringLiteral("n"), QStringLiteral("INTEGER")}}, {}};
+}
+
+// Runs a statement on a table file with a connection of its own.
+QVariant rawQuery(const QString& path, const QString& sql)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open(path.toUtf8().constData(), &db);
+    sqlite3_stmt* stmt = nullptr;
+    QVariant result;
+    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
+        result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return result;
+}
+
+void addRow(Table& t, const QString& db, const QString& who, int n)
+{
+    t.insert();
+    t.fieldByName(QStringLiteral("db")).setAsString(db);
+    t.fieldByName(QStringLiteral("WHO")).setAsString(who);
+    t.fieldByName(QStringLiteral("ntimes")).setAsInteger(n);
+    t.post();
+}
+
+QString errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const StoreError& e) {
+        return e.message();
+    }
+    return QString();
+}
+
+} // namespace
+
+class TestStore : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QString m_data, m_net, m_config;
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        static int n = 0;
+        const QString root = m_dir.filePath(QString::number(++n));
+        m_data = root + QStringLiteral("/data");
+        m_net = root + QStringLiteral("/net");
+        QDir().mkpath(m_data);
+        QDir().mkpath(m_net);
+        m_config = root + QStringLiteral("/store.ini");
+        QFile f(m_config);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[NORDA]\nPATH=%1\n").arg(m_data).toUtf8());
+        f.close();
+        Session::instance().reset();
+        Session::instance().setConfigPath(m_config);
+        Session::instance().setNetFileDir(m_net);
+        createTableFile(m_data, userDbDef());
+    }
+
+    void walksInKeyOrderAndFindsKeys()
+    {
+        Table t(kAlias, QStringLiteral("userdb.DB"));
+        t.open();
+        QVERIFY(t.isEmpty() && t.eof());
+        addRow(t, QStringLiteral("B"), QStringLiteral("ZZ"), 1);
+        addRow(t, QStringLiteral("A"), QStringLiteral("YY"), 2);
+        addRow(t, QStringLiteral("B"), QStringLiteral("AA"), 3);
+        addRow(t, QStringLiteral("a"), QStringLiteral("AA"), 4); // binary order: capitals first
+        QStringList seen;
+        for (t.first(); !t.eof(); t.next())
+            seen << t.fieldByName(QStringLiteral("DB")).asString() + t.fieldByName(QStringLiteral("who")).asString();
+        QCOMPARE(seen, QStringList({"AYY", "BAA", "BZZ", "aAA"}));
+        QCOMPARE(t.recordCount(), 4);
+
+        QVERIFY(t.findKey({QStringLiteral("B"), QStringLiteral("ZZ")}));
+        QCOMPARE(t.fieldByName(QStringLiteral("ntimes")).asInteger(), 1);
+        QVERIFY(!t.findKey({QStringLiteral("b"), QStringLiteral("ZZ")}));
+        QCOMPARE(t.fieldByName(QStringLiteral("ntimes")).asInteger(), 1); // stayed put
+        t.next();
+        QCOMPARE(t.fieldByName(QStringLiteral("DB")).asString(), QStringLiteral("a"));
+        t.next();
+        QVERIFY(t.eof());
+        QCOMPARE(t.fieldByName(QStringLiteral("DB")).asString(), QStringLiteral("a")); // Eof keeps the last row
+
+        // Field metadata and blank values.
+        QCOMPARE(t.fieldCount(), 9);
+        QCOMPARE(t.fieldByName(QStringLiteral("FLAG")).index(), 4);
+        QCOMPARE(t.field(2).dataType(), FieldType::Integer);
+        QCOMPARE(t.field(3).dataType(), FieldType::SmallInt);
+        QCOMPARE(t.field(8).dataType(), FieldType::Memo);
+        QCOMPARE(t.fieldByName(QStringLiteral("who")).size(), 3);
+        QVERIFY(t.fieldByName(QStringLiteral("flag")).isNull());
+        QCOMPARE(t.fieldByName(QStringLiteral("flag")).asBoolean(), false);
+        QCOMPARE(t.fieldByName(QStringLiteral("notes")).asString(), QString());
+        QCOMPARE(t.fieldByName(QStringLiteral("lastday")).asDateTime(), 0.0);
+        QCOMPARE(t.fieldByName(QStringLiteral("small")).asInteger(), 0);
+    }
+
+    void walksAcrossManyRowsAndDeletesWhileWalking()
+    {
+        Table t(kAlias, QStringLiteral("USERDB.DB"));
+        t.open();
+        {
+            WriteBatch batch;
+            for (int i = 0; i < 3000; ++i)
+                addRow(t, QStringLiteral("D%1").arg(i / 100, 2, 10, QLatin1Char('0')),
+                       QStringLiteral("%1").arg(i % 100, 3, 10, QLatin1Char('0')), i);
+        }
+        // Delete every row whose user ends in 7, the way a user's rows are
+        // removed: delete leaves the cursor on the next row.
+        int visited = 0;
+        t.first();
+        while (!t.eof()) {
+            ++visited;
+            if (t.fieldByName(QStringLiteral("Who")).asString().endsWith(QLatin1Char('7')))
+                t.deleteRecord();
+            else
+                t.next();
+        }
+        QCOMPARE(visited, 3000);
+        QCOMPARE(t.recordCount(), 2700);
+        int count = 0;
+        qint64 sum = 0;
+        for (t.first(); !t.eof(); t.next()) {
+            ++count;
+            sum += t.fieldByName(QStringLiteral("ntimes")).asInteger();
+            QVERIFY(!t.fieldByName(QStringLiteral("Who")).asString().endsWith(QLatin1Char('7')));
+        }
+        QCOMPARE(count, 2700);
+        // Deleting the very last row leaves Eof set.
+        QVERIFY(t.findKey({QStringLiteral("D29"), QStringLiteral("099")}));
+        t.deleteRecord();
+        QVERIFY(t.eof());
+        QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("098"));
+    }
+
+    void rowStatesHooksAndAutomaticPost()
+    {
+        Table t(kAlias, QStringLiteral("USERDB"));
+        QStringList calls;
+        t.onNewRecord = [&](Table& tb) {
+            calls << QStringLiteral("new:%1").arg(int(tb.state()));
+            tb.fieldByName(QStringLiteral("notes")).setAsString(QStringLiteral("default"));
+        };
+        t.beforePost = [&](Table& tb) { calls << QStringLiteral("post:%1").arg(int(tb.state())); };
+        t.beforeDelete = [&](Table& tb) { calls << QStringLiteral("delete:") + tb.fieldByName(QStringLiteral("Who")).asString(); };
+        t.open();
+        QCOMPARE(t.state(), TableState::Browse);
+        addRow(t, QStringLiteral("A"), QStringLiteral("AA"), 1);
+        QCOMPARE(calls, QStringList({"new:3", "post:3"}));
+        QCOMPARE(t.fieldByName(QStringLiteral("notes")).asString(), QStringLiteral("default"));
+
+        // Cancel of an insert leaves no row; cancel of an edit restores.
+        t.insert();
+        t.fieldByName(QStringLiteral("DB")).setAsString(QStringLiteral("Z"));
+        t.cancel();
+        QCOMPARE(t.recordCount(), 1);
+        QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("AA"));
+        t.edit();
+        t.fieldByName(QStringLiteral("ntimes")).setAsInteger(99);
+        QCOMPARE(t.fieldByName(QStringLiteral("ntimes")).asInteger(), 99);
+        t.cancel();
+        QCOMPARE(t.fieldByName(QStringLiteral("ntimes")).asInteger(), 1);
+
+        // Writing outside edit state is refused.
+        QVERIFY(errorOf([&] { t.fieldByName(QStringLiteral("ntimes")).setAsInteger(5); }).contains(QLatin1String("ntimes")));
+
+        // Moving posts a pending edit; closing drops it.
+        addRow(t, QStringLiteral("B"), QStringLiteral("BB"), 2);
+        t.findKey({QStringLiteral("A"), QStringLiteral("AA")});
+        t.edit();
+        t.fieldByName(QStringLiteral("ntimes")).setAsInteger(11);
+        t.next();
+        QCOMPARE(t.state(), TableState::Browse);
+        t.edit();
+        t.fieldByName(QStringLiteral("ntimes")).setAsInteger(22);
+        t.close();
+        t.open();
+        QVERIFY(t.findKey({QStringLiteral("A"), QStringLiteral("AA")}));
+        QCOMPARE(t.fieldByName(QStringLiteral("ntimes")).asInteger(), 11);
+        QVERIFY(t.findKey({QStringLiteral("B"), QStringLiteral("BB")}));
+        QCOMPARE(t.fieldByName(QStringLiteral("ntimes")).asInteger(), 2);
+
+        // A key violation names the table, and the row keeps its values.
+        t.insert();
+        t.fieldByName(QStringLiteral("DB")).setAsString(QStringLiteral("A"));
+        t.fieldByName(QStringLiteral("Who")).setAsString(QStringLiteral("AA"));
+        const QString error = errorOf([&] { t.post(); });
+        QVERIFY2(error.contains(QLatin1String("USERDB")) && error.contains(QLatin1String("key")), qPrintable(error));
+        QCOMPARE(t.state(), TableState::Insert);
+        QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("AA"));
+        t.cancel();
+
+        calls.clear();
+        t.findKey({QStringLiteral("A"), QStringLiteral("AA")});
+        t.deleteRecord();
+        QCOMPARE(calls, QStringList({"delete:AA"}));
+        QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("BB"));
+    }
+
+    void valuesKeepTheirKindsAndStoredForms()
+    {
+        Table t(kAlias, QStringLiteral("USERDB.DB"));
+        t.open();
+        t.insert();
+        t.fieldByName(QStringLiteral("DB")).setAsString(QStringLiteral("A"));
+        t.fieldByName(QStringLiteral("Who")).setAsString(QStringLiteral("AA"));
+        t.fieldByName(QStringLiteral("flag")).setAsBoolean(true);
+        t.fieldByName(QStringLiteral("lastday")).setAsDateTime(36526.75); // time dropped from a date
+        t.fieldByName(QStringLiteral("lasttime")).setAsDateTime(0.5);
+        t.fieldByName(QStringLiteral("stamp")).setAsDateTime(44265.25);
+        t.fieldByName(QStringLiteral("notes")).setAsString(QString(1000, QLatin1Char('x')));
+        QVERIFY(!errorOf([&] { t.fieldByName(QStringLiteral("small")).setAsInteger(40000); }).isEmpty());
+        const QString tooLong = errorOf([&] { t.fieldByName(QStringLiteral("Who")).setAsString(QStringLiteral("ABCD")); });
+        QVERIFY2(tooLong.contains(QLatin1String("Who")) && tooLong.contains(QLatin1String("USERDB")), qPrintable(tooLong));
+        t.post();
+        QCOMPARE(t.fieldByName(QStringLiteral("flag")).asString(), QStringLiteral("True"));
+        QCOMPARE(t.fieldByName(QStringLiteral("lastday")).asDateTime(), 36526.0);
+        QCOMPARE(t.fieldByName(QStringLiteral("lasttime")).asDateTime(), 0.5);
+        QCOMPARE(t.fieldByName(QStringLiteral("stamp")).asDateTime(), 44265.25);
+        QCOMPARE(t.fieldByName(QStringLiteral("notes")).asString().size(), 1000);
+        QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("AA"));
+        // Readable by any SQLite tool.
+        const QString path = m_data + QStringLiteral("/userdb.db");
+        QCOMPARE(rawQuery(path, QStringLiteral("SELECT lastday FROM userdb")).toString(), QStringLiteral("2000-01-01"));
+        QCOMPARE(rawQuery(path, QStringLiteral("SELECT lasttime FROM userdb")).toString(), QStringLiteral("12:00:00.000"));
+        QCOMPARE(rawQuery(path, QStringLiteral("SELECT stamp FROM userdb")).toString(), QStringLiteral("2021-03-10 06:00:00.000"));
+        QCOMPARE(rawQuery(path, QStringLiteral("SELECT flag FROM userdb")).toString(), QStringLiteral("1"));
+        // Day counts before the epoch keep their time of day.
+        QCOMPARE(daysFromDateTime(QDateTime(QDate(1899, 12, 29), QTime(6, 0))), -1.25);
+        QCOMPARE(dateTimeFromDays(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
+    }
+
+    void filterValuesAreData()
+    {
+        Table t(kAlias, QStringLiteral("USERDB.DB"));
+        t.open();
+        const QStringList tricky = {QStringLiteral("a\"b"), QStringLiteral("x'"), QStringLiteral("\\"),
+                                    QStringLiteral("';-"), QStringLiteral("%")};
+        for (int i = 0; i < tricky.size(); ++i)
+            addRow(t, QStringLiteral("D"), tricky[i], i);
+        addRow(t, QStringLiteral("DROP"), QStringLiteral("ZZ"), 9);
+        for (const QString& who : tricky) {
+            t.setFilterLines({QStringLiteral("Who = \"%1\"").arg(who), QStringLiteral("DB = \"D\"")});
+            QCOMPARE(t.recordCount(), 1);
+            QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), who);
+        }
+        t.setFilterLines({QStringLiteral("DB = \"DROP TABLE userdb; --\"")});
+        QVERIFY(t.isEmpty());
+        t.setFilterLines({});
+        QCOMPARE(t.recordCount(), 6);
+        QVERIFY(errorOf([&] { t.setFilterLines({QStringLiteral("Nope = \"1\"")}); }).contains(QLatin1String("Nope")));
+    }
+
+    void badInputsGiveClearErrors()
+    {
+        // A file of random bytes is refused and left as it was.
+        const QString junkPath = m_data + QStringLiteral("/junk.db");
+        QByteArray junk;
+        for (int i = 0; i < 8192; ++i)
+            junk.append(char((i * 7919 + 13) % 251));
+        QFile f(junkPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(junk);
+        f.close();
+        Table j(kAlias, QStringLiteral("JUNK.DB"));
+        QString error = errorOf([&] { j.open(); });
+        QVERIFY2(error.contains(QLatin1String("JUNK.DB")) && error.contains(QLatin1String("not a valid table file")),
+                 qPrintable(error));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), junk);
+        f.close();
+
+        Table missing(kAlias, QStringLiteral("MISSING.DB"));
+        error = errorOf([&] { missing.open(); });
+        QVERIFY2(error.contains(QLatin1String("MISSING.DB")) && error.contains(QLatin1String("does not exist")),
+                 qPrintable(error));
+        QVERIFY(!QFile::exists(m_data + QStringLiteral("/missing.db")));
+
+        Table t(kAlias, QStringLiteral("USERDB.DB"));
+        t.open();
+        error = errorOf([&] { t.fieldByName(QStringLiteral("nofield")); });
+        QVERIFY(error.contains(QLatin1String("nofield")) && error.contains(QLatin1String("USERDB.DB")));
+        t.close();
+
+        // Passwords: missing or wrong passwords refuse the table.
+        createTableFile(m_data, walkedDef(QStringLiteral("SECRET.DB")), QStringLiteral("open sesame"));
+        Table s(kAlias, QStringLiteral("SECRET.DB"));
+        error = errorOf([&] { s.open(); });
+        QVERIFY2(error.contains(QLatin1String("SECRET.DB")) && error.contains(QLatin1String("password")), qPrintable(error));
+        Session::instance().addPassword(QStringLiteral("wrong"));
+        QVERIFY(!errorOf([&] { s.open(); }).isEmpty());
+        Session::instance().addPassword(QStringLiteral("open sesame"));
+        s.open();
+        QVERIFY(s.active());
+        s.close();
+
+        // No usable network control directory: nothing opens.
+        Session::instance().setNetFileDir(m_net + QStringLiteral("/nowhere"));
+        error = errorOf([&] { t.open(); });
+        QVERIFY2(error.contains(QLatin1String("network control directory")), qPrintable(error));
+        Session::instance().setNetFileDir(QString());
+        QVERIFY(!errorOf([&] { t.open(); }).isEmpty());
+        QVERIFY(!t.active());
+    }
+
+    void locksHoldBetweenProcesses()
+    {
+        createTableFile(m_data, walkedDef(QStringLiteral("CONTACT.DB")));
+        const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/hold_table");
+        QVERIFY(QFile::exists(helper));
+        QProcess other;
+        other.start(helper, {m_config, m_net, QStringLiteral("CONTACT.DB"), QStringLiteral("shared")});
+        QVERIFY(other.waitForReadyRead(10000));
+        QCOMPARE(other.readLine().trimmed(), QByteArray("ready"));
+
+        Table exclusive(kAlias, QStringLiteral("CONTACT.DB"));
+        exclusive.setExclusive(true);
+        QVERIFY(errorOf([&] { exclusive.open(); }).contains(QLatin1String("exclusive")));
+        Table shared1(kAlias, QStringLiteral("CONTACT.DB"));
+        Table shared2(kAlias, QStringLiteral("contact"));
+        shared1.open();
+        shared2.open(); // this program's own objects never block each other
+
+        other.write("\n");
+        QVERIFY(other.waitForFinished(10000));
+        exclusive.open(); // alone now (our own shared objects do not count)
+        QVERIFY(exclusive.active());
+
+        QProcess probe;
+        probe.start(helper, {m_config, m_net, QStringLiteral("CONTACT.DB"), QStringLiteral("try")});
+        QVERIFY(probe.waitForFinished(10000));
+        QVERIFY(probe.readAll().startsWith("failed"));
+
+        exclusive.close();
+        probe.start(helper, {m_config, m_net, QStringLiteral("CONTACT.DB"), QStringLiteral("try")});
+        QVERIFY(probe.waitForFinished(10000));
+        QCOMPARE(probe.readAll().trimmed(), QByteArray("opened"));
+        // Shared objects keep their lock: an exclusive open elsewhere fails.
+        probe.start(helper, {m_config, m_net, QStringLiteral("CONTACT.DB"), QStringLiteral("tryexclusive")});
+        QVERIFY(probe.waitForFinished(10000));
+        QVERIFY(probe.readAll().startsWith("failed"));
+        shared1.close();
+        shared2.close();
+        probe.start(helper, {m_config, m_net, QStringLiteral("CONTACT.DB"), QStringLiteral("tryexclusive")});
+        QVERIFY(probe.waitForFinished(10000));
+        QCOMPARE(probe.readAll().trimmed(), QByteArray("opened"));
+    }
+
+    void backupCopiesCommittedRowsOfALiveTable()
+    {
+        Table t(kAlias, QStringLiteral("USERDB.DB"));
+        t.open();
+        for (int i = 0; i < 50; ++i)
+            addRow(t, QStringLiteral("A"), QString::number(i), i);
+        // The rows sit in the write-ahead log of the open connection.
+        QVERIFY(QFileInfo(m_data + QStringLiteral("/userdb.db-wal")).size() > 0);
+        const QString copy = m_dir.filePath(QStringLiteral("copy.db"));
+        QVERIFY(backupTable(kAlias, QStringLiteral("USERDB.DB"), copy));
+        QCOMPARE(rawQuery(copy, QStringLiteral("SELECT count(*) FROM userdb")).toString(), QStringLiteral("50"));
+        QCOMPARE(rawQuery(copy, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+        QVERIFY(!QFile::exists(copy + QStringLiteral("-wal")));
+        QVERIFY(!backupTable(kAlias, QStringLiteral("NOSUCH.DB"), copy + QStringLiteral("2")));
+        QVERIFY(!QFile::exists(copy + QStringLiteral("2")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStore)
+#include "tst_store.moc"
