@@ -174,21 +174,31 @@ qint64 Statement::columnInt(int index) const
 
 std::shared_ptr<Connection> Connection::acquire(const QString& path, const QString& tableName)
 {
+    auto it = pool().find(path);
+    if (it != pool().end())
+        return it.value();
     const QString key = QFileInfo(path).absoluteFilePath();
-    auto it = pool().find(key);
+    it = pool().find(key);
     if (it != pool().end())
         return it.value();
     std::shared_ptr<Connection> conn(new Connection);
     conn->m_label = tableName;
     conn->openFile(key);
     pool().insert(key, conn);
+    if (path != key)
+        pool().insert(path, conn);
     return conn;
 }
 
 void Connection::closeIdle()
 {
+    // A connection may be pooled under two spellings of its path; it is idle
+    // when nothing but the pool holds it.
+    QHash<Connection*, long> entries;
+    for (const auto& c : std::as_const(pool()))
+        ++entries[c.get()];
     for (auto it = pool().begin(); it != pool().end();) {
-        if (it.value().use_count() == 1 && !it.value()->m_inBatch)
+        if (it.value().use_count() == entries.value(it.value().get()) && !it.value()->m_inBatch)
             it = pool().erase(it);
         else
             ++it;
@@ -214,6 +224,7 @@ void Connection::openFile(const QString& path)
 {
     m_path = path;
     const QFileInfo info(path);
+    m_fileName = info.fileName();
     if (!info.exists())
         throw StoreError(QStringLiteral("Table %1 does not exist: there is no file %2.")
                              .arg(m_label, QDir::toNativeSeparators(path)));
@@ -387,10 +398,10 @@ void Connection::lock(bool exclusive)
     if (netDir.trimmed().isEmpty())
         throw StoreError(QStringLiteral("Table %1 cannot be opened: the network control directory has not been set.")
                              .arg(m_label));
-    if (!QFileInfo(netDir).isDir())
+    if (!Session::instance().netFileDirUsable())
         throw StoreError(QStringLiteral("Table %1 cannot be opened: the network control directory %2 does not exist.")
                              .arg(m_label, QDir::toNativeSeparators(netDir)));
-    const QString lockPath = QDir(netDir).filePath(QFileInfo(m_path).fileName() + QLatin1String(".lck"));
+    const QString lockPath = netDir + QLatin1Char('/') + m_fileName + QLatin1String(".lck");
     if (m_lockFd >= 0 && lockPath != m_lockPath && m_shared == 0 && m_exclusive == 0) {
         ::close(m_lockFd);
         m_lockFd = -1;

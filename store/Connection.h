@@ -77,6 +77,9 @@ public:
 
     [[noreturn]] void raise(int rc, const QString& doing) const;
 
+    // Query texts a table object builds once per table and filter-less use.
+    QHash<QString, QString> sqlCache;
+
 private:
     Connection() = default;
     void openFile(const QString& path);
@@ -85,6 +88,7 @@ private:
 
     sqlite3* m_db = nullptr;
     QString m_path;
+    QString m_fileName;
     QString m_label;
     QString m_sqlName;
     QVector<ColumnInfo> m_columns;

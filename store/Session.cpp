@@ -33,7 +33,12 @@ QStringList Session::passwords() const { return m_passwords; }
 void Session::setBusyTimeout(int milliseconds) { m_busyTimeout = qMax(0, milliseconds); }
 int Session::busyTimeout() const { return m_busyTimeout; }
 
-void Session::setConfigPath(const QString& path) { m_configPath = path; }
+void Session::setConfigPath(const QString& path)
+{
+    m_configPath = path;
+    m_cachedConfig.clear();
+    m_aliasCache.clear();
+}
 
 QString Session::configPath() const
 {
@@ -52,7 +57,28 @@ QString Session::defaultConfigPath()
 
 QStringList Session::getAliasParams(const QString& alias) const
 {
-    return readIniSection(configPath(), alias);
+    const QString path = configPath();
+    if (path != m_cachedConfig) {
+        m_aliasCache.clear();
+        m_cachedConfig = path;
+    }
+    const QString key = alias.toUpper();
+    auto it = m_aliasCache.constFind(key);
+    if (it == m_aliasCache.constEnd())
+        it = m_aliasCache.insert(key, readIniSection(path, alias));
+    return it.value();
+}
+
+bool Session::netFileDirUsable() const
+{
+    if (m_netFileDir.trimmed().isEmpty())
+        return false;
+    if (m_verifiedNetDir == m_netFileDir)
+        return true;
+    if (!QFileInfo(m_netFileDir).isDir())
+        return false;
+    m_verifiedNetDir = m_netFileDir;
+    return true;
 }
 
 QString Session::aliasPath(const QString& alias) const
@@ -77,6 +103,9 @@ void Session::reset()
     m_passwords.clear();
     m_configPath.clear();
     m_busyTimeout = 5000;
+    m_cachedConfig.clear();
+    m_aliasCache.clear();
+    m_verifiedNetDir.clear();
 }
 
 QString tableFileName(const QString& tableName)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QHash>
 #include <QStringList>
 
 namespace store {
@@ -54,6 +55,15 @@ private:
     QStringList m_passwords;
     QString m_configPath;
     int m_busyTimeout = 5000;
+    // The configuration is read once per path; the network control
+    // directory is checked once per value.
+    mutable QString m_cachedConfig;
+    mutable QHash<QString, QStringList> m_aliasCache;
+    mutable QString m_verifiedNetDir;
+
+public:
+    // True when the network control directory is set and exists.
+    bool netFileDirUsable() const;
 };
 
 // The file that holds a table: the alias directory joined with the table name

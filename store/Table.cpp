@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstring>
 #include <sqlite3.h>
 
 namespace store {
@@ -30,6 +31,21 @@ void Table::Private::requireActive() const
 
 void Table::Private::buildSql()
 {
+    if (filter.isEmpty() && !conn->sqlCache.isEmpty()) {
+        const auto& c = conn->sqlCache;
+        selectList = c[QStringLiteral("select")];
+        from = c[QStringLiteral("from")];
+        orderBy = c[QStringLiteral("order")];
+        keyTuple = c[QStringLiteral("key")];
+        filterSql.clear();
+        sqlFirst = c[QStringLiteral("first")];
+        sqlAfter = c[QStringLiteral("after")];
+        sqlFind = c[QStringLiteral("find")];
+        sqlRowId = c[QStringLiteral("rowid")];
+        sqlInsert = c[QStringLiteral("insert")];
+        sqlDelete = c[QStringLiteral("delete")];
+        return;
+    }
     const auto& cols = conn->columns();
     QStringList names{QStringLiteral("rowid")};
     for (const ColumnInfo& c : cols)
@@ -47,6 +63,36 @@ void Table::Private::buildSql()
     for (const auto& f : filter)
         conds << quoteIdentifier(cols[f.first].name) + QLatin1String(" = ?");
     filterSql = conds.join(QLatin1String(" AND "));
+
+    QStringList marks, keyConds, insertNames, insertMarks;
+    for (int i = 0; i < keys.size(); ++i)
+        marks << QStringLiteral("?");
+    for (int k : conn->keyColumns())
+        keyConds << quoteIdentifier(cols[k].name) + QLatin1String(" = ?");
+    for (const ColumnInfo& c : cols) {
+        insertNames << quoteIdentifier(c.name);
+        insertMarks << QStringLiteral("?");
+    }
+    sqlFirst = selectSql(QString(), orderBy, true);
+    sqlAfter = selectSql(keyTuple + QLatin1String(" > (") + marks.join(QLatin1Char(',')) + QLatin1Char(')'), orderBy, true);
+    sqlFind = keyConds.isEmpty() ? QString() : selectSql(keyConds.join(QLatin1String(" AND ")), QString(), true);
+    sqlRowId = selectSql(QStringLiteral("rowid = ?"), QString(), false);
+    sqlInsert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                    .arg(from, insertNames.join(QLatin1Char(',')), insertMarks.join(QLatin1Char(',')));
+    sqlDelete = QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(from);
+    if (filter.isEmpty()) {
+        auto& c = conn->sqlCache;
+        c[QStringLiteral("select")] = selectList;
+        c[QStringLiteral("from")] = from;
+        c[QStringLiteral("order")] = orderBy;
+        c[QStringLiteral("key")] = keyTuple;
+        c[QStringLiteral("first")] = sqlFirst;
+        c[QStringLiteral("after")] = sqlAfter;
+        c[QStringLiteral("find")] = sqlFind;
+        c[QStringLiteral("rowid")] = sqlRowId;
+        c[QStringLiteral("insert")] = sqlInsert;
+        c[QStringLiteral("delete")] = sqlDelete;
+    }
 }
 
 const Row* Table::Private::current() const
@@ -58,15 +104,108 @@ const Row* Table::Private::current() const
     return nullptr;
 }
 
+namespace {
+
+enum : char { kNull = 0, kInt = 1, kFloat = 2, kText = 3, kBlob = 4 };
+
+} // namespace
+
 Row Table::Private::readRow(Statement& stmt) const
 {
+    // Layout: column count, then count + 1 offsets into the payload, then per
+    // column a type byte followed by its bytes.
+    sqlite3_stmt* h = stmt.handle();
     Row row;
-    row.rowId = stmt.columnInt(0);
+    row.rowId = sqlite3_column_int64(h, 0);
     const int n = int(conn->columns().size());
-    row.values.resize(n);
-    for (int i = 0; i < n; ++i)
-        row.values[i] = stmt.column(i + 1);
+    const int header = int(sizeof(quint32)) * (n + 2);
+    int payload = 0;
+    for (int i = 1; i <= n; ++i) {
+        switch (sqlite3_column_type(h, i)) {
+        case SQLITE_INTEGER:
+        case SQLITE_FLOAT: payload += 9; break;
+        case SQLITE_TEXT:
+        case SQLITE_BLOB: payload += 1 + sqlite3_column_bytes(h, i); break;
+        default: payload += 1; break;
+        }
+    }
+    row.packed.resize(header + payload);
+    char* base = row.packed.data();
+    auto* offsets = reinterpret_cast<quint32*>(base);
+    offsets[0] = quint32(n);
+    char* out = base + header;
+    for (int i = 1; i <= n; ++i) {
+        offsets[i] = quint32(out - base);
+        const int type = sqlite3_column_type(h, i);
+        if (type == SQLITE_INTEGER) {
+            *out++ = kInt;
+            const qint64 v = sqlite3_column_int64(h, i);
+            std::memcpy(out, &v, 8);
+            out += 8;
+        } else if (type == SQLITE_FLOAT) {
+            *out++ = kFloat;
+            const double v = sqlite3_column_double(h, i);
+            std::memcpy(out, &v, 8);
+            out += 8;
+        } else if (type == SQLITE_TEXT || type == SQLITE_BLOB) {
+            *out++ = type == SQLITE_TEXT ? kText : kBlob;
+            const void* src = type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(h, i))
+                                                  : sqlite3_column_blob(h, i);
+            const int bytes = sqlite3_column_bytes(h, i);
+            if (bytes > 0)
+                std::memcpy(out, src, size_t(bytes));
+            out += bytes;
+        } else {
+            *out++ = kNull;
+        }
+    }
+    offsets[n + 1] = quint32(out - base);
     return row;
+}
+
+int Row::count() const
+{
+    if (packed.isEmpty())
+        return int(values.size());
+    return int(reinterpret_cast<const quint32*>(packed.constData())[0]);
+}
+
+QVariant Row::value(int index) const
+{
+    if (packed.isEmpty())
+        return index >= 0 && index < values.size() ? values[index] : QVariant();
+    const char* base = packed.constData();
+    const auto* offsets = reinterpret_cast<const quint32*>(base);
+    if (index < 0 || index >= int(offsets[0]))
+        return QVariant();
+    const char* p = base + offsets[index + 1];
+    const int bytes = int(offsets[index + 2] - offsets[index + 1]) - 1;
+    switch (*p) {
+    case kInt: {
+        qint64 v;
+        std::memcpy(&v, p + 1, 8);
+        return QVariant(v);
+    }
+    case kFloat: {
+        double v;
+        std::memcpy(&v, p + 1, 8);
+        return QVariant(v);
+    }
+    case kText: return QVariant(QString::fromUtf8(p + 1, bytes));
+    case kBlob: return QVariant(QByteArray(p + 1, bytes));
+    default: return QVariant();
+    }
+}
+
+void Row::unpack()
+{
+    if (packed.isEmpty())
+        return;
+    const int n = count();
+    values.resize(n);
+    for (int i = 0; i < n; ++i)
+        values[i] = value(i);
+    packed.clear();
 }
 
 int Table::Private::bindFilter(Statement& stmt, int index) const
@@ -83,12 +222,12 @@ QVariantList Table::Private::keyOf(const Row& row) const
         key << row.rowId;
     } else {
         for (int k : conn->keyColumns())
-            key << row.values[k];
+            key << row.value(k);
     }
     return key;
 }
 
-std::vector<Row> Table::Private::fetch(const QString& where, const QVariantList& args, const QString& order, int limit)
+QString Table::Private::selectSql(const QString& where, const QString& order, bool limited) const
 {
     QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList, from);
     QStringList conds;
@@ -100,8 +239,13 @@ std::vector<Row> Table::Private::fetch(const QString& where, const QVariantList&
         sql += QLatin1String(" WHERE ") + conds.join(QLatin1String(" AND "));
     if (!order.isEmpty())
         sql += QLatin1String(" ORDER BY ") + order;
-    if (limit > 0)
+    if (limited)
         sql += QLatin1String(" LIMIT ?");
+    return sql;
+}
+
+std::vector<Row> Table::Private::run(const QString& sql, const QVariantList& args, int limit)
+{
     Statement stmt = conn->statement(sql);
     int index = bindFilter(stmt);
     for (const QVariant& a : args)
@@ -114,14 +258,14 @@ std::vector<Row> Table::Private::fetch(const QString& where, const QVariantList&
     return rows;
 }
 
+std::vector<Row> Table::Private::fetch(const QString& where, const QVariantList& args, const QString& order, int limit)
+{
+    return run(selectSql(where, order, limit > 0), args, limit);
+}
+
 std::vector<Row> Table::Private::fetchAfter(const Row& row, int limit)
 {
-    const QVariantList key = keyOf(row);
-    QStringList marks;
-    for (int i = 0; i < key.size(); ++i)
-        marks << QStringLiteral("?");
-    return fetch(keyTuple + QLatin1String(" > (") + marks.join(QLatin1Char(',')) + QLatin1Char(')'), key, orderBy,
-                 limit);
+    return run(sqlAfter, keyOf(row), limit);
 }
 
 bool Table::Private::fetchBefore(const Row& row, Row* out)
@@ -142,7 +286,7 @@ bool Table::Private::fetchBefore(const Row& row, Row* out)
 
 bool Table::Private::reloadRow(qint64 rowId, Row* out)
 {
-    auto rows = fetch(QStringLiteral("rowid = ?"), {rowId}, QString(), 0);
+    auto rows = run(sqlRowId, {rowId}, 0);
     if (rows.empty())
         return false;
     *out = std::move(rows.front());
@@ -254,7 +398,7 @@ void Table::open()
     // network control directory is known.
     if (Session::instance().netFileDir().trimmed().isEmpty())
         d->fail(QStringLiteral("cannot be opened: the network control directory has not been set."));
-    if (!QFileInfo(Session::instance().netFileDir()).isDir())
+    if (!Session::instance().netFileDirUsable())
         d->fail(QStringLiteral("cannot be opened: the network control directory %1 does not exist.")
                     .arg(QDir::toNativeSeparators(Session::instance().netFileDir())));
     std::shared_ptr<Connection> conn = Connection::acquire(path, d->name);
@@ -282,8 +426,8 @@ void Table::open()
         }
         d->buildSql();
         d->state = TableState::Browse;
-        d->nextPageSize = 16;
-        auto rows = d->fetch(QString(), {}, d->orderBy, d->nextPageSize);
+        d->nextPageSize = 1;
+        auto rows = d->run(d->sqlFirst, {}, d->nextPageSize);
         const bool more = int(rows.size()) == d->nextPageSize;
         d->setWindow(std::move(rows), more);
         d->eof = d->bof = d->page.empty();
@@ -325,7 +469,7 @@ void Table::first()
     d->requireActive();
     d->postIfEditing();
     d->nextPageSize = 16;
-    auto rows = d->fetch(QString(), {}, d->orderBy, d->nextPageSize);
+    auto rows = d->run(d->sqlFirst, {}, d->nextPageSize);
     const bool more = int(rows.size()) == d->nextPageSize;
     d->setWindow(std::move(rows), more);
     d->eof = d->bof = d->page.empty();
@@ -392,10 +536,12 @@ bool Table::findKey(const QVariantList& keyValues)
     if (keyValues.isEmpty() || keyValues.size() > keys.size())
         d->fail(QStringLiteral("a key search needs 1 to %1 values.").arg(keys.size()));
     QStringList conds;
-    for (int i = 0; i < keyValues.size(); ++i)
-        conds << quoteIdentifier(d->conn->columns()[keys[i]].name) + QLatin1String(" = ?");
+    if (keyValues.size() < keys.size())
+        for (int i = 0; i < keyValues.size(); ++i)
+            conds << quoteIdentifier(d->conn->columns()[keys[i]].name) + QLatin1String(" = ?");
     const bool whole = keyValues.size() == keys.size();
-    auto rows = d->fetch(conds.join(QLatin1String(" AND ")), keyValues, whole ? QString() : d->orderBy, 1);
+    auto rows = whole ? d->run(d->sqlFind, keyValues, 1)
+                      : d->fetch(conds.join(QLatin1String(" AND ")), keyValues, d->orderBy, 1);
     if (rows.empty())
         return false;
     d->setWindow(std::move(rows), true);
@@ -488,6 +634,7 @@ void Table::edit()
     if (d->pos < 0)
         d->fail(QStringLiteral("there is no row to edit."));
     d->buffer = d->page[size_t(d->pos)];
+    d->buffer.unpack();
     d->dirty.fill(false, d->conn->columns().size());
     d->state = TableState::Edit;
     d->notifyState();
@@ -503,15 +650,9 @@ void Table::post()
     const auto& cols = d->conn->columns();
     Connection& conn = *d->conn;
     if (d->state == TableState::Insert) {
-        QStringList names, marks;
-        for (const ColumnInfo& c : cols) {
-            names << quoteIdentifier(c.name);
-            marks << QStringLiteral("?");
-        }
         conn.beginWrite();
         {
-            Statement stmt = conn.statement(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                                .arg(d->from, names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
+            Statement stmt = conn.statement(d->sqlInsert);
             for (int i = 0; i < cols.size(); ++i)
                 stmt.bind(i + 1, d->buffer.values[i]);
             stmt.run();
@@ -605,7 +746,7 @@ void Table::deleteRecord()
     Connection& conn = *d->conn;
     conn.beginWrite();
     {
-        Statement stmt = conn.statement(QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(d->from));
+        Statement stmt = conn.statement(d->sqlDelete);
         stmt.bind(1, gone.rowId);
         stmt.run();
     }
@@ -722,17 +863,17 @@ QVector<RowSnapshot> Table::snapshot()
 {
     d->requireActive();
     QVector<RowSnapshot> result;
-    for (Row& row : d->fetch(QString(), {}, d->orderBy, 0))
+    for (Row& row : d->fetch(QString(), {}, d->orderBy, 0)) {
+        row.unpack();
         result.append(RowSnapshot{row.rowId, std::move(row.values)});
+    }
     return result;
 }
 
 QVariant Table::rawValue(int index) const
 {
     const Row* row = d->current();
-    if (!row || index < 0 || index >= row->values.size())
-        return QVariant();
-    return row->values[index];
+    return row ? row->value(index) : QVariant();
 }
 
 // --- Backup ------------------------------------------------------------------

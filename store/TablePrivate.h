@@ -8,9 +8,17 @@
 
 namespace store {
 
+// A row of the cursor's window keeps its column values packed as read from
+// SQLite and decodes a value only when a field asks for it; the row being
+// edited holds plain values.
 struct Row {
     qint64 rowId = 0;
     QVector<QVariant> values;
+    QByteArray packed;
+
+    QVariant value(int index) const;
+    int count() const;
+    void unpack(); // packed -> values
 };
 
 class Table::Private {
@@ -43,12 +51,22 @@ public:
     int disableCount = 0;
     bool pendingNotify = false;
 
-    // SQL pieces.
+    // SQL pieces; without a filter they are the same for every object on the
+    // table and come from the connection's cache.
     QString selectList;  // rowid, "c1", ...
     QString from;        // "table"
     QString orderBy;     // "k1","k2"  or rowid
     QString keyTuple;    // ("k1","k2") or (rowid)
     QString filterSql;   // "f1" = ? AND ... (empty without a filter)
+    QString sqlFirst;    // first rows in key order
+    QString sqlAfter;    // rows after a key
+    QString sqlFind;     // the row of a whole key
+    QString sqlRowId;    // the row of a row id
+    QString sqlInsert;
+    QString sqlDelete;
+
+    QString selectSql(const QString& where, const QString& order, bool limited) const;
+    std::vector<Row> run(const QString& sql, const QVariantList& args, int limit);
 
     void requireActive() const;
     void buildSql();

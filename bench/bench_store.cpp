@@ -1,0 +1,239 @@
+// The record store against the SQLite floor on a large installation:
+//   - walk every CONTACT.DB row (1,000,000), reading a field of each;
+//   - 100,000 FindKey on USERPREF.DB and PERM.DB keys;
+//   - edit and post 100,000 contact rows, each followed by a journal row.
+// Each beside the same work through the SQLite C API alone, in one
+// transaction with prepared statements. Prints figures and store/floor ratios.
+//
+//   bench_store [--contacts N] [--keep DIR]
+#include "store/Catalogue.h"
+#include "store/Session.h"
+#include "store/Table.h"
+#include "support/Changes.h"
+#include "tools/demo/Installer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+double seconds(const std::function<void()>& work)
+{
+    QElapsedTimer t;
+    t.start();
+    work();
+    return t.nsecsElapsed() / 1e9;
+}
+
+sqlite3* openRaw(const QString& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    return db;
+}
+
+sqlite3_stmt* prepare(sqlite3* db, const char* sql)
+{
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
+        std::fprintf(stderr, "prepare failed: %s\n", sqlite3_errmsg(db));
+    return stmt;
+}
+
+void report(const char* what, double store, double floor)
+{
+    std::printf("%-44s store %8.3f s   floor %8.3f s   ratio %5.2f\n", what, store, floor, store / floor);
+    std::fflush(stdout);
+}
+
+struct Key {
+    QString db;
+    QString who;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    int contacts = 1000000;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i)
+        if (args[i] == QLatin1String("--contacts"))
+            contacts = args[i + 1].toInt();
+
+    QTemporaryDir dir;
+    demo::Options options;
+    options.root = dir.path();
+    options.programDir = dir.path();
+    options.users = 1000;
+    options.databases = 100;
+    options.contacts = contacts;
+    options.events = 1000;
+    std::printf("Making an installation: %d contacts, %d users x %d databases ...\n", options.contacts,
+                options.users, options.databases);
+    std::fflush(stdout);
+    demo::Result made;
+    const double installTime = seconds([&] { made = demo::install(options); });
+    std::printf("  made in %.1f s\n\n", installTime);
+
+    auto& session = store::Session::instance();
+    session.setConfigPath(made.configPath);
+    session.setNetFileDir(made.netDir);
+    session.addPassword(catalogue::startupPasswordA());
+    session.addPassword(catalogue::startupPasswordB());
+    session.addPassword(catalogue::forceOffPassword());
+    support::setJournalActive(support::journalFileExists());
+    const QString contactPath = QDir(made.dataDir).filePath(QStringLiteral("contact.db"));
+    const QString mergePath = QDir(made.dataDir).filePath(QStringLiteral("merge.db"));
+
+    // 1. Walk every contact row, reading its owner.
+    qint64 storeChars = 0, floorChars = 0;
+    const double walkStore = seconds([&] {
+        store::Table t(catalogue::kAlias, catalogue::kContact);
+        t.open();
+        store::Field& who = t.fieldByName(catalogue::fWho);
+        for (t.first(); !t.eof(); t.next())
+            storeChars += who.asString().size();
+    });
+    const double walkFloor = seconds([&] {
+        sqlite3* db = openRaw(contactPath);
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_stmt* s = prepare(db, "SELECT rowid, recno, DB, Who, Company, Contact, Phone, City FROM contact ORDER BY rowid");
+        while (sqlite3_step(s) == SQLITE_ROW)
+            floorChars += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 3)),
+                                            sqlite3_column_bytes(s, 3)).size();
+        sqlite3_finalize(s);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    });
+    if (storeChars != floorChars)
+        std::printf("  (walks disagree: %lld vs %lld characters)\n", storeChars, floorChars);
+    report("walk 1,000,000 contact rows", walkStore, walkFloor);
+
+    // 2. 100,000 key lookups, half on users, half on permission rows.
+    QVector<QString> users;
+    QVector<QString> dbs;
+    {
+        store::Table u(catalogue::kAlias, catalogue::kUserPref);
+        u.open();
+        for (u.first(); !u.eof(); u.next())
+            users << u.fieldByName(catalogue::fWho).asString();
+        store::Table d(catalogue::kAlias, catalogue::kDatabase);
+        d.open();
+        for (d.first(); !d.eof(); d.next())
+            dbs << d.fieldByName(catalogue::fDb).asString();
+    }
+    QRandomGenerator rng(7);
+    QVector<Key> keys;
+    for (int i = 0; i < 50000; ++i)
+        keys.append({dbs[int(rng.bounded(dbs.size()))], users[int(rng.bounded(users.size()))]});
+    int storeFound = 0, floorFound = 0;
+    const double findStore = seconds([&] {
+        store::Table u(catalogue::kAlias, catalogue::kUserPref);
+        store::Table p(catalogue::kAlias, catalogue::kPerm);
+        u.open();
+        p.open();
+        for (const Key& k : keys) {
+            storeFound += u.findKey({k.who});
+            storeFound += p.findKey({k.db, k.who});
+        }
+    });
+    const double findFloor = seconds([&] {
+        sqlite3* udb = openRaw(QDir(made.dataDir).filePath(QStringLiteral("userpref.db")));
+        sqlite3* pdb = openRaw(QDir(made.dataDir).filePath(QStringLiteral("perm.db")));
+        sqlite3_exec(udb, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_exec(pdb, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_stmt* us = prepare(udb, "SELECT * FROM userpref WHERE Who = ?");
+        sqlite3_stmt* ps = prepare(pdb, "SELECT * FROM perm WHERE DB = ? AND Who = ?");
+        for (const Key& k : keys) {
+            const QByteArray who = k.who.toUtf8(), db = k.db.toUtf8();
+            sqlite3_bind_text(us, 1, who.constData(), int(who.size()), SQLITE_TRANSIENT);
+            floorFound += sqlite3_step(us) == SQLITE_ROW;
+            sqlite3_reset(us);
+            sqlite3_bind_text(ps, 1, db.constData(), int(db.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(ps, 2, who.constData(), int(who.size()), SQLITE_TRANSIENT);
+            floorFound += sqlite3_step(ps) == SQLITE_ROW;
+            sqlite3_reset(ps);
+        }
+        sqlite3_finalize(us);
+        sqlite3_finalize(ps);
+        sqlite3_exec(udb, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_exec(pdb, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(udb);
+        sqlite3_close(pdb);
+    });
+    if (storeFound != floorFound)
+        std::printf("  (lookups disagree: %d vs %d found)\n", storeFound, floorFound);
+    report("100,000 FindKey (USERPREF.DB, PERM.DB)", findStore, findFloor);
+
+    // 3. Edit and post contact rows, each followed by a journal row.
+    const int edits = qMin(100000, contacts);
+    auto editThroughStore = [&](const QString& city, bool batched) {
+        std::unique_ptr<store::WriteBatch> batch;
+        if (batched)
+            batch = std::make_unique<store::WriteBatch>();
+        store::Table t(catalogue::kAlias, catalogue::kContact);
+        t.open();
+        int n = 0;
+        for (t.first(); !t.eof() && n < edits; t.next(), ++n) {
+            t.edit();
+            t.fieldByName(QStringLiteral("City")).setAsString(city);
+            t.post();
+            support::journalfield(t, QStringLiteral("City"), support::ActionField);
+        }
+    };
+    const double editStoreBatched = seconds([&] { editThroughStore(QStringLiteral("Batchton"), true); });
+    const double editStoreSingle = seconds([&] { editThroughStore(QStringLiteral("Singleton"), false); });
+    const double editFloor = seconds([&] {
+        sqlite3* cdb = openRaw(contactPath);
+        sqlite3* mdb = openRaw(mergePath);
+        sqlite3_exec(cdb, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_exec(mdb, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_stmt* walk = prepare(cdb, "SELECT rowid, recno, DB FROM contact ORDER BY rowid LIMIT ?");
+        sqlite3_stmt* upd = prepare(cdb, "UPDATE contact SET City = ? WHERE rowid = ?");
+        sqlite3_stmt* ins = prepare(mdb, "INSERT INTO merge (recno, dateGMT, time, who, database, action, fieldname, \"to\", DB) "
+                                         "VALUES (?, ?, ?, '', 0, 0, 'City', ?, ?)");
+        sqlite3_bind_int(walk, 1, edits);
+        QVector<qint64> rowids;
+        QVector<QByteArray> recnos, dbCodes;
+        while (sqlite3_step(walk) == SQLITE_ROW) {
+            rowids << sqlite3_column_int64(walk, 0);
+            recnos << QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(walk, 1)));
+            dbCodes << QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(walk, 2)));
+        }
+        const QByteArray now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
+        for (int i = 0; i < rowids.size(); ++i) {
+            sqlite3_bind_text(upd, 1, "Floorville", -1, SQLITE_STATIC);
+            sqlite3_bind_int64(upd, 2, rowids[i]);
+            sqlite3_step(upd);
+            sqlite3_reset(upd);
+            sqlite3_bind_text(ins, 1, recnos[i].constData(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(ins, 2, now.constData(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(ins, 3, now.constData(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(ins, 4, "Floorville", -1, SQLITE_STATIC);
+            sqlite3_bind_text(ins, 5, dbCodes[i].constData(), -1, SQLITE_STATIC);
+            sqlite3_step(ins);
+            sqlite3_reset(ins);
+        }
+        sqlite3_finalize(walk);
+        sqlite3_finalize(upd);
+        sqlite3_finalize(ins);
+        sqlite3_exec(cdb, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_exec(mdb, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(cdb);
+        sqlite3_close(mdb);
+    });
+    report("100,000 edits + journal rows, write batch", editStoreBatched, editFloor);
+    report("100,000 edits + journal rows, one commit each", editStoreSingle, editFloor);
+    return 0;
+}

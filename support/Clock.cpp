@@ -1,0 +1,75 @@
+#include "support/Clock.h"
+
+#include "store/DayCount.h"
+
+#include <QTimeZone>
+
+#include <utility>
+#include <vector>
+
+namespace support {
+
+namespace {
+
+// Live overrides, innermost last; each object keeps its own entry so that
+// nested overrides unwind in any order.
+std::vector<std::pair<const ClockOverride*, QDateTime>>& overrides()
+{
+    static std::vector<std::pair<const ClockOverride*, QDateTime>> list;
+    return list;
+}
+
+} // namespace
+
+QDateTime now()
+{
+    const auto& list = overrides();
+    if (!list.empty())
+        return list.back().second;
+    return QDateTime::currentDateTime();
+}
+
+double nowDays()
+{
+    return store::daysFromDateTime(now());
+}
+
+qint64 todayDayNumber()
+{
+    return qint64(store::daysFromDate(now().date()));
+}
+
+int standardBiasMinutes()
+{
+    // standardTimeOffset is seconds east of UTC; the bias runs the other way.
+    // Looking the zone up reads the system's zone files; once per run is enough.
+    static const QTimeZone zone = QTimeZone::systemTimeZone();
+    const int offsetSeconds = zone.standardTimeOffset(now());
+    return -offsetSeconds / 60;
+}
+
+ClockOverride::ClockOverride(const QDateTime& fixedNow)
+{
+    overrides().emplace_back(this, fixedNow);
+}
+
+ClockOverride::~ClockOverride()
+{
+    auto& list = overrides();
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if (it->first == this) {
+            list.erase(it);
+            break;
+        }
+    }
+}
+
+void ClockOverride::set(const QDateTime& fixedNow)
+{
+    for (auto& entry : overrides()) {
+        if (entry.first == this)
+            entry.second = fixedNow;
+    }
+}
+
+} // namespace support

@@ -1,0 +1,81 @@
+#include "tools/demo/Layout.h"
+
+#include "store/Catalogue.h"
+#include "store/Session.h"
+#include "store/StoreError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace demo {
+
+QString dataDirOf(const QString& root)
+{
+    return QDir::cleanPath(QDir(root).absoluteFilePath(QStringLiteral("data")));
+}
+
+QString netDirOf(const QString& root)
+{
+    return QDir::cleanPath(QDir(root).absoluteFilePath(QStringLiteral("netdir")));
+}
+
+QStringList installedFileNames()
+{
+    QStringList names;
+    for (const store::TableDef& def : catalogue::tableDefs())
+        names << store::tableFileName(def.name);
+    return names;
+}
+
+bool installationExists(const QString& root)
+{
+    const QDir data(dataDirOf(root));
+    for (const QString& name : installedFileNames())
+        if (QFileInfo::exists(data.filePath(name)))
+            return true;
+    return false;
+}
+
+void removeInstallation(const QString& root)
+{
+    const QDir data(dataDirOf(root));
+    for (const QString& name : installedFileNames()) {
+        for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"),
+                                      QStringLiteral("-journal")}) {
+            const QString path = data.filePath(name + suffix);
+            if (QFileInfo::exists(path) && !QFile::remove(path))
+                throw store::StoreError(
+                    QStringLiteral("Could not remove %1 of the old installation.").arg(QDir::toNativeSeparators(path)));
+        }
+    }
+}
+
+namespace {
+
+void writeIni(const QString& path, const QString& section, const QString& key, const QString& value)
+{
+    if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
+        throw store::StoreError(QStringLiteral("The folder %1 cannot be written into %2.").arg(value, path));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        throw store::StoreError(QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+    file.write(QStringLiteral("[%1]\n%2=%3\n").arg(section, key, value).toUtf8());
+    if (!file.commit())
+        throw store::StoreError(QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+}
+
+} // namespace
+
+void writeNetDirIni(const QString& path, const QString& netDir)
+{
+    writeIni(path, QStringLiteral("Options"), QStringLiteral("NetDir"), netDir);
+}
+
+void writeStoreConfig(const QString& path, const QString& dataDir)
+{
+    writeIni(path, catalogue::kAlias, QStringLiteral("PATH"), dataDir);
+}
+
+} // namespace demo
