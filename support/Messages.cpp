@@ -1,0 +1,219 @@
+#include "support/Messages.h"
+
+#include "support/Text.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QtDebug>
+
+#include <deque>
+#include <utility>
+#include <vector>
+
+namespace support {
+
+namespace {
+
+struct ScriptState {
+    const MessageScript* owner = nullptr;
+    QList<ShownBox> shown;
+    std::deque<std::function<bool(const QString&)>> answers;
+    int beeps = 0;
+};
+
+// Live scripts, innermost last; the innermost one answers.
+std::vector<ScriptState>& scripts()
+{
+    static std::vector<ScriptState> list;
+    return list;
+}
+
+ScriptState* activeScript()
+{
+    auto& list = scripts();
+    return list.empty() ? nullptr : &list.back();
+}
+
+ScriptState& stateOf(const MessageScript* script)
+{
+    for (auto& state : scripts()) {
+        if (state.owner == script)
+            return state;
+    }
+    // Unreachable: every script registers itself on construction.
+    static ScriptState orphan;
+    return orphan;
+}
+
+bool haveWidgets()
+{
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+// The system beep; a script counts it instead.
+void beep()
+{
+    if (ScriptState* script = activeScript()) {
+        ++script->beeps;
+        return;
+    }
+    if (haveWidgets())
+        QApplication::beep();
+}
+
+QString titleOf(BoxKind kind)
+{
+    switch (kind) {
+    case BoxKind::Error:
+        return uiText(QStringLiteral("Error"));
+    case BoxKind::Warning:
+        return uiText(QStringLiteral("Warning"));
+    case BoxKind::Information:
+        return uiText(QStringLiteral("Information"));
+    case BoxKind::Question:
+        return uiText(QStringLiteral("Confirm"));
+    }
+    return QString();
+}
+
+QMessageBox::Icon iconOf(BoxKind kind)
+{
+    switch (kind) {
+    case BoxKind::Error:
+        return QMessageBox::Critical;
+    case BoxKind::Warning:
+        return QMessageBox::Warning;
+    case BoxKind::Information:
+        return QMessageBox::Information;
+    case BoxKind::Question:
+        return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// Shows one modal box; returns the button pressed.
+int showBox(BoxKind kind, const QString& message, QMessageBox::StandardButtons buttons,
+            QMessageBox::StandardButton defaultButton)
+{
+    if (!haveWidgets()) {
+        // No window system to show a box on: say it on the console instead.
+        qWarning().noquote() << titleOf(kind) + QStringLiteral(": ") + message;
+        return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
+    }
+    QMessageBox box(iconOf(kind), titleOf(kind), message, buttons, QApplication::activeWindow());
+    box.setDefaultButton(defaultButton);
+    return box.exec();
+}
+
+// Records a box in the active script; false when no script is alive.
+bool record(BoxKind kind, const QString& message)
+{
+    ScriptState* script = activeScript();
+    if (!script)
+        return false;
+    script->shown.append({kind, message});
+    return true;
+}
+
+} // namespace
+
+int showError(const QString& message)
+{
+    beep();
+    if (!record(BoxKind::Error, message))
+        showBox(BoxKind::Error, message, QMessageBox::Ok, QMessageBox::Ok);
+    return QMessageBox::Ok;
+}
+
+void showWarning(const QString& message)
+{
+    beep();
+    if (!record(BoxKind::Warning, message))
+        showBox(BoxKind::Warning, message, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+void showInfo(const QString& message)
+{
+    if (!record(BoxKind::Information, message))
+        showBox(BoxKind::Information, message, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool confirm(const QString& message, BoxKind icon)
+{
+    if (ScriptState* script = activeScript()) {
+        // Recorded as a question whatever its icon, so that a test can tell
+        // it from an information box.
+        script->shown.append({BoxKind::Question, message});
+        if (script->answers.empty()) {
+            qWarning().noquote() << "MessageScript: no answer queued, answering No to:" << message;
+            return false;
+        }
+        auto answer = std::move(script->answers.front());
+        script->answers.pop_front();
+        return answer(message);
+    }
+    const BoxKind kind = icon == BoxKind::Information ? BoxKind::Information : BoxKind::Question;
+    return showBox(kind, message, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+        == QMessageBox::Yes;
+}
+
+MessageScript::MessageScript()
+{
+    scripts().push_back(ScriptState{this, {}, {}, 0});
+}
+
+MessageScript::~MessageScript()
+{
+    auto& list = scripts();
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        if (it->owner == this) {
+            list.erase(it);
+            break;
+        }
+    }
+}
+
+void MessageScript::answerYes(int times)
+{
+    for (int i = 0; i < times; ++i)
+        stateOf(this).answers.push_back([](const QString&) { return true; });
+}
+
+void MessageScript::answerNo(int times)
+{
+    for (int i = 0; i < times; ++i)
+        stateOf(this).answers.push_back([](const QString&) { return false; });
+}
+
+void MessageScript::answerWith(std::function<bool(const QString&)> answer)
+{
+    stateOf(this).answers.push_back(std::move(answer));
+}
+
+QList<ShownBox> MessageScript::shown() const
+{
+    return stateOf(this).shown;
+}
+
+QStringList MessageScript::texts() const
+{
+    QStringList result;
+    for (const ShownBox& box : stateOf(this).shown)
+        result.append(box.text);
+    return result;
+}
+
+int MessageScript::beeps() const
+{
+    return stateOf(this).beeps;
+}
+
+void MessageScript::clear()
+{
+    ScriptState& state = stateOf(this);
+    // Forgets what was shown and sounded; answers still queued stay queued.
+    state.shown.clear();
+    state.beeps = 0;
+}
+
+} // namespace support
