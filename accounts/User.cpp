@@ -1,0 +1,195 @@
+#include "accounts/User.h"
+
+#include "accounts/Passwd.h"
+#include "store/Catalogue.h"
+#include "store/Table.h"
+#include "support/Changes.h"
+#include "support/ErrorBox.h"
+#include "support/Help.h"
+#include "support/Messages.h"
+#include "support/Text.h"
+#include "ui/DataSource.h"
+#include "ui/DbEdit.h"
+#include "ui/DialogFrame.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kHelpContext = 1100;
+
+bool isEditing(const store::Table& table)
+{
+    return table.state() == store::TableState::Edit || table.state() == store::TableState::Insert;
+}
+
+} // namespace
+
+TfrmUser::TfrmUser(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(support::uiText(QStringLiteral("Add/modify User")));
+    dsUserPref = new ui::DataSource(this);
+
+    OKBtn = new QPushButton(support::uiText(QStringLiteral("OK")), this);
+    CancelBtn = new QPushButton(support::uiText(QStringLiteral("Cancel")), this);
+    HelpBtn = new QPushButton(support::uiText(QStringLiteral("&Help")), this);
+
+    edWho = new ui::DbEdit(this);
+    edWho->setDataSource(dsUserPref);
+    edWho->setDataField(catalogue::fWho);
+    edWho->setFieldMaxLength(3);
+    edWho->setCharCase(ui::CharCase::Upper);
+    edFullname = new ui::DbEdit(this);
+    edFullname->setDataSource(dsUserPref);
+    edFullname->setDataField(catalogue::fFullName);
+    edFullname->setFieldMaxLength(20);
+    btPassword = new QPushButton(support::uiText(QStringLiteral("Set password")), this);
+
+    lblChange = new QLabel(support::uiText(QStringLiteral(
+                               "You cannot change the user ID.  Only the fullname can be changed.  "
+                               "To change a user ID you must delete and re-add the user ID.")),
+                           this);
+    lblChange->setWordWrap(true);
+    lblChange->setVisible(false);
+
+    auto* lblWho = new QLabel(support::uiText(QStringLiteral("User ID:")), this);
+    auto* lblFullname = new QLabel(support::uiText(QStringLiteral("Fullname:")), this);
+    lblWho->setBuddy(edWho);
+    lblFullname->setBuddy(edFullname);
+    // Room for the longest ID and name, in characters of the box's font.
+    const int charWidth = edWho->fontMetrics().horizontalAdvance(QLatin1Char('W'));
+    edWho->setFixedWidth(charWidth * 4 + 12);
+    edFullname->setMinimumWidth(charWidth * 16 + 12);
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(lblWho, 0, 0);
+    fields->addWidget(edWho, 0, 1, Qt::AlignLeft);
+    fields->addWidget(lblFullname, 1, 0);
+    fields->addWidget(edFullname, 1, 1);
+    fields->addWidget(btPassword, 2, 1, Qt::AlignLeft);
+    auto* left = new QVBoxLayout;
+    left->addLayout(fields);
+    left->addWidget(lblChange);
+    left->addStretch();
+    lblChange->setFixedWidth(charWidth * 22);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(OKBtn);
+    right->addWidget(CancelBtn);
+    right->addWidget(HelpBtn);
+    right->addStretch();
+
+    auto* top = new QHBoxLayout(this);
+    top->addLayout(left, 1);
+    top->addLayout(right);
+
+    // OK answers Enter; the password button does so only while it has the focus.
+    OKBtn->setDefault(true);
+    btPassword->setAutoDefault(true);
+
+    setTabOrder(OKBtn, CancelBtn);
+    setTabOrder(CancelBtn, HelpBtn);
+    setTabOrder(HelpBtn, edWho);
+    setTabOrder(edWho, edFullname);
+    setTabOrder(edFullname, btPassword);
+
+    connect(OKBtn, &QPushButton::clicked, this, [this] { support::guarded([this] { OKBtnClick(); }); });
+    connect(CancelBtn, &QPushButton::clicked, this, [this] { support::guarded([this] { CancelBtnClick(); }); });
+    connect(HelpBtn, &QPushButton::clicked, this, [this] { support::guarded([this] { HelpBtnClick(); }); });
+    connect(btPassword, &QPushButton::clicked, this, [this] { support::guarded([this] { btPasswordClick(); }); });
+
+    ui::fixDialogBorder(this);
+}
+
+void TfrmUser::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    ui::centreOnScreen(this);
+    if (edWho->isReadOnly()) {
+        // Modify: the ID is shown but cannot be reached or changed.
+        QPalette pal = edWho->palette();
+        pal.setColor(QPalette::Base, pal.color(QPalette::Button));
+        edWho->setPalette(pal);
+        edWho->setFocusPolicy(Qt::NoFocus);
+        lblChange->setVisible(true);
+        edFullname->setFocus();
+    } else {
+        edWho->setFocus();
+    }
+}
+
+void TfrmUser::keyPressEvent(QKeyEvent* event)
+{
+    // Escape is the Cancel button. The close box only closes: the opener
+    // deals with a row left in insert or edit state.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        CancelBtn->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TfrmUser::OKBtnClick()
+{
+    setResult(0);
+    store::Table* table = dsUserPref->table();
+    if (!table)
+        return;
+    const QString who = table->fieldByName(catalogue::fWho).asString();
+    if (support::isBlank(who)) {
+        support::showError(support::uiText(QStringLiteral("The user ID or who field is blank.")));
+        edWho->setFocus();
+        return;
+    }
+    if (who.size() == 1) {
+        support::showError(support::uiText(QStringLiteral("Use at least 2 characters for the user ID.")));
+        edWho->setFocus();
+        return;
+    }
+    const bool modify = table->state() == store::TableState::Edit;
+    if (!isEditing(*table))
+        table->edit();
+    try {
+        table->post();
+        if (modify) {
+            support::journalfield(*table, QStringLiteral("Fullname"), support::ActionField);
+            support::journalfield(*table, QStringLiteral("Password"), support::ActionField);
+        } else {
+            support::journalrecord(*table, support::ActionAdded);
+        }
+    } catch (const std::exception&) {
+        support::showError(support::uiText(
+            QStringLiteral("Try a different WHO value.  The user id is in use by somebody else.")));
+        edWho->setFocus();
+        return;
+    }
+    accept();
+}
+
+void TfrmUser::CancelBtnClick()
+{
+    store::Table* table = dsUserPref->table();
+    if (table && isEditing(*table))
+        table->cancel();
+    reject();
+}
+
+void TfrmUser::btPasswordClick()
+{
+    TfrmPassword dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    store::Table* table = dsUserPref->table();
+    if (!table)
+        return;
+    if (!isEditing(*table))
+        table->edit();
+    table->fieldByName(catalogue::fPassword).setAsString(dialog.NewPassword);
+}
+
+void TfrmUser::HelpBtnClick() { support::openHelp(kHelpContext); }

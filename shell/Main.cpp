@@ -1,0 +1,440 @@
+#include "shell/Main.h"
+
+#include "accounts/User.h"
+#include "shell/DeleteUser.h"
+#include "shell/Backup.h"
+#include "shell/CleanDb.h"
+#include "shell/Paths.h"
+#include "shell/Records.h"
+#include "store/Catalogue.h"
+#include "support/Changes.h"
+#include "support/ErrorBox.h"
+#include "support/Help.h"
+#include "support/Messages.h"
+#include "support/Text.h"
+#include "ui/DataSource.h"
+#include "ui/DbEdit.h"
+#include "ui/DbGrid.h"
+#include "ui/DialogFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kHelpContext = 1000;
+
+QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
+
+const QString& contactInUseMessage()
+{
+    static const QString m = QStringLiteral(
+        "Could not get exclusive access to the contact.db table.  Somebody is using Kontiva");
+    return m;
+}
+
+bool isEditing(const store::Table& table)
+{
+    return table.state() == store::TableState::Edit || table.state() == store::TableState::Insert;
+}
+
+// Drops a row that a dialog left in insert or edit state (closed with its
+// close box, or an error on the way), so that nothing half-made is saved
+// later behind the supervisor's back.
+void dropPendingRow(store::Table& table)
+{
+    if (table.active() && isEditing(table))
+        table.cancel();
+}
+
+// The busy pointer, restored on every path.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+void defaultCursor()
+{
+    while (QApplication::overrideCursor())
+        QApplication::restoreOverrideCursor();
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(const QString& programDir, QWidget* parent)
+    : QMainWindow(parent),
+      tblUserPref(catalogue::kAlias, catalogue::kUserPref),
+      tblContact(catalogue::kAlias, catalogue::kContact),
+      tblDatabase(catalogue::kAlias, catalogue::kDatabase),
+      tblUserDB(catalogue::kAlias, catalogue::kUserDb),
+      tblPerm(catalogue::kAlias, catalogue::kPerm),
+      tblHoliday(catalogue::kAlias, catalogue::kHoliday),
+      tblInOut(catalogue::kAlias, catalogue::kInOut),
+      tblMarks(catalogue::kAlias, catalogue::kMarks),
+      tblUsersOn(catalogue::kAlias, catalogue::kUsersOn),
+      m_programDir(programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir)
+{
+    buildWindow();
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain()
+{
+    // The grid goes after the tables: unbind it first.
+    dsUserPref->setTable(nullptr);
+}
+
+void TfrmMain::buildWindow()
+{
+    setWindowTitle(text("Brisel"));
+
+    auto* central = new QWidget(this);
+    lblHeading = new QLabel(text("Maintain list of users"), central);
+    QFont headingFont = lblHeading->font();
+    headingFont.setBold(true);
+    headingFont.setPointSizeF(headingFont.pointSizeF() * 1.3);
+    lblHeading->setFont(headingFont);
+
+    dsUserPref = new ui::DataSource(this);
+    grid = new ui::DbGrid(central);
+    grid->setColumns({
+        {catalogue::fWho, text("Who"), 10, true},
+        {catalogue::fFullName, text("Full Name"), 46, true},
+        {catalogue::fSuperUser, text("Supervisor?"), 15, true},
+    });
+    grid->setDataSource(dsUserPref);
+    int gridWidth = grid->frameWidth() * 2 + 2;
+    for (int c = 0; c < 3; ++c)
+        gridWidth += grid->columnWidth(c);
+    grid->setMinimumWidth(gridWidth + 20);
+    grid->setMinimumHeight(grid->verticalHeader()->defaultSectionSize() * 12);
+    grid->horizontalHeader()->setStretchLastSection(true);
+
+    auto button = [central](const char* caption, const char* hint) {
+        auto* b = new QPushButton(text(caption), central);
+        if (hint)
+            b->setToolTip(text(hint));
+        b->setAutoDefault(false);
+        return b;
+    };
+    btAdd = button("Add", "Add a new user to the system");
+    btDelete = button("Delete", "Delete a user from the system");
+    btModify = button("Modify", "Set or change the password for a user");
+    btReplace = button("Replace Users", "Replace WHO field from one user to another");
+    btCopy = button("Copy Settings", "Copy settings from one user to another user");
+    btPermission = button("&Permissions", "Set the permissions for each user");
+    btForce = button("&Force off", "Force users off system");
+    btHelp = button("&Help", nullptr);
+    btClose = button("E&xit", nullptr);
+
+    auto* buttons = new QVBoxLayout;
+    for (QPushButton* b : {btAdd, btDelete, btModify, btReplace, btCopy, btPermission, btForce, btHelp, btClose})
+        buttons->addWidget(b);
+    buttons->addStretch();
+    auto* body = new QHBoxLayout;
+    body->addWidget(grid, 1);
+    body->addLayout(buttons);
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(lblHeading);
+    layout->addLayout(body, 1);
+    setCentralWidget(central);
+
+    // Tab order: the grid, then the buttons top to bottom.
+    setTabOrder(grid, btAdd);
+    QWidget* previous = btAdd;
+    for (QPushButton* b : {btDelete, btModify, btReplace, btCopy, btPermission, btForce, btHelp, btClose}) {
+        setTabOrder(previous, b);
+        previous = b;
+    }
+
+    QMenu* fileMenu = menuBar()->addMenu(text("&File"));
+    Exit1 = fileMenu->addAction(text("E&xit"));
+    QMenu* actions = menuBar()->addMenu(text("&Actions"));
+    AddUser1 = actions->addAction(text("&Add User"));
+    DeleteUser1 = actions->addAction(text("&Delete User"));
+    ModifyUser1 = actions->addAction(text("&Modify User"));
+    actions->addSeparator();
+    ReplaceUsers1 = actions->addAction(text("&Replace Users"));
+    CopySettings1 = actions->addAction(text("&Copy Settings"));
+    Permissions1 = actions->addAction(text("&Permissions"));
+    actions->addSeparator();
+    ForceUsersOff1 = actions->addAction(text("Force Users Off"));
+    Help1 = menuBar()->addAction(text("&Help"));
+
+    connectCommand(btAdd, AddUser1, &TfrmMain::btAddClick);
+    connectCommand(btDelete, DeleteUser1, &TfrmMain::btDeleteClick);
+    connectCommand(btModify, ModifyUser1, &TfrmMain::btModifyClick);
+    connectCommand(btReplace, ReplaceUsers1, &TfrmMain::btReplaceClick);
+    connectCommand(btCopy, CopySettings1, &TfrmMain::btCopyClick);
+    connectCommand(btPermission, Permissions1, &TfrmMain::btPermissionClick);
+    connectCommand(btForce, ForceUsersOff1, &TfrmMain::ForceUsersOff1Click);
+    connectCommand(btHelp, nullptr, &TfrmMain::btHelpClick);
+    connectCommand(nullptr, Help1, &TfrmMain::Help1Click);
+    connectCommand(btClose, Exit1, &TfrmMain::btCloseClick);
+    connect(grid, &QAbstractItemView::doubleClicked, this,
+            [this] { support::guarded([this] { btPermissionClick(); }); });
+
+    // A fixed border with a close box only.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowCloseButtonHint);
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+void TfrmMain::connectCommand(QPushButton* button, QAction* action, void (TfrmMain::*command)())
+{
+    auto run = [this, command] { support::guarded([this, command] { (this->*command)(); }); };
+    if (button)
+        connect(button, &QPushButton::clicked, this, run);
+    if (action)
+        connect(action, &QAction::triggered, this, run);
+}
+
+void TfrmMain::FormCreate()
+{
+    support::setJournalActive(support::journalFileExists());
+    tblUserDB.onNewRecord = [this](store::Table& t) { tblUserDBNewRecord(t); };
+    tblPerm.beforePost = [this](store::Table& t) { tblPermBeforePost(t); };
+    dsUserPref->setTable(&tblUserPref);
+    // The user table opens with the window; a failure is reported when the
+    // window is shown.
+    try {
+        tblUserPref.open();
+    } catch (const std::exception&) {
+    }
+}
+
+void TfrmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    ui::centreOnScreen(this);
+    support::guarded([this] { FormShow(); });
+}
+
+void TfrmMain::FormShow()
+{
+    support::setHelpFile(shell::joinPath(m_programDir, QStringLiteral("Brisel.HLP")));
+
+    if (!tblUserPref.active()) {
+        try {
+            tblUserPref.open();
+        } catch (const std::exception&) {
+            support::showError(text("Could not open the userpref database."));
+            TurnOffButtons();
+            return;
+        }
+    }
+
+    // Whether anybody runs Kontiva: it keeps the contact table open.
+    tblContact.setExclusive(true);
+    try {
+        tblContact.open();
+    } catch (const std::exception&) {
+        tblContact.setExclusive(false);
+        support::showError(text("You cannot delete or replace existing users while others are accessing Kontiva."));
+        btDelete->setEnabled(false);
+        btReplace->setEnabled(false);
+        return;
+    }
+    tblContact.close();
+    tblContact.setExclusive(false);
+    tblContact.open();
+}
+
+void TfrmMain::TurnOffButtons()
+{
+    for (QPushButton* b : {btAdd, btDelete, btModify, btCopy, btReplace})
+        b->setEnabled(false);
+}
+
+bool TfrmMain::IsContactTableInUse()
+{
+    tblContact.close();
+    tblContact.setExclusive(true);
+    bool inUse = false;
+    try {
+        tblContact.open();
+    } catch (const std::exception&) {
+        inUse = true;
+    }
+    tblContact.close();
+    tblContact.setExclusive(false);
+    return inUse;
+}
+
+void TfrmMain::btAddClick()
+{
+    TfrmUser dialog(this);
+    dialog.dsUserPref->setTable(&tblUserPref);
+    try {
+        tblUserPref.insert();
+        shell::setTableBooleans(tblUserPref, true);
+        dialog.edWho->setReadOnly(false);
+        tblUserPref.fieldByName(catalogue::fWho).setAsString(QString());
+        tblUserPref.fieldByName(QStringLiteral("Fullname")).setAsString(QString());
+        tblUserPref.fieldByName(QStringLiteral("showhint")).setAsBoolean(true);
+        tblUserPref.fieldByName(QStringLiteral("Qanimation")).setAsBoolean(true);
+        tblUserPref.fieldByName(QStringLiteral("ViewStatus")).setAsBoolean(true);
+        tblUserPref.fieldByName(QStringLiteral("ViewButtons")).setAsBoolean(true);
+        tblUserPref.fieldByName(QStringLiteral("AutoFollowCall")).setAsBoolean(false);
+        tblUserPref.fieldByName(QStringLiteral("AutoFollowLtr")).setAsBoolean(false);
+        tblUserPref.fieldByName(QStringLiteral("AutoFollowEmail")).setAsBoolean(false);
+        tblUserPref.fieldByName(QStringLiteral("AutoFollowEnv")).setAsBoolean(false);
+        tblUserPref.fieldByName(QStringLiteral("AutoFollowLabel")).setAsBoolean(false);
+        dialog.exec();
+    } catch (...) {
+        dropPendingRow(tblUserPref);
+        throw;
+    }
+    dropPendingRow(tblUserPref);
+}
+
+void TfrmMain::btModifyClick()
+{
+    if (tblUserPref.recordCount() < 1)
+        return;
+    TfrmUser dialog(this);
+    dialog.dsUserPref->setTable(&tblUserPref);
+    dialog.edWho->setReadOnly(true);
+    try {
+        tblUserPref.edit();
+        dialog.exec();
+    } catch (...) {
+        dropPendingRow(tblUserPref);
+        throw;
+    }
+    dropPendingRow(tblUserPref);
+}
+
+void TfrmMain::btDeleteClick()
+{
+    if (IsContactTableInUse()) {
+        support::showError(support::uiText(contactInUseMessage()));
+        return;
+    }
+    // Nobody may start Kontiva while the user's rows go.
+    tblContact.close();
+    tblContact.setExclusive(true);
+    try {
+        tblContact.open();
+    } catch (...) {
+        tblContact.setExclusive(false);
+        throw;
+    }
+
+    bool deleted = false;
+    try {
+        if (tblUserPref.recordCount() > 0) {
+            const QString who = tblUserPref.fieldByName(QStringLiteral("who")).asString();
+            const QString question = text("Really delete user \"%1\"?").arg(who);
+            if (support::confirm(question, support::BoxKind::Question)) {
+                support::journalrecord(tblUserPref, support::ActionDeleted);
+                tblUserPref.deleteRecord();
+                shell::deleteUserFromAllDB(
+                    who, {&tblUserDB, &tblPerm, &tblHoliday, &tblInOut, &tblMarks, &tblUsersOn});
+                deleted = true;
+            }
+        }
+    } catch (...) {
+        releaseContactTable();
+        throw;
+    }
+    releaseContactTable();
+
+    if (deleted) {
+        support::showInfo(
+            text("Now that this user is deleted, you may want to assign his marketing plans and pending events to other users.")
+            + QLatin1Char(' ') + text("Use the Replace User button."));
+    }
+}
+
+void TfrmMain::releaseContactTable()
+{
+    tblContact.close();
+    tblContact.setExclusive(false);
+    tblContact.open();
+}
+
+void TfrmMain::btReplaceClick()
+{
+    if (IsContactTableInUse()) {
+        support::showError(support::uiText(contactInUseMessage()));
+        return;
+    }
+    if (tblUserPref.recordCount() < 1)
+        return;
+    // The global replace window opens here once it exists; the contact table
+    // stays closed after it.
+    defaultCursor();
+}
+
+void TfrmMain::btCopyClick()
+{
+    if (tblUserPref.recordCount() < 2)
+        return;
+    // The copy-settings window opens here once it exists.
+}
+
+void TfrmMain::btPermissionClick()
+{
+    if (tblUserPref.recordCount() < 1)
+        return;
+    {
+        BusyCursor busy;
+        // The permission kind chooser opens here once it exists, for the
+        // current row's who and fullname.
+    }
+    // The permission dialogs write user rows through objects of their own.
+    tblUserPref.refresh();
+}
+
+void TfrmMain::ForceUsersOff1Click()
+{
+    // The force-off window opens here once it exists.
+}
+
+void TfrmMain::btHelpClick() { support::openHelp(kHelpContext); }
+
+void TfrmMain::Help1Click() { support::openHelp(kHelpContext); }
+
+void TfrmMain::btCloseClick() { close(); }
+
+void TfrmMain::tblUserDBNewRecord(store::Table& table)
+{
+    table.fieldByName(catalogue::fSyncwellNo).setAsString(shell::newRecordId());
+}
+
+void TfrmMain::tblPermBeforePost(store::Table& table)
+{
+    if (table.state() == store::TableState::Insert)
+        support::journalrecord(table, support::ActionAdded);
+}
+
+bool TfrmMain::FormClose()
+{
+    return support::guarded([this] {
+        shell::cleanUp(tblDatabase, tblUserDB, tblUserPref, tblPerm);
+        shell::backupUserTables(tblUserPref, tblUserDB);
+    });
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    if (FormClose())
+        event->accept();
+    else
+        event->ignore();
+}

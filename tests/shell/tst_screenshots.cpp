@@ -1,0 +1,74 @@
+// Saves pictures of the main window and the user and password dialogs into
+// <build>/screenshots, so that a reviewer can look at them without a display.
+
+#include "accounts/Passwd.h"
+#include "accounts/User.h"
+#include "shell/Main.h"
+#include "support/Messages.h"
+#include "testkit/TestInstall.h"
+#include "ui/DbEdit.h"
+#include "ui/DialogTestKit.h"
+
+#include <QDir>
+#include <QPushButton>
+#include <QtTest>
+
+class TestScreenshots : public QObject {
+    Q_OBJECT
+
+    QString folder;
+
+    void save(QWidget* w, const QString& name)
+    {
+        const QString path = QDir(folder).filePath(name);
+        QVERIFY(w->grab().save(path));
+        QVERIFY(QFileInfo(path).size() > 1000);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        folder = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../screenshots");
+        QVERIFY(QDir().mkpath(folder));
+    }
+
+    void windows()
+    {
+        demo::Options options = TestInstall::smallOptions();
+        options.users = 8;
+        TestInstall install(options);
+        QVERIFY(install.ok());
+        support::MessageScript script;
+        TfrmMain main;
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        save(&main, "main-window.png");
+
+        testkit::whenModal<TfrmUser>([&](TfrmUser* d) {
+            QTest::keyClicks(d->edWho, "new");
+            QTest::keyClicks(d->edFullname, "New Person");
+            QTest::qWait(20);
+            save(d, "user-dialog-add.png");
+            save(&main, "main-window-adding.png");
+            testkit::whenModal<TfrmPassword>([&](TfrmPassword* p) {
+                QTest::keyClicks(p->edPass1, "secret");
+                save(p, "password-dialog.png");
+                p->reject();
+            });
+            QTest::mouseClick(d->btPassword, Qt::LeftButton);
+            QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+        });
+        QTest::mouseClick(main.btAdd, Qt::LeftButton);
+
+        testkit::whenModal<TfrmUser>([&](TfrmUser* d) {
+            QTest::qWait(20);
+            save(d, "user-dialog-modify.png");
+            QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+        });
+        QTest::mouseClick(main.btModify, Qt::LeftButton);
+        QVERIFY(script.shown().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestScreenshots)
+#include "tst_screenshots.moc"

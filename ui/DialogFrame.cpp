@@ -1,0 +1,33 @@
+#include "ui/DialogFrame.h"
+
+#include <QGuiApplication>
+#include <QLayout>
+#include <QScreen>
+#include <QWidget>
+
+namespace ui {
+
+void fixDialogBorder(QWidget* window)
+{
+    Qt::WindowFlags flags = window->windowFlags() & Qt::WindowType_Mask;
+    flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+             | Qt::WindowCloseButtonHint;
+    window->setWindowFlags(flags);
+    if (QLayout* layout = window->layout())
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void centreOnScreen(QWidget* window)
+{
+    QScreen* screen = window->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(area.center());
+    window->move(frame.topLeft());
+}
+
+} // namespace ui

@@ -1,0 +1,14 @@
+#pragma once
+
+class QWidget;
+
+namespace ui {
+
+// A fixed border with a close box and no minimise or maximise box; the size
+// follows the window's layout.
+void fixDialogBorder(QWidget* window);
+
+// Moves the window to the middle of the screen it is on.
+void centreOnScreen(QWidget* window);
+
+} // namespace ui
