@@ -441,12 +441,28 @@ void Connection::unlock(bool exclusive)
     fcntl(m_lockFd, F_SETLK, &fl); // a downgrade or release never conflicts
 }
 
+void Connection::beginRead()
+{
+    if (g_batchDepth > 0 && !m_inBatch) {
+        exec(QStringLiteral("BEGIN"));
+        m_inBatch = true;
+        m_batchWrites = false;
+        m_batchAge.start();
+        g_batchMembers.append(this);
+    }
+}
+
 void Connection::beginWrite()
 {
     sqlite3_busy_timeout(m_db, Session::instance().busyTimeout());
+    // A read transaction cannot safely become a write transaction once
+    // another program has written; start the write transaction afresh.
+    if (m_inBatch && !m_batchWrites)
+        commitBatch();
     if (g_batchDepth > 0 && !m_inBatch) {
         exec(QStringLiteral("BEGIN IMMEDIATE"));
         m_inBatch = true;
+        m_batchWrites = true;
         m_batchAge.start();
         g_batchMembers.append(this);
     }

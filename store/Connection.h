@@ -72,6 +72,11 @@ public:
     // alive, and commit a batch's transaction once it is older than 100 ms.
     void beginWrite();
     void endWrite();
+    // Reads join a batch too (a read transaction, turned into a write
+    // transaction at the first write), so a batch of lookups pays for its
+    // locks once instead of once per statement.
+    void beginRead();
+    void endRead() { endWrite(); }
     void commitBatch();
     bool inBatch() const { return m_inBatch; }
 
@@ -101,6 +106,7 @@ private:
     int m_shared = 0;
     int m_exclusive = 0;
     bool m_inBatch = false;
+    bool m_batchWrites = false;
     QElapsedTimer m_batchAge;
 };
 

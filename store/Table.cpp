@@ -246,15 +246,19 @@ QString Table::Private::selectSql(const QString& where, const QString& order, bo
 
 std::vector<Row> Table::Private::run(const QString& sql, const QVariantList& args, int limit)
 {
-    Statement stmt = conn->statement(sql);
-    int index = bindFilter(stmt);
-    for (const QVariant& a : args)
-        stmt.bind(index++, a);
-    if (limit > 0)
-        stmt.bind(index, limit);
+    conn->beginRead();
     std::vector<Row> rows;
-    while (stmt.step())
-        rows.push_back(readRow(stmt));
+    {
+        Statement stmt = conn->statement(sql);
+        int index = bindFilter(stmt);
+        for (const QVariant& a : args)
+            stmt.bind(index++, a);
+        if (limit > 0)
+            stmt.bind(index, limit);
+        while (stmt.step())
+            rows.push_back(readRow(stmt));
+    }
+    conn->endRead();
     return rows;
 }
 
