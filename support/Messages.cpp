@@ -143,7 +143,7 @@ bool confirm(const QString& message, BoxKind icon)
     if (ScriptState* script = activeScript()) {
         // Recorded as a question whatever its icon, so that a test can tell
         // it from an information box.
-        script->shown.append({BoxKind::Question, message});
+        script->shown.append({BoxKind::Question, message, icon});
         if (script->answers.empty()) {
             qWarning().noquote() << "MessageScript: no answer queued, answering No to:" << message;
             return false;

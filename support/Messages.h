@@ -22,8 +22,9 @@ void showInfo(const QString& message);    // information box, OK, no beep
 bool confirm(const QString& message, BoxKind icon = BoxKind::Question);
 
 struct ShownBox {
-    BoxKind kind;
+    BoxKind kind;          // Question for every Yes/No box
     QString text;
+    BoxKind icon = kind;   // the icon the box shows
 };
 
 class MessageScript {

@@ -63,6 +63,7 @@ private slots:
 
         QCOMPARE(shell::runBrisel(dir.path()), 0);
         QCOMPARE(script.texts(), QStringList{kQuestion});
+        QCOMPARE(script.shown().first().icon, support::BoxKind::Information);
         // Nothing was set up, no window was made, no table was opened.
         QVERIFY(store::Session::instance().netFileDir().isEmpty());
         QVERIFY(QApplication::topLevelWidgets().isEmpty());
