@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QVarLengthArray>
 
 #include <cstring>
 #include <sqlite3.h>
@@ -119,15 +120,23 @@ Row Table::Private::readRow(Statement& stmt) const
     row.rowId = sqlite3_column_int64(h, 0);
     const int n = int(conn->columns().size());
     const int header = int(sizeof(quint32)) * (n + 2);
+    // One pass asks SQLite for each column's type and size, the second copies.
+    QVarLengthArray<int, 256> types(n + 1);
+    QVarLengthArray<int, 256> sizes(n + 1);
     int payload = 0;
     for (int i = 1; i <= n; ++i) {
-        switch (sqlite3_column_type(h, i)) {
+        types[i] = sqlite3_column_type(h, i);
+        switch (types[i]) {
         case SQLITE_INTEGER:
-        case SQLITE_FLOAT: payload += 9; break;
+        case SQLITE_FLOAT: sizes[i] = 8; break;
         case SQLITE_TEXT:
-        case SQLITE_BLOB: payload += 1 + sqlite3_column_bytes(h, i); break;
-        default: payload += 1; break;
+            sqlite3_column_text(h, i); // settles the text's UTF-8 form before its size is read
+            sizes[i] = sqlite3_column_bytes(h, i);
+            break;
+        case SQLITE_BLOB: sizes[i] = sqlite3_column_bytes(h, i); break;
+        default: sizes[i] = 0; break;
         }
+        payload += 1 + sizes[i];
     }
     row.packed.resize(header + payload);
     char* base = row.packed.data();
@@ -136,7 +145,7 @@ Row Table::Private::readRow(Statement& stmt) const
     char* out = base + header;
     for (int i = 1; i <= n; ++i) {
         offsets[i] = quint32(out - base);
-        const int type = sqlite3_column_type(h, i);
+        const int type = types[i];
         if (type == SQLITE_INTEGER) {
             *out++ = kInt;
             const qint64 v = sqlite3_column_int64(h, i);
@@ -151,10 +160,9 @@ Row Table::Private::readRow(Statement& stmt) const
             *out++ = type == SQLITE_TEXT ? kText : kBlob;
             const void* src = type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(h, i))
                                                   : sqlite3_column_blob(h, i);
-            const int bytes = sqlite3_column_bytes(h, i);
-            if (bytes > 0)
-                std::memcpy(out, src, size_t(bytes));
-            out += bytes;
+            if (sizes[i] > 0)
+                std::memcpy(out, src, size_t(sizes[i]));
+            out += sizes[i];
         } else {
             *out++ = kNull;
         }
