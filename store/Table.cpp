@@ -30,6 +30,25 @@ void Table::Private::requireActive() const
         fail(QStringLiteral("the table is not open."));
 }
 
+// Filter lines name fields, so they are resolved against the open table.
+// The value is everything between the first and the last double quote.
+void Table::Private::parseFilter()
+{
+    filter.clear();
+    for (const QString& line : filterLines) {
+        const int eq = line.indexOf(QLatin1Char('='));
+        const int q1 = line.indexOf(QLatin1Char('"'));
+        const int q2 = line.lastIndexOf(QLatin1Char('"'));
+        if (eq <= 0 || q1 < eq || q2 <= q1)
+            fail(QStringLiteral("the filter line %1 is not of the form Field = \"value\".").arg(line));
+        const QString field = line.left(eq).trimmed();
+        const int col = conn->columnIndex(field);
+        if (col < 0)
+            fail(QStringLiteral("the filter names the field %1, which the table does not have.").arg(field));
+        filter.append({col, line.mid(q1 + 1, q2 - q1 - 1)});
+    }
+}
+
 void Table::Private::buildSql()
 {
     if (filter.isEmpty() && !conn->sqlCache.isEmpty()) {
@@ -422,20 +441,7 @@ void Table::open()
         d->fields.clear();
         for (int i = 0; i < conn->columns().size(); ++i)
             d->fields.push_back(Field(this, i));
-        // Filter lines name fields, so they are resolved against this table.
-        d->filter.clear();
-        for (const QString& line : d->filterLines) {
-            const int eq = line.indexOf(QLatin1Char('='));
-            const int q1 = line.indexOf(QLatin1Char('"'));
-            const int q2 = line.lastIndexOf(QLatin1Char('"'));
-            if (eq <= 0 || q1 < eq || q2 <= q1)
-                d->fail(QStringLiteral("the filter line %1 is not of the form Field = \"value\".").arg(line));
-            const QString field = line.left(eq).trimmed();
-            const int col = conn->columnIndex(field);
-            if (col < 0)
-                d->fail(QStringLiteral("the filter names the field %1, which the table does not have.").arg(field));
-            d->filter.append({col, line.mid(q1 + 1, q2 - q1 - 1)});
-        }
+        d->parseFilter();
         d->buildSql();
         d->state = TableState::Browse;
         d->nextPageSize = 1;
@@ -851,19 +857,7 @@ void Table::setFilterLines(const QStringList& lines)
         return;
     // Re-open the cursor with the new conditions, keeping the lock.
     d->postIfEditing();
-    d->filter.clear();
-    for (const QString& line : kept) {
-        const int eq = line.indexOf(QLatin1Char('='));
-        const int q1 = line.indexOf(QLatin1Char('"'));
-        const int q2 = line.lastIndexOf(QLatin1Char('"'));
-        if (eq <= 0 || q1 < eq || q2 <= q1)
-            d->fail(QStringLiteral("the filter line %1 is not of the form Field = \"value\".").arg(line));
-        const QString field = line.left(eq).trimmed();
-        const int col = d->conn->columnIndex(field);
-        if (col < 0)
-            d->fail(QStringLiteral("the filter names the field %1, which the table does not have.").arg(field));
-        d->filter.append({col, line.mid(q1 + 1, q2 - q1 - 1)});
-    }
+    d->parseFilter();
     d->buildSql();
     first();
     d->notifyDataSet();

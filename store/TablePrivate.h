@@ -69,6 +69,7 @@ public:
     std::vector<Row> run(const QString& sql, const QVariantList& args, int limit);
 
     void requireActive() const;
+    void parseFilter();
     void buildSql();
     const Row* current() const;
     Row readRow(Statement& stmt) const;
