@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <QVector>
 #include <memory>
+#include <optional>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -23,6 +24,22 @@ struct ColumnInfo {
 
 FieldType fieldTypeOf(const QString& declaredType, int* size);
 QString quoteIdentifier(const QString& name);
+
+// The query texts of a table object. Without a filter they are the same for
+// every object on a table, and the connection keeps one copy.
+struct Queries {
+    QString selectList; // rowid and every column
+    QString keyList;    // rowid and the key columns
+    QString from;
+    QString orderBy;
+    QString keyTuple;
+    QString filter;     // "f1" = ? AND ... (empty without a filter)
+    QString first, after, find;             // whole rows
+    QString firstKeys, afterKeys, findKeys; // key columns only
+    QString rowId;
+    QString insert;
+    QString remove;
+};
 
 // A prepared statement borrowed from a connection's cache; reset on release.
 class Statement {
@@ -82,8 +99,7 @@ public:
 
     [[noreturn]] void raise(int rc, const QString& doing) const;
 
-    // Query texts a table object builds once per table and filter-less use.
-    QHash<QString, QString> sqlCache;
+    std::optional<Queries> unfilteredQueries;
 
 private:
     Connection() = default;

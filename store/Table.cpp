@@ -51,68 +51,59 @@ void Table::Private::parseFilter()
 
 void Table::Private::buildSql()
 {
-    if (filter.isEmpty() && !conn->sqlCache.isEmpty()) {
-        const auto& c = conn->sqlCache;
-        selectList = c[QStringLiteral("select")];
-        from = c[QStringLiteral("from")];
-        orderBy = c[QStringLiteral("order")];
-        keyTuple = c[QStringLiteral("key")];
-        filterSql.clear();
-        sqlFirst = c[QStringLiteral("first")];
-        sqlAfter = c[QStringLiteral("after")];
-        sqlFind = c[QStringLiteral("find")];
-        sqlRowId = c[QStringLiteral("rowid")];
-        sqlInsert = c[QStringLiteral("insert")];
-        sqlDelete = c[QStringLiteral("delete")];
+    const auto& cols = conn->columns();
+    keySlot.fill(-1, cols.size());
+    for (int i = 0; i < conn->keyColumns().size(); ++i)
+        keySlot[conn->keyColumns()[i]] = i;
+    if (filter.isEmpty() && conn->unfilteredQueries) {
+        sql = *conn->unfilteredQueries;
         return;
     }
-    const auto& cols = conn->columns();
+    Queries q;
     QStringList names{QStringLiteral("rowid")};
     for (const ColumnInfo& c : cols)
         names << quoteIdentifier(c.name);
-    selectList = names.join(QLatin1Char(','));
-    from = quoteIdentifier(conn->sqlName());
+    q.selectList = names.join(QLatin1Char(','));
+    q.from = quoteIdentifier(conn->sqlName());
     QStringList keys;
     for (int k : conn->keyColumns())
         keys << quoteIdentifier(cols[k].name);
+    q.keyList = QStringLiteral("rowid") + (keys.isEmpty() ? QString() : QLatin1Char(',') + keys.join(QLatin1Char(',')));
     if (keys.isEmpty())
         keys << QStringLiteral("rowid");
-    orderBy = keys.join(QLatin1Char(','));
-    keyTuple = QLatin1Char('(') + orderBy + QLatin1Char(')');
+    q.orderBy = keys.join(QLatin1Char(','));
+    q.keyTuple = QLatin1Char('(') + q.orderBy + QLatin1Char(')');
     QStringList conds;
     for (const auto& f : filter)
         conds << quoteIdentifier(cols[f.first].name) + QLatin1String(" = ?");
-    filterSql = conds.join(QLatin1String(" AND "));
+    q.filter = conds.join(QLatin1String(" AND "));
+    sql = q; // selectSql below reads the pieces made so far
 
-    QStringList marks, keyConds, insertNames, insertMarks;
+    QStringList marks, keyConds, insertMarks;
     for (int i = 0; i < keys.size(); ++i)
         marks << QStringLiteral("?");
     for (int k : conn->keyColumns())
         keyConds << quoteIdentifier(cols[k].name) + QLatin1String(" = ?");
-    for (const ColumnInfo& c : cols) {
-        insertNames << quoteIdentifier(c.name);
+    for (int i = 0; i < cols.size(); ++i)
         insertMarks << QStringLiteral("?");
+    const QString after = q.keyTuple + QLatin1String(" > (") + marks.join(QLatin1Char(',')) + QLatin1Char(')');
+    const QString find = keyConds.join(QLatin1String(" AND "));
+    q.first = selectSql(q.selectList, QString(), q.orderBy, true);
+    q.after = selectSql(q.selectList, after, q.orderBy, true);
+    q.firstKeys = selectSql(q.keyList, QString(), q.orderBy, true);
+    q.afterKeys = selectSql(q.keyList, after, q.orderBy, true);
+    if (!keyConds.isEmpty()) {
+        q.find = selectSql(q.selectList, find, QString(), true);
+        q.findKeys = selectSql(q.keyList, find, QString(), true);
     }
-    sqlFirst = selectSql(QString(), orderBy, true);
-    sqlAfter = selectSql(keyTuple + QLatin1String(" > (") + marks.join(QLatin1Char(',')) + QLatin1Char(')'), orderBy, true);
-    sqlFind = keyConds.isEmpty() ? QString() : selectSql(keyConds.join(QLatin1String(" AND ")), QString(), true);
-    sqlRowId = selectSql(QStringLiteral("rowid = ?"), QString(), false);
-    sqlInsert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                    .arg(from, insertNames.join(QLatin1Char(',')), insertMarks.join(QLatin1Char(',')));
-    sqlDelete = QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(from);
-    if (filter.isEmpty()) {
-        auto& c = conn->sqlCache;
-        c[QStringLiteral("select")] = selectList;
-        c[QStringLiteral("from")] = from;
-        c[QStringLiteral("order")] = orderBy;
-        c[QStringLiteral("key")] = keyTuple;
-        c[QStringLiteral("first")] = sqlFirst;
-        c[QStringLiteral("after")] = sqlAfter;
-        c[QStringLiteral("find")] = sqlFind;
-        c[QStringLiteral("rowid")] = sqlRowId;
-        c[QStringLiteral("insert")] = sqlInsert;
-        c[QStringLiteral("delete")] = sqlDelete;
-    }
+    q.rowId = selectSql(q.selectList, QStringLiteral("rowid = ?"), QString(), false);
+    names.removeFirst();
+    q.insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                   .arg(q.from, names.join(QLatin1Char(',')), insertMarks.join(QLatin1Char(',')));
+    q.remove = QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(q.from);
+    sql = q;
+    if (filter.isEmpty())
+        conn->unfilteredQueries = q;
 }
 
 const Row* Table::Private::current() const
@@ -137,7 +128,8 @@ Row Table::Private::readRow(Statement& stmt) const
     sqlite3_stmt* h = stmt.handle();
     Row row;
     row.rowId = sqlite3_column_int64(h, 0);
-    const int n = int(conn->columns().size());
+    const int n = sqlite3_column_count(h) - 1;
+    row.partial = n < int(conn->columns().size());
     const int header = int(sizeof(quint32)) * (n + 2);
     // One pass asks SQLite for each column's type and size, the second copies.
     QVarLengthArray<int, 256> types(n + 1);
@@ -248,27 +240,28 @@ QVariantList Table::Private::keyOf(const Row& row) const
     if (conn->keyColumns().isEmpty()) {
         key << row.rowId;
     } else {
-        for (int k : conn->keyColumns())
-            key << row.value(k);
+        const auto& keys = conn->keyColumns();
+        for (int i = 0; i < keys.size(); ++i)
+            key << row.value(row.partial ? i : keys[i]);
     }
     return key;
 }
 
-QString Table::Private::selectSql(const QString& where, const QString& order, bool limited) const
+QString Table::Private::selectSql(const QString& list, const QString& where, const QString& order, bool limited) const
 {
-    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(selectList, from);
+    QString text = QStringLiteral("SELECT %1 FROM %2").arg(list, sql.from);
     QStringList conds;
-    if (!filterSql.isEmpty())
-        conds << filterSql;
+    if (!sql.filter.isEmpty())
+        conds << sql.filter;
     if (!where.isEmpty())
         conds << where;
     if (!conds.isEmpty())
-        sql += QLatin1String(" WHERE ") + conds.join(QLatin1String(" AND "));
+        text += QLatin1String(" WHERE ") + conds.join(QLatin1String(" AND "));
     if (!order.isEmpty())
-        sql += QLatin1String(" ORDER BY ") + order;
+        text += QLatin1String(" ORDER BY ") + order;
     if (limited)
-        sql += QLatin1String(" LIMIT ?");
-    return sql;
+        text += QLatin1String(" LIMIT ?");
+    return text;
 }
 
 std::vector<Row> Table::Private::run(const QString& sql, const QVariantList& args, int limit)
@@ -291,12 +284,12 @@ std::vector<Row> Table::Private::run(const QString& sql, const QVariantList& arg
 
 std::vector<Row> Table::Private::fetch(const QString& where, const QVariantList& args, const QString& order, int limit)
 {
-    return run(selectSql(where, order, limit > 0), args, limit);
+    return run(selectSql(sql.selectList, where, order, limit > 0), args, limit);
 }
 
 std::vector<Row> Table::Private::fetchAfter(const Row& row, int limit)
 {
-    return run(sqlAfter, keyOf(row), limit);
+    return run(fullRows ? sql.after : sql.afterKeys, keyOf(row), limit);
 }
 
 bool Table::Private::fetchBefore(const Row& row, Row* out)
@@ -305,9 +298,9 @@ bool Table::Private::fetchBefore(const Row& row, Row* out)
     QStringList marks, desc;
     for (int i = 0; i < key.size(); ++i)
         marks << QStringLiteral("?");
-    for (const QString& k : orderBy.split(QLatin1Char(',')))
+    for (const QString& k : sql.orderBy.split(QLatin1Char(',')))
         desc << k + QLatin1String(" DESC");
-    auto rows = fetch(keyTuple + QLatin1String(" < (") + marks.join(QLatin1Char(',')) + QLatin1Char(')'), key,
+    auto rows = fetch(sql.keyTuple + QLatin1String(" < (") + marks.join(QLatin1Char(',')) + QLatin1Char(')'), key,
                       desc.join(QLatin1Char(',')), 1);
     if (rows.empty())
         return false;
@@ -317,11 +310,50 @@ bool Table::Private::fetchBefore(const Row& row, Row* out)
 
 bool Table::Private::reloadRow(qint64 rowId, Row* out)
 {
-    auto rows = run(sqlRowId, {rowId}, 0);
+    auto rows = run(sql.rowId, {rowId}, 0);
     if (rows.empty())
         return false;
     *out = std::move(rows.front());
     return true;
+}
+
+QVariant Table::Private::valueAt(int index)
+{
+    if (state == TableState::Edit || state == TableState::Insert)
+        return buffer.value(index);
+    if (pos < 0 || pos >= int(page.size()))
+        return QVariant();
+    const Row& row = page[size_t(pos)];
+    if (row.partial) {
+        const int slot = index >= 0 && index < keySlot.size() ? keySlot[index] : -1;
+        if (slot >= 0)
+            return row.value(slot);
+        readWholeCurrentRow();
+    }
+    return page[size_t(pos)].value(index);
+}
+
+void Table::Private::readWholeCurrentRow()
+{
+    Row& row = page[size_t(pos)];
+    if (!row.partial)
+        return;
+    fullRows = true;
+    Row whole;
+    if (!reloadRow(row.rowId, &whole)) {
+        // Another program deleted the row since it was read: its other
+        // fields read as blank.
+        whole.rowId = row.rowId;
+        whole.values.resize(conn->columns().size());
+        for (int i = 0; i < conn->keyColumns().size(); ++i)
+            whole.values[conn->keyColumns()[i]] = row.value(i);
+    }
+    row = std::move(whole);
+    // The rest of the window lacks its other columns; read on afresh.
+    if (pos + 1 < int(page.size())) {
+        page.resize(size_t(pos) + 1);
+        morePages = true;
+    }
 }
 
 void Table::Private::setWindow(std::vector<Row> rows, bool more)
@@ -443,9 +475,10 @@ void Table::open()
             d->fields.push_back(Field(this, i));
         d->parseFilter();
         d->buildSql();
+        d->fullRows = false;
         d->state = TableState::Browse;
         d->nextPageSize = 1;
-        auto rows = d->run(d->sqlFirst, {}, d->nextPageSize);
+        auto rows = d->run(d->sql.firstKeys, {}, d->nextPageSize);
         const bool more = int(rows.size()) == d->nextPageSize;
         d->setWindow(std::move(rows), more);
         d->eof = d->bof = d->page.empty();
@@ -487,7 +520,7 @@ void Table::first()
     d->requireActive();
     d->postIfEditing();
     d->nextPageSize = 16;
-    auto rows = d->run(d->sqlFirst, {}, d->nextPageSize);
+    auto rows = d->run(d->fullRows ? d->sql.first : d->sql.firstKeys, {}, d->nextPageSize);
     const bool more = int(rows.size()) == d->nextPageSize;
     d->setWindow(std::move(rows), more);
     d->eof = d->bof = d->page.empty();
@@ -536,10 +569,10 @@ bool Table::isEmpty()
 int Table::recordCount()
 {
     d->requireActive();
-    QString sql = QStringLiteral("SELECT count(*) FROM %1").arg(d->from);
-    if (!d->filterSql.isEmpty())
-        sql += QLatin1String(" WHERE ") + d->filterSql;
-    Statement stmt = d->conn->statement(sql);
+    QString text = QStringLiteral("SELECT count(*) FROM %1").arg(d->sql.from);
+    if (!d->sql.filter.isEmpty())
+        text += QLatin1String(" WHERE ") + d->sql.filter;
+    Statement stmt = d->conn->statement(text);
     d->bindFilter(stmt);
     return stmt.step() ? int(stmt.columnInt(0)) : 0;
 }
@@ -558,8 +591,8 @@ bool Table::findKey(const QVariantList& keyValues)
         for (int i = 0; i < keyValues.size(); ++i)
             conds << quoteIdentifier(d->conn->columns()[keys[i]].name) + QLatin1String(" = ?");
     const bool whole = keyValues.size() == keys.size();
-    auto rows = whole ? d->run(d->sqlFind, keyValues, 1)
-                      : d->fetch(conds.join(QLatin1String(" AND ")), keyValues, d->orderBy, 1);
+    auto rows = whole ? d->run(d->fullRows ? d->sql.find : d->sql.findKeys, keyValues, 1)
+                      : d->fetch(conds.join(QLatin1String(" AND ")), keyValues, d->sql.orderBy, 1);
     if (rows.empty())
         return false;
     d->setWindow(std::move(rows), true);
@@ -651,6 +684,7 @@ void Table::edit()
         return;
     if (d->pos < 0)
         d->fail(QStringLiteral("there is no row to edit."));
+    d->readWholeCurrentRow();
     d->buffer = d->page[size_t(d->pos)];
     d->buffer.unpack();
     d->dirty.fill(false, d->conn->columns().size());
@@ -670,7 +704,7 @@ void Table::post()
     if (d->state == TableState::Insert) {
         conn.beginWrite();
         {
-            Statement stmt = conn.statement(d->sqlInsert);
+            Statement stmt = conn.statement(d->sql.insert);
             for (int i = 0; i < cols.size(); ++i)
                 stmt.bind(i + 1, d->buffer.values[i]);
             stmt.run();
@@ -703,7 +737,7 @@ void Table::post()
             conn.beginWrite();
             {
                 Statement stmt = conn.statement(
-                    QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(d->from, sets.join(QLatin1Char(','))));
+                    QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(d->sql.from, sets.join(QLatin1Char(','))));
                 int index = 1;
                 for (int i : changed)
                     stmt.bind(index++, d->buffer.values[i]);
@@ -764,7 +798,7 @@ void Table::deleteRecord()
     Connection& conn = *d->conn;
     conn.beginWrite();
     {
-        Statement stmt = conn.statement(d->sqlDelete);
+        Statement stmt = conn.statement(d->sql.remove);
         stmt.bind(1, gone.rowId);
         stmt.run();
     }
@@ -821,7 +855,7 @@ void Table::refresh()
         d->setWindow(std::move(rows), true);
         d->eof = d->bof = false;
     } else {
-        auto rows = d->fetch(QString(), {}, d->orderBy, 16);
+        auto rows = d->fetch(QString(), {}, d->sql.orderBy, 16);
         const bool more = rows.size() == 16;
         d->setWindow(std::move(rows), more);
         d->eof = d->bof = d->page.empty();
@@ -869,7 +903,7 @@ QVector<RowSnapshot> Table::snapshot()
 {
     d->requireActive();
     QVector<RowSnapshot> result;
-    for (Row& row : d->fetch(QString(), {}, d->orderBy, 0)) {
+    for (Row& row : d->fetch(QString(), {}, d->sql.orderBy, 0)) {
         row.unpack();
         result.append(RowSnapshot{row.rowId, std::move(row.values)});
     }
@@ -878,8 +912,7 @@ QVector<RowSnapshot> Table::snapshot()
 
 QVariant Table::rawValue(int index) const
 {
-    const Row* row = d->current();
-    return row ? row->value(index) : QVariant();
+    return d->valueAt(index);
 }
 
 // --- Backup ------------------------------------------------------------------

@@ -15,6 +15,7 @@ struct Row {
     qint64 rowId = 0;
     QVector<QVariant> values;
     QByteArray packed;
+    bool partial = false; // only the key columns were read
 
     QVariant value(int index) const;
     int count() const;
@@ -51,21 +52,15 @@ public:
     int disableCount = 0;
     bool pendingNotify = false;
 
-    // SQL pieces; without a filter they are the same for every object on the
-    // table and come from the connection's cache.
-    QString selectList;  // rowid, "c1", ...
-    QString from;        // "table"
-    QString orderBy;     // "k1","k2"  or rowid
-    QString keyTuple;    // ("k1","k2") or (rowid)
-    QString filterSql;   // "f1" = ? AND ... (empty without a filter)
-    QString sqlFirst;    // first rows in key order
-    QString sqlAfter;    // rows after a key
-    QString sqlFind;     // the row of a whole key
-    QString sqlRowId;    // the row of a row id
-    QString sqlInsert;
-    QString sqlDelete;
+    Queries sql;
+    // Windows read only the key columns until a field outside the key is
+    // asked for; from then on this object reads whole rows.
+    bool fullRows = false;
+    QVector<int> keySlot; // column index -> position among the key columns, or -1
 
-    QString selectSql(const QString& where, const QString& order, bool limited) const;
+    QString selectSql(const QString& list, const QString& where, const QString& order, bool limited) const;
+    QVariant valueAt(int index);
+    void readWholeCurrentRow();
     std::vector<Row> run(const QString& sql, const QVariantList& args, int limit);
 
     void requireActive() const;

@@ -4,6 +4,7 @@
 
 #include <QTimeZone>
 
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -26,7 +27,19 @@ QDateTime now()
     const auto& list = overrides();
     if (!list.empty())
         return list.back().second;
-    return QDateTime::currentDateTime();
+    // Local time is UTC plus the zone's offset. Asking the C library for the
+    // local time re-reads the zone file on every call, so the offset is
+    // looked up at most once a second (journalling calls the clock several
+    // times per row).
+    static qint64 offsetCheckedAt = std::numeric_limits<qint64>::min();
+    static int offsetSeconds = 0;
+    const QDateTime utc = QDateTime::currentDateTimeUtc();
+    const qint64 ms = utc.toMSecsSinceEpoch();
+    if (ms - offsetCheckedAt >= 1000 || ms < offsetCheckedAt) {
+        offsetSeconds = QDateTime::currentDateTime().offsetFromUtc();
+        offsetCheckedAt = ms;
+    }
+    return utc.toOffsetFromUtc(offsetSeconds);
 }
 
 double nowDays()
