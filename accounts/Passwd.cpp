@@ -1,15 +1,15 @@
 #include "accounts/Passwd.h"
 
-#include "support/ErrorBox.h"
 #include "support/Help.h"
 #include "support/Messages.h"
 #include "support/Text.h"
 #include "ui/CaseValidator.h"
+#include "ui/DialogButtons.h"
 #include "ui/DialogFrame.h"
+#include "ui/GuardedSlot.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -50,34 +50,23 @@ TfrmPassword::TfrmPassword(QWidget* parent) : QDialog(parent)
     grid->addWidget(edPass2, 1, 1);
 
     btClear = new QPushButton(support::uiText(QStringLiteral("Clear password")), this);
-    OKBtn = new QPushButton(support::uiText(QStringLiteral("OK")), this);
-    CancelBtn = new QPushButton(support::uiText(QStringLiteral("Cancel")), this);
-    HelpBtn = new QPushButton(support::uiText(QStringLiteral("&Help")), this);
-    OKBtn->setDefault(true);
+    const ui::DialogButtons buttons = ui::makeDialogButtons(this);
+    OKBtn = buttons.ok;
+    CancelBtn = buttons.cancel;
+    HelpBtn = buttons.help;
 
     auto* left = new QVBoxLayout;
     left->addWidget(frame);
     left->addWidget(btClear, 0, Qt::AlignLeft);
     left->addStretch();
-    auto* right = new QVBoxLayout;
-    right->addWidget(OKBtn);
-    right->addWidget(CancelBtn);
-    right->addWidget(HelpBtn);
-    right->addStretch();
-    auto* top = new QHBoxLayout(this);
-    top->addLayout(left, 1);
-    top->addLayout(right);
+    ui::layOutBesideButtons(this, left, buttons);
 
-    setTabOrder(edPass1, edPass2);
-    setTabOrder(edPass2, btClear);
-    setTabOrder(btClear, OKBtn);
-    setTabOrder(OKBtn, CancelBtn);
-    setTabOrder(CancelBtn, HelpBtn);
+    ui::setTabChain({edPass1, edPass2, btClear, OKBtn, CancelBtn, HelpBtn});
 
-    connect(OKBtn, &QPushButton::clicked, this, [this] { support::guarded([this] { OKBtnClick(); }); });
-    connect(btClear, &QPushButton::clicked, this, [this] { support::guarded([this] { btClearClick(); }); });
+    connect(OKBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmPassword::OKBtnClick));
+    connect(btClear, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmPassword::btClearClick));
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
-    connect(HelpBtn, &QPushButton::clicked, this, [this] { support::guarded([this] { HelpBtnClick(); }); });
+    connect(HelpBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmPassword::HelpBtnClick));
 
     ui::fixDialogBorder(this);
 }

@@ -4,16 +4,17 @@
 #include "store/Catalogue.h"
 #include "store/Table.h"
 #include "support/Changes.h"
-#include "support/ErrorBox.h"
 #include "support/Help.h"
 #include "support/Messages.h"
 #include "support/Text.h"
 #include "ui/DataSource.h"
 #include "ui/DbEdit.h"
+#include "ui/DialogButtons.h"
 #include "ui/DialogFrame.h"
+#include "ui/GuardedSlot.h"
+#include "ui/RowState.h"
 
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -23,11 +24,6 @@ namespace {
 
 constexpr int kHelpContext = 1100;
 
-bool isEditing(const store::Table& table)
-{
-    return table.state() == store::TableState::Edit || table.state() == store::TableState::Insert;
-}
-
 } // namespace
 
 TfrmUser::TfrmUser(QWidget* parent) : QDialog(parent)
@@ -35,9 +31,10 @@ TfrmUser::TfrmUser(QWidget* parent) : QDialog(parent)
     setWindowTitle(support::uiText(QStringLiteral("Add/modify User")));
     dsUserPref = new ui::DataSource(this);
 
-    OKBtn = new QPushButton(support::uiText(QStringLiteral("OK")), this);
-    CancelBtn = new QPushButton(support::uiText(QStringLiteral("Cancel")), this);
-    HelpBtn = new QPushButton(support::uiText(QStringLiteral("&Help")), this);
+    const ui::DialogButtons buttons = ui::makeDialogButtons(this);
+    OKBtn = buttons.ok;
+    CancelBtn = buttons.cancel;
+    HelpBtn = buttons.help;
 
     edWho = new ui::DbEdit(this);
     edWho->setDataSource(dsUserPref);
@@ -77,31 +74,18 @@ TfrmUser::TfrmUser(QWidget* parent) : QDialog(parent)
     left->addWidget(lblChange);
     left->addStretch();
     lblChange->setFixedWidth(charWidth * 22);
+    ui::layOutBesideButtons(this, left, buttons);
 
-    auto* right = new QVBoxLayout;
-    right->addWidget(OKBtn);
-    right->addWidget(CancelBtn);
-    right->addWidget(HelpBtn);
-    right->addStretch();
-
-    auto* top = new QHBoxLayout(this);
-    top->addLayout(left, 1);
-    top->addLayout(right);
-
-    // OK answers Enter; the password button does so only while it has the focus.
-    OKBtn->setDefault(true);
+    // OK answers Enter (it is the default button); the password button does
+    // so only while it has the focus.
     btPassword->setAutoDefault(true);
 
-    setTabOrder(OKBtn, CancelBtn);
-    setTabOrder(CancelBtn, HelpBtn);
-    setTabOrder(HelpBtn, edWho);
-    setTabOrder(edWho, edFullname);
-    setTabOrder(edFullname, btPassword);
+    ui::setTabChain({OKBtn, CancelBtn, HelpBtn, edWho, edFullname, btPassword});
 
-    connect(OKBtn, &QPushButton::clicked, this, [this] { support::guarded([this] { OKBtnClick(); }); });
-    connect(CancelBtn, &QPushButton::clicked, this, [this] { support::guarded([this] { CancelBtnClick(); }); });
-    connect(HelpBtn, &QPushButton::clicked, this, [this] { support::guarded([this] { HelpBtnClick(); }); });
-    connect(btPassword, &QPushButton::clicked, this, [this] { support::guarded([this] { btPasswordClick(); }); });
+    connect(OKBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmUser::OKBtnClick));
+    connect(CancelBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmUser::CancelBtnClick));
+    connect(HelpBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmUser::HelpBtnClick));
+    connect(btPassword, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmUser::btPasswordClick));
 
     ui::fixDialogBorder(this);
 }
@@ -152,8 +136,7 @@ void TfrmUser::OKBtnClick()
         return;
     }
     const bool modify = table->state() == store::TableState::Edit;
-    if (!isEditing(*table))
-        table->edit();
+    ui::startEditing(*table);
     try {
         table->post();
         if (modify) {
@@ -173,9 +156,8 @@ void TfrmUser::OKBtnClick()
 
 void TfrmUser::CancelBtnClick()
 {
-    store::Table* table = dsUserPref->table();
-    if (table && isEditing(*table))
-        table->cancel();
+    if (store::Table* table = dsUserPref->table())
+        ui::dropPendingRow(*table);
     reject();
 }
 
@@ -187,8 +169,7 @@ void TfrmUser::btPasswordClick()
     store::Table* table = dsUserPref->table();
     if (!table)
         return;
-    if (!isEditing(*table))
-        table->edit();
+    ui::startEditing(*table);
     table->fieldByName(catalogue::fPassword).setAsString(dialog.NewPassword);
 }
 

@@ -16,6 +16,8 @@
 #include "ui/DbEdit.h"
 #include "ui/DbGrid.h"
 #include "ui/DialogFrame.h"
+#include "ui/GuardedSlot.h"
+#include "ui/RowState.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,6 +28,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -40,18 +43,28 @@ const QString& contactInUseMessage()
     return m;
 }
 
-bool isEditing(const store::Table& table)
+// Runs work, then cleanUp, also when work raises; the error goes on after
+// cleanUp. (Not a scope guard: cleanUp may raise too.)
+template <typename Work, typename CleanUp>
+void runThen(Work&& work, CleanUp&& cleanUp)
 {
-    return table.state() == store::TableState::Edit || table.state() == store::TableState::Insert;
+    try {
+        std::forward<Work>(work)();
+    } catch (...) {
+        cleanUp();
+        throw;
+    }
+    cleanUp();
 }
 
-// Drops a row that a dialog left in insert or edit state (closed with its
-// close box, or an error on the way), so that nothing half-made is saved
-// later behind the supervisor's back.
-void dropPendingRow(store::Table& table)
+// Runs a dialog over a row it edits in place, then drops the row if the
+// dialog left it in insert or edit state (closed with its close box, or an
+// error on the way), so that nothing half-made is saved later behind the
+// supervisor's back.
+template <typename F>
+void runOnPendingRow(store::Table& table, F&& run)
 {
-    if (table.active() && isEditing(table))
-        table.cancel();
+    runThen(std::forward<F>(run), [&table] { ui::dropPendingRow(table); });
 }
 
 // The busy pointer, restored on every path.
@@ -150,12 +163,7 @@ void TfrmMain::buildWindow()
     setCentralWidget(central);
 
     // Tab order: the grid, then the buttons top to bottom.
-    setTabOrder(grid, btAdd);
-    QWidget* previous = btAdd;
-    for (QPushButton* b : {btDelete, btModify, btReplace, btCopy, btPermission, btForce, btHelp, btClose}) {
-        setTabOrder(previous, b);
-        previous = b;
-    }
+    ui::setTabChain({grid, btAdd, btDelete, btModify, btReplace, btCopy, btPermission, btForce, btHelp, btClose});
 
     QMenu* fileMenu = menuBar()->addMenu(text("&File"));
     Exit1 = fileMenu->addAction(text("E&xit"));
@@ -181,8 +189,7 @@ void TfrmMain::buildWindow()
     connectCommand(btHelp, nullptr, &TfrmMain::btHelpClick);
     connectCommand(nullptr, Help1, &TfrmMain::Help1Click);
     connectCommand(btClose, Exit1, &TfrmMain::btCloseClick);
-    connect(grid, &QAbstractItemView::doubleClicked, this,
-            [this] { support::guarded([this] { btPermissionClick(); }); });
+    connect(grid, &QAbstractItemView::doubleClicked, this, ui::guardedSlot(this, &TfrmMain::btPermissionClick));
 
     // A fixed border with a close box only.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -193,7 +200,7 @@ void TfrmMain::buildWindow()
 
 void TfrmMain::connectCommand(QPushButton* button, QAction* action, void (TfrmMain::*command)())
 {
-    auto run = [this, command] { support::guarded([this, command] { (this->*command)(); }); };
+    const auto run = ui::guardedSlot(this, command);
     if (button)
         connect(button, &QPushButton::clicked, this, run);
     if (action)
@@ -249,9 +256,7 @@ void TfrmMain::FormShow()
         btReplace->setEnabled(false);
         return;
     }
-    tblContact.close();
-    tblContact.setExclusive(false);
-    tblContact.open();
+    releaseContactTable();
 }
 
 void TfrmMain::TurnOffButtons()
@@ -279,7 +284,7 @@ void TfrmMain::btAddClick()
 {
     TfrmUser dialog(this);
     dialog.dsUserPref->setTable(&tblUserPref);
-    try {
+    runOnPendingRow(tblUserPref, [&] {
         tblUserPref.insert();
         shell::setTableBooleans(tblUserPref, true);
         dialog.edWho->setReadOnly(false);
@@ -295,11 +300,7 @@ void TfrmMain::btAddClick()
         tblUserPref.fieldByName(QStringLiteral("AutoFollowEnv")).setAsBoolean(false);
         tblUserPref.fieldByName(QStringLiteral("AutoFollowLabel")).setAsBoolean(false);
         dialog.exec();
-    } catch (...) {
-        dropPendingRow(tblUserPref);
-        throw;
-    }
-    dropPendingRow(tblUserPref);
+    });
 }
 
 void TfrmMain::btModifyClick()
@@ -309,14 +310,10 @@ void TfrmMain::btModifyClick()
     TfrmUser dialog(this);
     dialog.dsUserPref->setTable(&tblUserPref);
     dialog.edWho->setReadOnly(true);
-    try {
+    runOnPendingRow(tblUserPref, [&] {
         tblUserPref.edit();
         dialog.exec();
-    } catch (...) {
-        dropPendingRow(tblUserPref);
-        throw;
-    }
-    dropPendingRow(tblUserPref);
+    });
 }
 
 void TfrmMain::btDeleteClick()
@@ -336,23 +333,21 @@ void TfrmMain::btDeleteClick()
     }
 
     bool deleted = false;
-    try {
-        if (tblUserPref.recordCount() > 0) {
+    runThen(
+        [&] {
+            if (tblUserPref.recordCount() < 1)
+                return;
             const QString who = tblUserPref.fieldByName(QStringLiteral("who")).asString();
             const QString question = text("Really delete user \"%1\"?").arg(who);
-            if (support::confirm(question, support::BoxKind::Question)) {
-                support::journalrecord(tblUserPref, support::ActionDeleted);
-                tblUserPref.deleteRecord();
-                shell::deleteUserFromAllDB(
-                    who, {&tblUserDB, &tblPerm, &tblHoliday, &tblInOut, &tblMarks, &tblUsersOn});
-                deleted = true;
-            }
-        }
-    } catch (...) {
-        releaseContactTable();
-        throw;
-    }
-    releaseContactTable();
+            if (!support::confirm(question, support::BoxKind::Question))
+                return;
+            support::journalrecord(tblUserPref, support::ActionDeleted);
+            tblUserPref.deleteRecord();
+            shell::deleteUserFromAllDB(
+                who, {&tblUserDB, &tblPerm, &tblHoliday, &tblInOut, &tblMarks, &tblUsersOn});
+            deleted = true;
+        },
+        [this] { releaseContactTable(); });
 
     if (deleted) {
         support::showInfo(

@@ -231,7 +231,11 @@ double gmtnow()
     return nowDays() + standardBiasMinutes() / 1440.0;
 }
 
-void journalfield(store::Table& table, const QString& fieldName, int action)
+namespace {
+
+// One journal row for the table's current row: about one field of it when
+// fieldName is given, about the whole row otherwise.
+void journalrow(store::Table& table, const QString* fieldName, int action)
 {
     if (!g_active)
         return;
@@ -240,31 +244,28 @@ void journalfield(store::Table& table, const QString& fieldName, int action)
         return;
 
     PendingRow row;
-    row.value = fieldtext(table, fieldName);
+    if (fieldName)
+        row.value = fieldtext(table, *fieldName);
     row.tableCode = tablecode(table.tableName());
     if (row.tableCode == kNotJournalled)
         return;
     fieldchanges(table, row);
     row.action = action;
-    row.fieldName = fieldName.left(kFieldNameLength);
+    if (fieldName)
+        row.fieldName = fieldName->left(kFieldNameLength);
     writechange(*journal, table.tableName(), row);
+}
+
+} // namespace
+
+void journalfield(store::Table& table, const QString& fieldName, int action)
+{
+    journalrow(table, &fieldName, action);
 }
 
 void journalrecord(store::Table& table, int action)
 {
-    if (!g_active)
-        return;
-    std::unique_ptr<store::Table> journal = preparetable();
-    if (!journal)
-        return;
-
-    PendingRow row;
-    row.tableCode = tablecode(table.tableName());
-    if (row.tableCode == kNotJournalled)
-        return;
-    fieldchanges(table, row);
-    row.action = action;
-    writechange(*journal, table.tableName(), row);
+    journalrow(table, nullptr, action);
 }
 
 void resetJournal()

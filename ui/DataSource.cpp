@@ -1,6 +1,8 @@
 #include "ui/DataSource.h"
 
 #include "store/Table.h"
+#include "ui/Rebind.h"
+#include "ui/RowState.h"
 
 namespace ui {
 
@@ -10,23 +12,20 @@ DataSource::~DataSource() = default;
 
 void DataSource::setTable(store::Table* table)
 {
-    if (m_table == table)
-        return;
-    if (m_table)
-        disconnect(m_table, nullptr, this, nullptr);
-    m_table = table;
-    if (m_table) {
-        connect(m_table, &store::Table::dataSetChanged, this, &DataSource::onDataSet);
-        connect(m_table, &store::Table::recordChanged, this, &DataSource::onRecord);
-        connect(m_table, &store::Table::fieldChanged, this, &DataSource::onField);
-        connect(m_table, &store::Table::stateChanged, this, &DataSource::onState);
+    const bool changed = rebind(this, m_table, table, [this](store::Table* t) {
+        connect(t, &store::Table::dataSetChanged, this, &DataSource::onDataSet);
+        connect(t, &store::Table::recordChanged, this, &DataSource::onRecord);
+        connect(t, &store::Table::fieldChanged, this, &DataSource::onField);
+        connect(t, &store::Table::stateChanged, this, &DataSource::onState);
         // A table object that goes away unbinds every control at once.
-        connect(m_table, &QObject::destroyed, this, [this] {
+        connect(t, &QObject::destroyed, this, [this] {
             emit tableChanged();
             emit dataSetChange();
             emit dataChange(-1);
         });
-    }
+    });
+    if (!changed)
+        return;
     emit tableChanged();
     emit dataSetChange();
     emit dataChange(-1);
@@ -43,13 +42,7 @@ store::Field* DataSource::findField(const QString& name) const
     return m_table->findField(name);
 }
 
-bool DataSource::editing() const
-{
-    if (!m_table)
-        return false;
-    const store::TableState s = m_table->state();
-    return s == store::TableState::Edit || s == store::TableState::Insert;
-}
+bool DataSource::editing() const { return m_table && isEditing(*m_table); }
 
 void DataSource::onDataSet()
 {

@@ -1,8 +1,6 @@
 #include "ui/DbCheckBox.h"
 
-#include "store/Table.h"
-#include "support/ErrorBox.h"
-#include "ui/DataSource.h"
+#include "store/Field.h"
 
 #include <QSignalBlocker>
 
@@ -10,37 +8,25 @@ namespace ui {
 
 DbCheckBox::DbCheckBox(const QString& text, QWidget* parent) : QCheckBox(text, parent)
 {
+    connect(&m_binding, &FieldBinding::bindingChanged, this, &DbCheckBox::reload);
+    connect(&m_binding, &FieldBinding::valueChanged, this, &DbCheckBox::reload);
     connect(this, &QCheckBox::clicked, this, &DbCheckBox::onClicked);
 }
 
-void DbCheckBox::setDataSource(DataSource* source)
-{
-    if (m_source == source)
-        return;
-    if (m_source)
-        disconnect(m_source, nullptr, this, nullptr);
-    m_source = source;
-    if (m_source)
-        connect(m_source, &DataSource::dataChange, this, &DbCheckBox::onDataChange);
-    reload();
-}
+void DbCheckBox::setDataSource(DataSource* source) { m_binding.setDataSource(source); }
 
-DataSource* DbCheckBox::dataSource() const { return m_source.data(); }
+DataSource* DbCheckBox::dataSource() const { return m_binding.dataSource(); }
 
-void DbCheckBox::setDataField(const QString& fieldName)
-{
-    m_fieldName = fieldName;
-    reload();
-}
+void DbCheckBox::setDataField(const QString& fieldName) { m_binding.setDataField(fieldName); }
 
-QString DbCheckBox::dataField() const { return m_fieldName; }
+QString DbCheckBox::dataField() const { return m_binding.dataField(); }
 
 void DbCheckBox::reload()
 {
-    if (m_writing)
+    if (m_binding.writing())
         return;
     bool on = false;
-    if (store::Field* f = m_source ? m_source->findField(m_fieldName) : nullptr) {
+    if (store::Field* f = m_binding.field()) {
         try {
             on = f->asBoolean();
         } catch (const std::exception&) {
@@ -50,32 +36,9 @@ void DbCheckBox::reload()
     setChecked(on);
 }
 
-void DbCheckBox::onDataChange(int fieldIndex)
-{
-    if (fieldIndex < 0) {
-        reload();
-        return;
-    }
-    store::Field* f = m_source ? m_source->findField(m_fieldName) : nullptr;
-    if (f && f->index() == fieldIndex)
-        reload();
-}
-
 void DbCheckBox::onClicked(bool checked)
 {
-    store::Field* f = m_source ? m_source->findField(m_fieldName) : nullptr;
-    if (!f) {
-        reload();
-        return;
-    }
-    m_writing = true;
-    const bool ok = support::guarded([&] {
-        if (!m_source->editing())
-            m_source->table()->edit();
-        f->setAsBoolean(checked);
-    });
-    m_writing = false;
-    if (!ok)
+    if (!m_binding.write([checked](store::Field& f) { f.setAsBoolean(checked); }))
         reload();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "ui/FieldBinding.h"
+
 #include <QCheckBox>
-#include <QPointer>
 
 namespace ui {
 
@@ -23,12 +24,9 @@ public:
     void reload();
 
 private:
-    void onDataChange(int fieldIndex);
     void onClicked(bool checked);
 
-    QPointer<DataSource> m_source;
-    QString m_fieldName;
-    bool m_writing = false;
+    FieldBinding m_binding;
 };
 
 } // namespace ui

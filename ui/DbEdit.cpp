@@ -1,39 +1,23 @@
 #include "ui/DbEdit.h"
 
-#include "support/ErrorBox.h"
-#include "store/Table.h"
-#include "ui/DataSource.h"
+#include "store/Field.h"
 
 namespace ui {
 
 DbEdit::DbEdit(QWidget* parent) : QLineEdit(parent)
 {
+    connect(&m_binding, &FieldBinding::bindingChanged, this, &DbEdit::bindingChanged);
+    connect(&m_binding, &FieldBinding::valueChanged, this, &DbEdit::reload);
     connect(this, &QLineEdit::textEdited, this, &DbEdit::onTextEdited);
 }
 
-void DbEdit::setDataSource(DataSource* source)
-{
-    if (m_source == source)
-        return;
-    if (m_source)
-        disconnect(m_source, nullptr, this, nullptr);
-    m_source = source;
-    if (m_source) {
-        connect(m_source, &DataSource::dataChange, this, &DbEdit::onDataChange);
-        connect(m_source, &DataSource::tableChanged, this, &DbEdit::bindingChanged);
-    }
-    bindingChanged();
-}
+void DbEdit::setDataSource(DataSource* source) { m_binding.setDataSource(source); }
 
-DataSource* DbEdit::dataSource() const { return m_source.data(); }
+DataSource* DbEdit::dataSource() const { return m_binding.dataSource(); }
 
-void DbEdit::setDataField(const QString& fieldName)
-{
-    m_fieldName = fieldName;
-    bindingChanged();
-}
+void DbEdit::setDataField(const QString& fieldName) { m_binding.setDataField(fieldName); }
 
-QString DbEdit::dataField() const { return m_fieldName; }
+QString DbEdit::dataField() const { return m_binding.dataField(); }
 
 void DbEdit::setCharCase(CharCase charCase)
 {
@@ -56,7 +40,7 @@ void DbEdit::bindingChanged()
 {
     int length = m_maxLength;
     if (length <= 0) {
-        if (store::Field* f = m_source ? m_source->findField(m_fieldName) : nullptr)
+        if (store::Field* f = m_binding.field())
             length = f->size();
     }
     if (length > 0)
@@ -66,10 +50,10 @@ void DbEdit::bindingChanged()
 
 void DbEdit::reload()
 {
-    if (m_writing)
+    if (m_binding.writing())
         return;
     QString text;
-    if (store::Field* f = m_source ? m_source->findField(m_fieldName) : nullptr) {
+    if (store::Field* f = m_binding.field()) {
         try {
             text = f->asString();
         } catch (const std::exception&) {
@@ -83,31 +67,11 @@ void DbEdit::reload()
     }
 }
 
-void DbEdit::onDataChange(int fieldIndex)
-{
-    if (fieldIndex < 0) {
-        reload();
-        return;
-    }
-    store::Field* f = m_source ? m_source->findField(m_fieldName) : nullptr;
-    if (f && f->index() == fieldIndex)
-        reload();
-}
-
 void DbEdit::onTextEdited(const QString& text)
 {
-    store::Field* f = m_source ? m_source->findField(m_fieldName) : nullptr;
-    if (!f || isReadOnly())
+    if (!m_binding.field() || isReadOnly())
         return;
-    store::Table* table = m_source->table();
-    m_writing = true;
-    const bool ok = support::guarded([&] {
-        if (!m_source->editing())
-            table->edit();
-        f->setAsString(text);
-    });
-    m_writing = false;
-    if (!ok)
+    if (!m_binding.write([&](store::Field& f) { f.setAsString(text); }))
         reload();
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "ui/CaseValidator.h"
+#include "ui/FieldBinding.h"
 
 #include <QLineEdit>
-#include <QPointer>
 
 namespace ui {
 
@@ -36,14 +36,11 @@ public:
 
 private:
     void bindingChanged();
-    void onDataChange(int fieldIndex);
     void onTextEdited(const QString& text);
 
-    QPointer<DataSource> m_source;
-    QString m_fieldName;
+    FieldBinding m_binding;
     CharCase m_case = CharCase::Normal;
     int m_maxLength = 0;
-    bool m_writing = false;
 };
 
 } // namespace ui

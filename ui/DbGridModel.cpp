@@ -2,36 +2,25 @@
 
 #include "support/ErrorBox.h"
 #include "ui/DataSource.h"
+#include "ui/Rebind.h"
+#include "ui/RowState.h"
 
 #include <QBrush>
 
 namespace ui {
 
-namespace {
-
-bool isEditing(store::TableState s)
-{
-    return s == store::TableState::Edit || s == store::TableState::Insert;
-}
-
-} // namespace
-
 DbGridModel::DbGridModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void DbGridModel::setDataSource(DataSource* source)
 {
-    if (m_source == source)
-        return;
-    if (m_source)
-        disconnect(m_source, nullptr, this, nullptr);
-    m_source = source;
-    if (m_source) {
-        connect(m_source, &DataSource::dataSetChange, this, &DbGridModel::onDataSetChange);
-        connect(m_source, &DataSource::rowChange, this, &DbGridModel::onRowChange);
-        connect(m_source, &DataSource::dataChange, this, &DbGridModel::onDataChange);
-        connect(m_source, &DataSource::stateChange, this, &DbGridModel::onStateChange);
-    }
-    reload();
+    const bool changed = rebind(this, m_source, source, [this](DataSource* s) {
+        connect(s, &DataSource::dataSetChange, this, &DbGridModel::onDataSetChange);
+        connect(s, &DataSource::rowChange, this, &DbGridModel::onRowChange);
+        connect(s, &DataSource::dataChange, this, &DbGridModel::onDataChange);
+        connect(s, &DataSource::stateChange, this, &DbGridModel::onStateChange);
+    });
+    if (changed)
+        reload();
 }
 
 DataSource* DbGridModel::dataSource() const { return m_source.data(); }
@@ -288,8 +277,7 @@ bool DbGridModel::setData(const QModelIndex& index, const QVariant& value, int r
     const bool checked = value.toInt() == Qt::Checked;
     return support::guarded([&] {
         moveTableTo(index.row());
-        if (!isEditing(t->state()))
-            t->edit();
+        startEditing(*t);
         t->field(fi).setAsBoolean(checked);
     });
 }

@@ -30,4 +30,14 @@ void centreOnScreen(QWidget* window)
     window->move(frame.topLeft());
 }
 
+void setTabChain(std::initializer_list<QWidget*> widgets)
+{
+    QWidget* previous = nullptr;
+    for (QWidget* w : widgets) {
+        if (previous)
+            QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
 } // namespace ui

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <initializer_list>
+
 class QWidget;
 
 namespace ui {
@@ -10,5 +12,8 @@ void fixDialogBorder(QWidget* window);
 
 // Moves the window to the middle of the screen it is on.
 void centreOnScreen(QWidget* window);
+
+// Tab moves through the widgets in the order given.
+void setTabChain(std::initializer_list<QWidget*> widgets);
 
 } // namespace ui
