@@ -1,16 +1,18 @@
 // The main window on a real installation: the user list, the contact-table
 // test against a second program, the commands' preconditions, deleting a
-// user, the table hooks, help, and what closing the window does.
+// user, the table hooks, help, and an error at closing (a whole close is in
+// tst_cleanup).
 
-#include "accounts/User.h"
-#include "shell/Backup.h"
 #include "shell/Main.h"
+#include "shell/Paths.h"
 #include "store/Catalogue.h"
 #include "store/Session.h"
+#include "store/Table.h"
 #include "support/Changes.h"
-#include "support/Clock.h"
 #include "support/Help.h"
 #include "support/Messages.h"
+#include "testkit/OtherProgram.h"
+#include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 #include "ui/DbGrid.h"
 #include "ui/DialogTestKit.h"
@@ -18,9 +20,11 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
+#include <QMap>
 #include <QPushButton>
 #include <QtTest>
+
+using testkit::OtherProgram;
 
 namespace {
 
@@ -28,65 +32,66 @@ const QString kInUseAtShow =
     QStringLiteral("You cannot delete or replace existing users while others are accessing Kontiva.");
 const QString kInUseNow =
     QStringLiteral("Could not get exclusive access to the contact.db table.  Somebody is using Kontiva");
+const QString kDeleted = QStringLiteral("Now that this user is deleted, you may want to assign his marketing plans "
+                                        "and pending events to other users. Use the Replace User button.");
+const int kUserPrefCode = 12;
+const QStringList kPerUserTables{catalogue::kUserDb, catalogue::kPerm,  catalogue::kHoliday,
+                                 catalogue::kInOut,  catalogue::kMarks, catalogue::kUsersOn};
 
-// A second program holding a table open (shared or exclusive) until stopped.
-class TableHolder {
-public:
-    TableHolder(const TestInstall& install, const QString& table, const QString& mode = "shared")
-    {
-        m_process.start(QDir(QCoreApplication::applicationDirPath()).filePath("hold_table"),
-                        {install.configPath(), install.netDir(), table, mode});
-        m_ready = m_process.waitForStarted(10000) && m_process.waitForReadyRead(10000)
-            && m_process.readLine().trimmed() == "ready";
-    }
-    ~TableHolder()
-    {
-        m_process.write("\n");
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(10000))
-            m_process.kill();
-    }
-    bool ready() const { return m_ready; }
-
-private:
-    QProcess m_process;
-    bool m_ready = false;
-};
-
-// Whether another program can open the table right now ("opened"/"failed").
-bool otherProgramCanOpen(const TestInstall& install, const QString& table, bool exclusive)
+// Every row's Who in each per-user table and the user table, sorted.
+QMap<QString, QStringList> owners()
 {
-    QProcess p;
-    p.start(QDir(QCoreApplication::applicationDirPath()).filePath("hold_table"),
-            {install.configPath(), install.netDir(), table, exclusive ? "tryexclusive" : "try"});
-    p.waitForFinished(10000);
-    return p.readAllStandardOutput().startsWith("opened");
+    QMap<QString, QStringList> result;
+    for (const QString& name : kPerUserTables + QStringList{catalogue::kUserPref}) {
+        QStringList who = testkit::column(name, catalogue::fWho);
+        who.sort();
+        result.insert(name, who);
+    }
+    return result;
 }
 
-int rowsOf(const QString& table, const QString& who)
+// A row of the user's own in a per-user table or the user table.
+void addUserRow(const QString& tableName, const QString& who)
 {
-    int n = 0;
-    for (const QVariantMap& row : testkit::tableRows(table))
-        n += row.value("who").toString() == who ? 1 : 0;
-    return n;
+    store::Table t(catalogue::kAlias, tableName);
+    t.open();
+    t.insert();
+    t.fieldByName(catalogue::fWho).setAsString(who);
+    if (store::Field* db = t.findField(catalogue::fDb))
+        db->setAsString(QStringLiteral("D%1").arg(t.recordCount()));
+    if (store::Field* id = t.findField(catalogue::fSyncwellNo))
+        id->setAsString(shell::newRecordId());
+    t.post();
+}
+
+// The window holds the contact table shared: another program can open it,
+// but not for itself alone.
+void verifyContactHeldShared(TfrmMain& window, const OtherProgram& other)
+{
+    QVERIFY(window.tblContact.active());
+    QVERIFY(!window.tblContact.exclusive());
+    QCOMPARE(other.tryOpen(catalogue::kContact), QString("opened"));
+    QVERIFY(other.tryOpen(catalogue::kContact, true).startsWith("failed"));
 }
 
 } // namespace
 
 class TestMainWindow : public QObject {
     Q_OBJECT
+    std::unique_ptr<TestInstall> install;
 
 private slots:
-    void initTestCase()
+    void initTestCase() { QVERIFY2(QFile::exists(OtherProgram::path()), "build the hold_table helper"); }
+    void init()
     {
-        if (!QFile::exists(QDir(QCoreApplication::applicationDirPath()).filePath("hold_table")))
-            QSKIP("the hold_table helper is not built");
+        support::resetJournal();
+        install = std::make_unique<TestInstall>();
+        QVERIFY(install->ok());
     }
+    void cleanup() { install.reset(); }
 
     void showsTheUsersWithItsCommands()
     {
-        TestInstall install;
-        QVERIFY(install.ok());
         support::MessageScript script;
         TfrmMain w;
         w.show();
@@ -114,11 +119,10 @@ private slots:
 
     void contactTableInUseByAnotherProgram()
     {
-        TestInstall install;
-        QVERIFY(install.ok());
-        TableHolder holder(install, catalogue::kContact);
-        QVERIFY(holder.ready());
-        const int users = testkit::rowCount(catalogue::kUserPref);
+        OtherProgram other(*install);
+        QVERIFY(other.hold(catalogue::kContact));
+        const auto before = owners();
+        const int journal = testkit::journalEntries().size();
 
         support::MessageScript script;
         TfrmMain w;
@@ -130,38 +134,20 @@ private slots:
             QVERIFY(b->isEnabled());
         QVERIFY(w.DeleteUser1->isEnabled() && w.ReplaceUsers1->isEnabled());
 
-        // The menu items stay and repeat the test each time.
+        // The menu items stay, repeat the test each time and change nothing.
         script.clear();
         w.ReplaceUsers1->trigger();
         w.DeleteUser1->trigger();
         QCOMPARE(script.texts(), (QStringList{kInUseNow, kInUseNow}));
-        QCOMPARE(testkit::rowCount(catalogue::kUserPref), users);
-    }
-
-    void contactTableIsHeldSharedWhileTheWindowRuns()
-    {
-        TestInstall install;
-        QVERIFY(install.ok());
-        support::MessageScript script;
-        TfrmMain w;
-        w.show();
-        QVERIFY(script.shown().isEmpty());
-        QVERIFY(w.tblContact.active());
-        QVERIFY(!w.tblContact.exclusive());
-        // Kontiva can start beside it, but nobody can take the table alone.
-        QVERIFY(otherProgramCanOpen(install, catalogue::kContact, false));
-        QVERIFY(!otherProgramCanOpen(install, catalogue::kContact, true));
+        QCOMPARE(script.shown().last().kind, support::BoxKind::Error);
+        QCOMPARE(owners(), before);
+        QCOMPARE(testkit::journalEntries().size(), journal);
     }
 
     void userTableThatCannotOpenTurnsButtonsOff()
     {
-        TestInstall install;
-        QVERIFY(install.ok());
         // Without the table passwords the protected user table does not open.
-        store::Session& session = store::Session::instance();
-        session.reset();
-        session.setConfigPath(install.configPath());
-        session.setNetFileDir(install.netDir());
+        testkit::useStore(install->configPath(), install->netDir(), false);
 
         support::MessageScript script;
         TfrmMain w;
@@ -176,78 +162,73 @@ private slots:
         QVERIFY(w.grid->model()->rowCount() == 0);
     }
 
-    void deleteRemovesTheUserEverywhere_data()
+    void deleteAsksThenRemovesOnlyThatUser_data()
     {
         QTest::addColumn<bool>("yes");
-        QTest::newRow("Yes") << true;
         QTest::newRow("No") << false;
+        QTest::newRow("Yes") << true;
     }
 
-    void deleteRemovesTheUserEverywhere()
+    // Two users whose IDs differ only in letter case, each with rows in every
+    // per-user table: the one asked about goes everywhere, the other stays.
+    void deleteAsksThenRemovesOnlyThatUser()
     {
         QFETCH(bool, yes);
-        TestInstall install;
-        QVERIFY(install.ok());
+        for (const QString who : {"ABC", "abc"})
+            for (const QString& table : kPerUserTables + QStringList{catalogue::kUserPref})
+                addUserRow(table, who);
+        auto expected = owners();
+        const int journal = testkit::journalEntries().size();
+
+        OtherProgram other(*install);
         support::MessageScript script;
         TfrmMain w;
         w.show();
-        w.tblUserPref.next(); // the second user
-        const QString who = w.tblUserPref.fieldByName("Who").asString();
-        QCOMPARE(w.grid->currentLine(), 1);
-        const int users = testkit::rowCount(catalogue::kUserPref);
-        const int perm = rowsOf(catalogue::kPerm, who);
-        QVERIFY(perm > 0);
-        const int journal = testkit::journalEntries().size();
+        QVERIFY(script.shown().isEmpty());
+        verifyContactHeldShared(w, other);
+        QVERIFY(w.tblUserPref.findKey({"ABC"}));
+        const int lines = w.grid->model()->rowCount();
 
         // While the question is up nobody else can open the contact table.
-        bool lockedDuringQuestion = false;
+        QString otherWhileAsked;
         script.answerWith([&](const QString&) {
-            lockedDuringQuestion = !otherProgramCanOpen(install, catalogue::kContact, false);
+            otherWhileAsked = other.tryOpen(catalogue::kContact);
             return yes;
         });
-        w.DeleteUser1->trigger();
-        QVERIFY(lockedDuringQuestion);
-        QCOMPARE(script.shown().first().text, QStringLiteral("Really delete user \"%1\"?").arg(who));
+        QTest::mouseClick(w.btDelete, Qt::LeftButton);
+        QVERIFY2(otherWhileAsked.startsWith("failed"), qPrintable(otherWhileAsked));
+        QCOMPARE(script.shown().first().text, QStringLiteral("Really delete user \"ABC\"?"));
+        QCOMPARE(script.shown().first().kind, support::BoxKind::Question);
 
-        const QStringList perUser = {catalogue::kPerm, catalogue::kUserDb, catalogue::kHoliday,
-                                     catalogue::kInOut, catalogue::kMarks, catalogue::kUsersOn};
         if (yes) {
-            QCOMPARE(testkit::rowCount(catalogue::kUserPref), users - 1);
-            for (const QString& t : perUser)
-                QCOMPARE(rowsOf(t, who), 0);
-            QCOMPARE(w.grid->model()->rowCount(), users - 1);
-            QCOMPARE(script.shown().size(), 2);
+            QCOMPARE(script.texts().mid(1), QStringList{kDeleted});
             QCOMPARE(script.shown().last().kind, support::BoxKind::Information);
-            QCOMPARE(script.shown().last().text,
-                     QStringLiteral("Now that this user is deleted, you may want to assign his marketing plans "
-                                    "and pending events to other users. Use the Replace User button."));
-            const auto entries = testkit::journalEntries().mid(journal);
-            QCOMPARE(entries.size(), 1);
-            QCOMPARE(entries[0].recno, who);
-            QCOMPARE(entries[0].action, 3);
+            for (QStringList& who : expected) {
+                QCOMPARE(who.count("ABC"), 1);
+                QCOMPARE(who.count("abc"), 1);
+                who.removeAll("ABC");
+            }
         } else {
-            QCOMPARE(testkit::rowCount(catalogue::kUserPref), users);
-            QCOMPARE(rowsOf(catalogue::kPerm, who), perm);
             QCOMPARE(script.shown().size(), 1);
-            QCOMPARE(testkit::journalEntries().size(), journal);
         }
-        // Released again, shared, on both answers.
-        QVERIFY(w.tblContact.active() && !w.tblContact.exclusive());
-        QVERIFY(otherProgramCanOpen(install, catalogue::kContact, false));
+        QCOMPARE(owners(), expected);
+        QCOMPARE(w.grid->model()->rowCount(), yes ? lines - 1 : lines);
+        // Only the user row's deletion is journalled.
+        const auto entries = testkit::journalEntries().mid(journal);
+        QCOMPARE(entries.size(), yes ? 1 : 0);
+        if (yes) {
+            QCOMPARE(entries[0].recno, QStringLiteral("ABC"));
+            QCOMPARE(entries[0].table, kUserPrefCode);
+            QCOMPARE(entries[0].action, 3); // deleted
+        }
+        verifyContactHeldShared(w, other); // released again, shared, on both answers
     }
 
     void commandsOnAnEmptyListDoNothing()
     {
-        TestInstall install;
-        QVERIFY(install.ok());
-        {
-            store::Table users(catalogue::kAlias, catalogue::kUserPref);
-            users.open();
-            while (!users.isEmpty()) {
-                users.first();
-                users.deleteRecord();
-            }
-        }
+        testkit::deleteAllRows(catalogue::kUserPref);
+        const auto before = owners();
+        OtherProgram other(*install);
         support::MessageScript script;
         TfrmMain w;
         w.show();
@@ -259,67 +240,45 @@ private slots:
         QTest::qWait(50);
         QVERIFY(!dialogShown);
         QVERIFY(script.shown().isEmpty());
-        QVERIFY(w.tblContact.active()); // Delete on an empty list gave the table back
+        QCOMPARE(owners(), before);
+        verifyContactHeldShared(w, other); // Delete on an empty list gave the table back
     }
 
     void tableHooksStampAndJournalNewRows()
     {
-        TestInstall install;
-        QVERIFY(install.ok());
         TfrmMain w;
         const int journal = testkit::journalEntries().size();
 
         w.tblUserDB.open();
         w.tblUserDB.insert();
         const QString id = w.tblUserDB.fieldByName("syncwellno").asString();
-        QCOMPARE(id.size(), 24);
-        QVERIFY(QRegularExpression("^[A-Y]{24}$").match(id).hasMatch());
+        QVERIFY2(QRegularExpression("^[A-Y]{24}$").match(id).hasMatch(), qPrintable(id));
         w.tblUserDB.cancel();
 
+        // An edited row is not journalled by the hook, a new one is.
         w.tblPerm.open();
+        w.tblPerm.first();
+        w.tblPerm.edit();
+        w.tblPerm.fieldByName("Access").setAsBoolean(false);
+        w.tblPerm.post();
         w.tblPerm.insert();
         w.tblPerm.fieldByName("DB").setAsString("NEWDB");
         w.tblPerm.fieldByName("Who").setAsString("QQ");
         w.tblPerm.fieldByName("syncwellno").setAsString("ABCDEFGHIJKLMNOPQRSTUVWX");
         w.tblPerm.post();
-        // An edited row is not journalled by the hook.
-        w.tblPerm.edit();
-        w.tblPerm.fieldByName("Access").setAsBoolean(false);
-        w.tblPerm.post();
 
         const auto entries = testkit::journalEntries().mid(journal);
         QCOMPARE(entries.size(), 1);
         QCOMPARE(entries[0].recno, QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWX"));
-        QCOMPARE(entries[0].action, 2);
-    }
-
-    void closingCleansUpAndBacksUp()
-    {
-        TestInstall install;
-        QVERIFY(install.ok());
-        support::MessageScript script;
-        TfrmMain w;
-        w.show();
-        // A user added in this run gets a permission row per database at exit.
-        w.tblUserPref.insert();
-        w.tblUserPref.fieldByName("Who").setAsString("NU");
-        w.tblUserPref.post();
-        QVERIFY(w.close());
-        QVERIFY(script.shown().isEmpty());
-        QCOMPARE(rowsOf(catalogue::kPerm, "NU"), testkit::rowCount(catalogue::kDatabase));
-        const QString folder = QDir(install.dataDir())
-                                   .filePath(shell::backupFolderName(support::todayDayNumber()));
-        QVERIFY(QFile::exists(QDir(folder).filePath("userpref.db")));
+        QCOMPARE(entries[0].action, 2); // added
     }
 
     void anErrorAtCloseKeepsTheWindowOpen()
     {
-        TestInstall install;
-        QVERIFY(install.ok());
         support::MessageScript script;
         TfrmMain w;
         w.show();
-        QVERIFY(QFile::remove(QDir(install.dataDir()).filePath("database.db")));
+        QVERIFY(QFile::remove(QDir(install->dataDir()).filePath("database.db")));
         QVERIFY(!w.close());
         QVERIFY(w.isVisible());
         QCOMPARE(script.shown().size(), 1);

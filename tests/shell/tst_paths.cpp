@@ -1,10 +1,12 @@
 #include "shell/Paths.h"
 #include "store/Session.h"
 #include "support/Clock.h"
+#include "tools/demo/RecordIds.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -30,37 +32,62 @@ class PathsTest : public QObject {
 private slots:
     void cleanup() { store::Session::instance().reset(); }
 
-    void joinAndEncode()
+    void joinPaths()
     {
         QCOMPARE(joinPath(QStringLiteral(" \t\r\n"), QStringLiteral("x.db")), QStringLiteral("x.db"));
         QCOMPARE(joinPath(QStringLiteral("/data"), QStringLiteral("x.db")), QStringLiteral("/data/x.db"));
         QCOMPARE(joinPath(QStringLiteral("/data/"), QStringLiteral("x.db")), QStringLiteral("/data/x.db"));
-        QCOMPARE(encodeBase25(0, 4), QStringLiteral("AAAA"));
-        QCOMPARE(encodeBase25(25, 4), QStringLiteral("AABA"));
-        QCOMPARE(encodeBase25(12345, 4), QStringLiteral("ATSU"));
-        QCOMPARE(encodeBase25(-12345, 4), QStringLiteral("ATSU"));
-        QCOMPARE(encodeBase25(99998, 4), QStringLiteral("GJYX"));
+    }
+
+    // The program's and the demo installer's encoders agree.
+    void base25_data()
+    {
+        QTest::addColumn<qint64>("number");
+        QTest::addColumn<QString>("digits");
+        QTest::newRow("0") << qint64(0) << "AAAA";
+        QTest::newRow("25") << qint64(25) << "AABA";
+        QTest::newRow("12345") << qint64(12345) << "ATSU";
+        QTest::newRow("99998, the largest random group") << qint64(99998) << "GJYX";
+    }
+
+    void base25()
+    {
+        QFETCH(qint64, number);
+        QFETCH(QString, digits);
+        QCOMPARE(encodeBase25(number, 4), digits);
+        QCOMPARE(encodeBase25(-number, 4), digits); // the sign is dropped
+        QCOMPARE(demo::RecordIds::encodeBase25(number, 4), digits);
+    }
+
+    // The first group counts the days from 1 January 2000 either way.
+    void recordIds_data()
+    {
+        QTest::addColumn<QDate>("today");
+        QTest::addColumn<QString>("group");
+        QTest::newRow("2000-01-01") << QDate(2000, 1, 1) << "AAAA";
+        QTest::newRow("2000-01-02") << QDate(2000, 1, 2) << "AAAB";
+        QTest::newRow("1999-12-31") << QDate(1999, 12, 31) << "AAAB";
+        QTest::newRow("2026-12-05") << QDate(2026, 12, 5) << "APSK";
     }
 
     void recordIds()
     {
-        const QList<QPair<QDate, QString>> days = {{QDate(2000, 1, 1), "AAAA"}, {QDate(2000, 1, 2), "AAAB"},
-                                                    {QDate(1999, 12, 31), "AAAB"}, {QDate(2026, 12, 5), "APSK"}};
-        support::ClockOverride clock(QDateTime(QDate(2000, 1, 1), QTime(23, 59, 59)));
-        for (const auto& [today, group] : days) {
-            clock.set(QDateTime(today, QTime(23, 59, 59)));
-            QCOMPARE(newRecordId().left(4), group);
-        }
-        const QRegularExpression shape(QStringLiteral("^APSK([A-Y]{4}){5}$"));
+        QFETCH(QDate, today);
+        QFETCH(QString, group);
+        support::ClockOverride clock(QDateTime(today, QTime(23, 59, 59)));
+        demo::RecordIds sample(7, today);
+        const QRegularExpression shape(QStringLiteral("^([A-Y]{4}){6}$"));
         QSet<QString> seen;
-        for (int i = 0; i < 2000; ++i) {
-            const QString id = newRecordId();
-            QVERIFY2(shape.match(id).hasMatch(), qPrintable(id));
-            for (int g = 1; g < 6; ++g)
-                QVERIFY2(id.mid(4 * g, 4) <= QStringLiteral("GJYX"), qPrintable(id));
-            seen.insert(id);
+        for (int i = 0; i < 1000; ++i) {
+            for (const QString& id : {newRecordId(), sample.next()}) {
+                QVERIFY2(shape.match(id).hasMatch() && id.startsWith(group), qPrintable(id));
+                for (int g = 1; g < 6; ++g)
+                    QVERIFY2(id.mid(4 * g, 4) <= QStringLiteral("GJYX"), qPrintable(id));
+                seen.insert(id);
+            }
         }
         QCOMPARE(seen.size(), 2000);
+        QCOMPARE(demo::RecordIds(7, today).next(), demo::RecordIds(7, today).next()); // a fixed seed repeats
     }
 
     void copies()

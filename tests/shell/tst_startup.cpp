@@ -103,30 +103,27 @@ private slots:
     void storeSettings()
     {
         QTemporaryDir dir;
+        const QString inTheWay = QDir(dir.path()).filePath("priv");
+        writeFile(inTheWay, "a file in the way");
         support::MessageScript script;
         const QString priv = shell::configureStore(dir.path(), "/srv/net");
         QCOMPARE(priv, QDir(dir.path()).filePath("priv/PRBrisel"));
-        QVERIFY(QFileInfo(priv).isDir());
+        // A private directory that cannot be made is reported; start-up goes on.
+        QCOMPARE(script.texts(), QStringList{"Could not create the private directory " + priv});
         store::Session& session = store::Session::instance();
         QCOMPARE(session.netFileDir(), QStringLiteral("/srv/net"));
         QCOMPARE(session.privateDir(), priv);
+        QCOMPARE(session.passwords().size(), 2);
         QVERIFY(session.passwords().contains(catalogue::startupPasswordA()));
         QVERIFY(session.passwords().contains(catalogue::startupPasswordB()));
-        // An existing private directory is used as it is.
+
+        // Made when it can be, and an existing one is used as it is.
+        QVERIFY(QFile::remove(inTheWay));
+        script.clear();
+        shell::configureStore(dir.path(), "/srv/net");
+        QVERIFY(QFileInfo(priv).isDir());
         shell::configureStore(dir.path(), "/srv/net");
         QVERIFY(script.shown().isEmpty());
-    }
-
-    void privateDirectoryThatCannotBeMade()
-    {
-        QTemporaryDir dir;
-        writeFile(QDir(dir.path()).filePath("priv"), "a file in the way");
-        support::MessageScript script;
-        const QString priv = shell::configureStore(dir.path(), "/srv/net");
-        QCOMPARE(script.texts(), QStringList{"Could not create the private directory " + priv});
-        // Start-up goes on regardless.
-        QCOMPARE(store::Session::instance().privateDir(), priv);
-        QCOMPARE(store::Session::instance().passwords().size(), 2);
     }
 
     void setupProgramWritesTheFile()

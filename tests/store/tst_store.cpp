@@ -3,15 +3,13 @@
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "store/Table.h"
+#include "testkit/OtherProgram.h"
+#include "testkit/Tables.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <sqlite3.h>
 
 using namespace store;
 
@@ -37,20 +35,6 @@ TableDef userDbDef()
 TableDef walkedDef(const QString& name)
 {
     return {name, {{QStringLiteral("Who"), QStringLiteral("VARCHAR(3)")}, {QStringLiteral("n"), QStringLiteral("INTEGER")}}, {}};
-}
-
-// Runs a statement on a table file with a connection of its own.
-QVariant rawQuery(const QString& path, const QString& sql)
-{
-    sqlite3* db = nullptr;
-    sqlite3_open(path.toUtf8().constData(), &db);
-    sqlite3_stmt* stmt = nullptr;
-    QVariant result;
-    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW)
-        result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)));
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return result;
 }
 
 void addRow(Table& t, const QString& db, const QString& who, int n)
@@ -94,9 +78,7 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QStringLiteral("[NORDA]\nPATH=%1\n").arg(m_data).toUtf8());
         f.close();
-        Session::instance().reset();
-        Session::instance().setConfigPath(m_config);
-        Session::instance().setNetFileDir(m_net);
+        testkit::useStore(m_config, m_net, false);
         createTableFile(m_data, userDbDef());
     }
 
@@ -170,6 +152,26 @@ private slots:
             QVERIFY(!t.fieldByName(QStringLiteral("Who")).asString().endsWith(QLatin1Char('7')));
         }
         QCOMPARE(count, 2700);
+        // The first walk read only key fields; this one switched to whole
+        // rows part-way through a window and must still see every value.
+        qint64 expected = 0;
+        for (int i = 0; i < 3000; ++i)
+            if (i % 10 != 7)
+                expected += i;
+        QCOMPARE(sum, expected);
+        // A row another object deleted after it was read keeps its key, and
+        // its other fields read as blank.
+        Table other(kAlias, QStringLiteral("USERDB.DB"));
+        other.open();
+        QVERIFY(other.findKey({QStringLiteral("D05"), QStringLiteral("003")}));
+        other.deleteRecord();
+        Table fresh(kAlias, QStringLiteral("USERDB.DB"));
+        fresh.open();
+        QVERIFY(fresh.findKey({QStringLiteral("D05"), QStringLiteral("004")}));
+        other.findKey({QStringLiteral("D05"), QStringLiteral("004")});
+        other.deleteRecord();
+        QCOMPARE(fresh.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("004"));
+        QVERIFY(fresh.fieldByName(QStringLiteral("ntimes")).isNull());
         // Deleting the very last row leaves Eof set.
         QVERIFY(t.findKey({QStringLiteral("D29"), QStringLiteral("099")}));
         t.deleteRecord();
@@ -264,11 +266,11 @@ private slots:
         QCOMPARE(t.fieldByName(QStringLiteral("notes")).asString().size(), 1000);
         QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("AA"));
         // Readable by any SQLite tool.
-        const QString path = m_data + QStringLiteral("/userdb.db");
-        QCOMPARE(rawQuery(path, QStringLiteral("SELECT lastday FROM userdb")).toString(), QStringLiteral("2000-01-01"));
-        QCOMPARE(rawQuery(path, QStringLiteral("SELECT lasttime FROM userdb")).toString(), QStringLiteral("12:00:00.000"));
-        QCOMPARE(rawQuery(path, QStringLiteral("SELECT stamp FROM userdb")).toString(), QStringLiteral("2021-03-10 06:00:00.000"));
-        QCOMPARE(rawQuery(path, QStringLiteral("SELECT flag FROM userdb")).toString(), QStringLiteral("1"));
+        testkit::RawDb raw(m_data + QStringLiteral("/userdb.db"));
+        QCOMPARE(raw.text(QStringLiteral("SELECT lastday FROM userdb")), QStringLiteral("2000-01-01"));
+        QCOMPARE(raw.text(QStringLiteral("SELECT lasttime FROM userdb")), QStringLiteral("12:00:00.000"));
+        QCOMPARE(raw.text(QStringLiteral("SELECT stamp FROM userdb")), QStringLiteral("2021-03-10 06:00:00.000"));
+        QCOMPARE(raw.text(QStringLiteral("SELECT flag FROM userdb")), QStringLiteral("1"));
         // Day counts before the epoch keep their time of day.
         QCOMPARE(daysFromDateTime(QDateTime(QDate(1899, 12, 29), QTime(6, 0))), -1.25);
         QCOMPARE(dateTimeFromDays(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
@@ -349,62 +351,30 @@ private slots:
 
     void locksHoldBetweenProcesses()
     {
-        createTableFile(m_data, walkedDef(QStringLiteral("CONTACT.DB")));
-        const QString helper = QCoreApplication::applicationDirPath() + QStringLiteral("/hold_table");
-        QVERIFY(QFile::exists(helper));
-        QProcess other;
-        other.start(helper, {m_config, m_net, QStringLiteral("CONTACT.DB"), QStringLiteral("shared")});
-        QVERIFY(other.waitForReadyRead(10000));
-        QCOMPARE(other.readLine().trimmed(), QByteArray("ready"));
+        const QString name = QStringLiteral("CONTACT.DB");
+        createTableFile(m_data, walkedDef(name));
+        testkit::OtherProgram other(m_config, m_net);
+        QVERIFY(other.hold(name));
 
-        Table exclusive(kAlias, QStringLiteral("CONTACT.DB"));
+        Table exclusive(kAlias, name);
         exclusive.setExclusive(true);
         QVERIFY(errorOf([&] { exclusive.open(); }).contains(QLatin1String("exclusive")));
-        Table shared1(kAlias, QStringLiteral("CONTACT.DB"));
+        Table shared1(kAlias, name);
         Table shared2(kAlias, QStringLiteral("contact"));
         shared1.open();
         shared2.open(); // this program's own objects never block each other
 
-        other.write("\n");
-        QVERIFY(other.waitForFinished(10000));
+        other.release();
         exclusive.open(); // alone now (our own shared objects do not count)
         QVERIFY(exclusive.active());
-
-        QProcess probe;
-        probe.start(helper, {m_config, m_net, QStringLiteral("CONTACT.DB"), QStringLiteral("try")});
-        QVERIFY(probe.waitForFinished(10000));
-        QVERIFY(probe.readAll().startsWith("failed"));
-
+        QVERIFY(other.tryOpen(name).startsWith("failed"));
         exclusive.close();
-        probe.start(helper, {m_config, m_net, QStringLiteral("CONTACT.DB"), QStringLiteral("try")});
-        QVERIFY(probe.waitForFinished(10000));
-        QCOMPARE(probe.readAll().trimmed(), QByteArray("opened"));
+        QVERIFY(other.canOpen(name));
         // Shared objects keep their lock: an exclusive open elsewhere fails.
-        probe.start(helper, {m_config, m_net, QStringLiteral("CONTACT.DB"), QStringLiteral("tryexclusive")});
-        QVERIFY(probe.waitForFinished(10000));
-        QVERIFY(probe.readAll().startsWith("failed"));
+        QVERIFY(other.tryOpen(name, true).startsWith("failed"));
         shared1.close();
         shared2.close();
-        probe.start(helper, {m_config, m_net, QStringLiteral("CONTACT.DB"), QStringLiteral("tryexclusive")});
-        QVERIFY(probe.waitForFinished(10000));
-        QCOMPARE(probe.readAll().trimmed(), QByteArray("opened"));
-    }
-
-    void backupCopiesCommittedRowsOfALiveTable()
-    {
-        Table t(kAlias, QStringLiteral("USERDB.DB"));
-        t.open();
-        for (int i = 0; i < 50; ++i)
-            addRow(t, QStringLiteral("A"), QString::number(i), i);
-        // The rows sit in the write-ahead log of the open connection.
-        QVERIFY(QFileInfo(m_data + QStringLiteral("/userdb.db-wal")).size() > 0);
-        const QString copy = m_dir.filePath(QStringLiteral("copy.db"));
-        QVERIFY(backupTable(kAlias, QStringLiteral("USERDB.DB"), copy));
-        QCOMPARE(rawQuery(copy, QStringLiteral("SELECT count(*) FROM userdb")).toString(), QStringLiteral("50"));
-        QCOMPARE(rawQuery(copy, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
-        QVERIFY(!QFile::exists(copy + QStringLiteral("-wal")));
-        QVERIFY(!backupTable(kAlias, QStringLiteral("NOSUCH.DB"), copy + QStringLiteral("2")));
-        QVERIFY(!QFile::exists(copy + QStringLiteral("2")));
+        QVERIFY(other.canOpen(name, true));
     }
 };
 

@@ -1,3 +1,5 @@
+#include "testkit/OtherProgram.h"
+#include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 
 #include "store/Catalogue.h"
@@ -13,53 +15,13 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <sqlite3.h>
-
 #include <ctime>
 #include <memory>
 
 using namespace support;
 
-namespace {
-
-// Every journal row, field name -> value (text; day count for date-times).
-QList<QVariantMap> journalRows()
-{
-    QList<QVariantMap> rows;
-    store::Table merge(catalogue::kAlias, catalogue::kMerge);
-    merge.open();
-    for (merge.first(); !merge.eof(); merge.next()) {
-        QVariantMap row;
-        for (int i = 0; i < merge.fieldCount(); ++i) {
-            store::Field& f = merge.field(i);
-            row[f.fieldName()] = f.dataType() == store::FieldType::DateTime ? QVariant(f.asDateTime())
-                                                                             : QVariant(f.asString());
-        }
-        rows.append(row);
-    }
-    return rows;
-}
-
-// Another connection holding the write lock on merge.db, as another
-// workstation in the middle of its own write would.
-struct WriteLock {
-    explicit WriteLock(const QString& path)
-    {
-        sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr);
-        held = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    ~WriteLock() { release(); sqlite3_close(db); }
-    void release()
-    {
-        if (held)
-            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-        held = false;
-    }
-    sqlite3* db = nullptr;
-    bool held = false;
-};
-
-} // namespace
+using testkit::JournalEntry;
+using testkit::journalEntries;
 
 class JournalTest : public QObject {
     Q_OBJECT
@@ -129,24 +91,22 @@ private slots:
         journalfield(*users, QStringLiteral("Fullname"), ActionField); // spelled as the caller does
         journalrecord(*perm, ActionAdded);
 
-        const QList<QVariantMap> rows = journalRows();
+        const QList<JournalEntry> rows = journalEntries();
         QCOMPARE(rows.size(), 2);
-        const auto fields = [](const QVariantMap& row) {
-            QStringList texts;
-            for (const char* name : {"recno", "DB", "database", "action", "fieldname", "to", "memo", "who"})
-                texts << row[QLatin1String(name)].toString();
-            return texts.join(QLatin1Char('|'));
+        const auto fields = [](const JournalEntry& e) {
+            return QStringList{e.recno, e.db, QString::number(e.table), QString::number(e.action), e.fieldname, e.to,
+                               e.memo, e.who};
         };
         QCOMPARE(fields(rows[0]), QStringList({users->fieldByName(catalogue::fWho).asString(), "", "12", "0",
                                                "Fullname", users->fieldByName(catalogue::fFullName).asString(),
-                                               "", ""}).join('|'));
+                                               "", ""}));
         QCOMPARE(fields(rows[1]), QStringList({perm->fieldByName(catalogue::fSyncwellNo).asString(),
                                                perm->fieldByName(catalogue::fDb).asString(), "10", "2", "", "",
-                                               "", ""}).join('|'));
+                                               "", ""}));
         const double gmt = store::daysFromDateTime(fixed) + standardBiasMinutes() / 1440.0;
-        for (const QVariantMap& row : rows) {
-            QVERIFY(qAbs(row["dateGMT"].toDouble() - gmt) < 2e-8);
-            QVERIFY(qAbs(row["time"].toDouble() - gmt) < 2e-8);
+        for (const JournalEntry& row : rows) {
+            QVERIFY(qAbs(row.dateGmt - gmt) < 2e-8);
+            QVERIFY(qAbs(row.time - gmt) < 2e-8);
         }
         QVERIFY(script.shown().isEmpty());
     }
@@ -157,12 +117,12 @@ private slots:
         auto perm = openAtFirst(catalogue::kPerm);
         journalrecord(*perm, ActionChanged);
         journalrecord(*perm, ActionChanged);
-        QCOMPARE(journalRows().size(), 1);
+        QCOMPARE(journalEntries().size(), 1);
         journalrecord(*perm, ActionAdded);
         journalrecord(*perm, ActionChanged); // the same change after a different one
         perm->next();
         journalrecord(*perm, ActionChanged); // another row
-        QCOMPARE(journalRows().size(), 4);
+        QCOMPARE(journalEntries().size(), 4);
     }
 
     void valueTexts()
@@ -189,9 +149,9 @@ private slots:
             journalfield(*users, QStringLiteral("ReturnAddress"), ActionField);
         }
         QStringList to, memo;
-        for (const QVariantMap& row : journalRows()) {
-            to << row["to"].toString();
-            memo << row["memo"].toString();
+        for (const JournalEntry& row : journalEntries()) {
+            to << row.to;
+            memo << row.memo;
         }
         QCOMPARE(to.mid(0, 8), QStringList({"0", "", "", "True", "7", "44265", "0.333333333333333", "False"}));
         QCOMPARE(to.mid(8).join('|'), QString(255, QLatin1Char('a')) + QStringLiteral("|"));
@@ -207,7 +167,7 @@ private slots:
             journalrecord(*table, ActionChanged);
             journalfield(*table, table->field(0).fieldName(), ActionField);
         }
-        QVERIFY(journalRows().isEmpty());
+        QVERIFY(journalEntries().isEmpty());
 
         QVERIFY(setUp(false));
         QVERIFY(!journalActive());
@@ -246,23 +206,27 @@ private slots:
         MessageScript script;
         auto perm = openAtFirst(catalogue::kPerm);
         {
-            // The other writer finishes during the retries; its timer only
-            // runs because the retries keep processing events.
-            WriteLock other(mergePath());
-            QVERIFY(other.held);
-            QTimer::singleShot(100, this, [&] { other.release(); });
+            // Another connection holds the write lock on merge.db, as another
+            // workstation in the middle of its own write would. It finishes
+            // during the retries; its timer only runs because the retries
+            // keep processing events.
+            testkit::RawDb other(mergePath());
+            bool held = other.exec(QStringLiteral("BEGIN IMMEDIATE"));
+            QVERIFY(held);
+            QTimer::singleShot(100, this, [&] { held = !other.exec(QStringLiteral("COMMIT")); });
             journalrecord(*perm, ActionChanged);
-            QVERIFY(!other.held);
+            QVERIFY(!held);
         }
-        QCOMPARE(journalRows().size(), 1);
+        QCOMPARE(journalEntries().size(), 1);
         QVERIFY(script.shown().isEmpty());
 
         perm->next();
         {
-            WriteLock other(mergePath()); // held through all the attempts
+            testkit::RawDb other(mergePath()); // held through all the attempts
+            QVERIFY(other.exec(QStringLiteral("BEGIN IMMEDIATE")));
             journalrecord(*perm, ActionChanged);
         }
-        QCOMPARE(journalRows().size(), 1);
+        QCOMPARE(journalEntries().size(), 1);
         QCOMPARE(script.shown().size(), 1);
         QCOMPARE(script.shown()[0].kind, BoxKind::Error);
         QVERIFY(script.texts()[0].contains(catalogue::kPerm));
@@ -270,7 +234,7 @@ private slots:
         QVERIFY(journalActive());
         // The lost row did not become the last-row signature.
         journalrecord(*perm, ActionChanged);
-        QCOMPARE(journalRows().size(), 2);
+        QCOMPARE(journalEntries().size(), 2);
     }
 };
 

@@ -1,6 +1,7 @@
 #include "testkit/TestInstall.h"
 
-#include "store/Catalogue.h"
+#include "testkit/Tables.h"
+
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "tools/demo/Layout.h"
@@ -30,14 +31,8 @@ TestInstall::TestInstall(demo::Options options)
 
     const QString priv = QDir(m_dir.path()).filePath(QStringLiteral("priv"));
     QDir().mkpath(priv);
-    store::Session& session = store::Session::instance();
-    session.reset();
-    session.setConfigPath(m_result.configPath);
-    session.setNetFileDir(m_result.netDir);
-    session.setPrivateDir(priv);
-    session.addPassword(catalogue::startupPasswordA());
-    session.addPassword(catalogue::startupPasswordB());
-    session.addPassword(catalogue::forceOffPassword());
+    testkit::useStore(m_result.configPath, m_result.netDir);
+    store::Session::instance().setPrivateDir(priv);
     m_ok = true;
 }
 

@@ -2,9 +2,6 @@
 
 // Small helpers for tests that drive windows offscreen.
 
-#include "store/Catalogue.h"
-#include "store/Table.h"
-
 #include <QApplication>
 #include <QDialog>
 #include <QPointer>
@@ -46,45 +43,6 @@ void whenModal(std::function<void(T*)> action, bool* ran = nullptr)
         }
     });
     timer->start();
-}
-
-// Rows of a table as maps from lower-case field name to value, in key order.
-inline QList<QVariantMap> tableRows(const QString& tableName)
-{
-    store::Table table(catalogue::kAlias, tableName);
-    table.open();
-    QList<QVariantMap> rows;
-    for (table.first(); !table.eof(); table.next()) {
-        QVariantMap row;
-        for (int i = 0; i < table.fieldCount(); ++i)
-            row.insert(table.field(i).fieldName().toLower(), table.field(i).value());
-        rows.append(row);
-    }
-    return rows;
-}
-
-inline int rowCount(const QString& tableName)
-{
-    store::Table table(catalogue::kAlias, tableName);
-    table.open();
-    return table.recordCount();
-}
-
-// A journal row in short: key, action, field name and value.
-struct JournalEntry {
-    QString recno;
-    int action = -1;
-    QString fieldname;
-    QString to;
-};
-
-inline QList<JournalEntry> journalEntries()
-{
-    QList<JournalEntry> result;
-    for (const QVariantMap& row : tableRows(catalogue::kMerge))
-        result.append({row.value("recno").toString(), row.value("action").toInt(),
-                       row.value("fieldname").toString(), row.value("to").toString()});
-    return result;
 }
 
 } // namespace testkit

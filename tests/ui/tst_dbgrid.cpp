@@ -4,6 +4,7 @@
 
 #include "store/Catalogue.h"
 #include "store/Table.h"
+#include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 #include "ui/DataSource.h"
 #include "ui/DbCheckBox.h"

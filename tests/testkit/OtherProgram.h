@@ -1,0 +1,93 @@
+#pragma once
+
+// Other programs on the same files: the hold_table helper opening a table
+// through the store in a process of its own, and a plain SQLite connection.
+
+#include "testkit/TestInstall.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+
+#include <sqlite3.h>
+
+namespace testkit {
+
+class OtherProgram {
+public:
+    OtherProgram(const QString& configPath, const QString& netDir) : m_config(configPath), m_netDir(netDir) {}
+    explicit OtherProgram(const TestInstall& install) : OtherProgram(install.configPath(), install.netDir()) {}
+    ~OtherProgram() { release(); }
+    static QString path() { return QCoreApplication::applicationDirPath() + QStringLiteral("/hold_table"); }
+
+    // Opens the table ("shared" or "exclusive") and holds it until release();
+    // true once it holds it.
+    bool hold(const QString& table, const QString& mode = QStringLiteral("shared"))
+    {
+        m_hold.start(path(), {m_config, m_netDir, table, mode});
+        return m_hold.waitForReadyRead(10000) && m_hold.readLine().trimmed() == "ready";
+    }
+    void release()
+    {
+        if (m_hold.state() == QProcess::NotRunning)
+            return;
+        m_hold.closeWriteChannel();
+        if (!m_hold.waitForFinished(10000))
+            m_hold.kill();
+    }
+    // Opens the table and lets go at once: "opened" or "failed: <message>".
+    QString tryOpen(const QString& table, bool exclusive = false) const
+    {
+        QProcess p;
+        p.start(path(), {m_config, m_netDir, table, exclusive ? QStringLiteral("tryexclusive") : QStringLiteral("try")});
+        return p.waitForFinished(10000) ? QString::fromUtf8(p.readAllStandardOutput()).trimmed()
+                                        : QStringLiteral("no answer");
+    }
+    bool canOpen(const QString& table, bool exclusive = false) const { return tryOpen(table, exclusive) == "opened"; }
+
+private:
+    QString m_config, m_netDir;
+    QProcess m_hold;
+};
+
+// A plain SQLite connection to a table file, waiting up to 5 s on locks.
+class RawDb {
+public:
+    explicit RawDb(const QString& path)
+    {
+        if (sqlite3_open(QFile::encodeName(path).constData(), &m_db) != SQLITE_OK)
+            qWarning("RawDb: cannot open %s", qPrintable(path));
+        sqlite3_busy_timeout(m_db, 5000);
+    }
+    ~RawDb() { sqlite3_close(m_db); }
+    RawDb(const RawDb&) = delete;
+    RawDb& operator=(const RawDb&) = delete;
+
+    // False (with a warning) on an error.
+    bool exec(const QString& sql)
+    {
+        char* error = nullptr;
+        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &error) == SQLITE_OK)
+            return true;
+        qWarning("RawDb: %s: %s", qPrintable(sql), error);
+        sqlite3_free(error);
+        return false;
+    }
+    // The first value of the first row.
+    QString text(const QString& sql)
+    {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &st, nullptr) != SQLITE_OK)
+            return QStringLiteral("prepare failed: ") + QString::fromUtf8(sqlite3_errmsg(m_db));
+        QString result;
+        if (sqlite3_step(st) == SQLITE_ROW)
+            result = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+        return result;
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+} // namespace testkit
