@@ -1,0 +1,413 @@
+// The store against other programs: rows changed, deleted or re-used behind a
+// table object's back, write batches that must let go of their files, lock
+// files that are replaced, and table files with odd keys.
+#include "shell/Backup.h"
+#include "store/Catalogue.h"
+#include "store/Session.h"
+#include "store/StoreError.h"
+#include "store/Table.h"
+#include "support/Changes.h"
+#include "support/Clock.h"
+#include "testkit/OtherProgram.h"
+#include "testkit/Tables.h"
+#include "testkit/TestInstall.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <QtTest>
+
+using namespace store;
+
+namespace {
+
+QString errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const StoreError& e) {
+        return e.message();
+    }
+    return QString();
+}
+
+// Another program changing a table file: the sqlite3 shell in a process of
+// its own, reading its script from standard input. Returns its exit code (0
+// when every statement worked).
+void startOtherProgram(QProcess& p, const QString& file, const QString& script)
+{
+    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), file});
+    QVERIFY(p.waitForStarted());
+    p.write(script.toUtf8() + '\n');
+    p.closeWriteChannel();
+}
+
+int otherProgram(const QString& file, const QString& script, QString* output = nullptr)
+{
+    QProcess p;
+    startOtherProgram(p, file, script);
+    if (!p.waitForFinished(30000))
+        return -1;
+    if (output)
+        *output = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()).trimmed();
+    return p.exitCode();
+}
+
+} // namespace
+
+class TestConcurrency : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        m_install = std::make_unique<TestInstall>();
+        QVERIFY(m_install->ok());
+    }
+    void cleanup() { m_install.reset(); }
+
+    // A post or delete whose row was deleted and its rowid given to another
+    // row must not touch that other row.
+    void reusedRowidIsNotTouched()
+    {
+        const QString pgr = testkit::column(catalogue::kUserPref, QStringLiteral("Who")).value(1);
+        Table users(catalogue::kAlias, catalogue::kUserPref);
+        users.open();
+        QVERIFY(users.findKey({pgr}));
+        const qint64 rowid = users.rowId();
+        users.edit();
+        users.fieldByName(QStringLiteral("FullName")).setAsString(QStringLiteral("Paul Changed"));
+        const QString replace = QStringLiteral("DELETE FROM userpref WHERE rowid=%1; "
+                                               "INSERT INTO userpref(rowid, Who, FullName) VALUES(%1, 'ZZZ', 'Zed');")
+                                    .arg(rowid);
+        QCOMPARE(otherProgram(path(QStringLiteral("userpref.db")), replace), 0);
+
+        const QString error = errorOf([&] { users.post(); });
+        QVERIFY2(error.contains(QStringLiteral("changed or deleted by another program")), qPrintable(error));
+        QVERIFY(error.contains(pgr));
+        QCOMPARE(users.state(), TableState::Edit);
+        users.cancel();
+        QCOMPARE(testkit::findRow(catalogue::kUserPref, QStringLiteral("Who"), QStringLiteral("ZZZ"))
+                     .value(QStringLiteral("fullname")).toString(),
+                 QStringLiteral("Zed"));
+
+        // The same for a delete: the cursor still shows PGR at that rowid.
+        Table again(catalogue::kAlias, catalogue::kUserPref);
+        again.open();
+        QVERIFY(again.findKey({QStringLiteral("ADM")}));
+        const qint64 admRow = again.rowId();
+        QCOMPARE(otherProgram(path(QStringLiteral("userpref.db")),
+                              QStringLiteral("DELETE FROM userpref WHERE rowid=%1; "
+                                             "INSERT INTO userpref(rowid, Who) VALUES(%1, 'YYY');").arg(admRow)),
+                 0);
+        QVERIFY(errorOf([&] { again.deleteRecord(); }).contains(QStringLiteral("changed or deleted")));
+        QVERIFY(!testkit::findRow(catalogue::kUserPref, QStringLiteral("Who"), QStringLiteral("YYY")).isEmpty());
+    }
+
+    // Another program's change between reading a row and posting it is never
+    // overwritten: editing starts from the file, and a post after a change
+    // in between fails.
+    void noLostUpdates()
+    {
+        Table userDb(catalogue::kAlias, catalogue::kUserDb);
+        userDb.open();
+        userDb.first();
+        const QString db = userDb.fieldByName(catalogue::fDb).asString();
+        const QString who = userDb.fieldByName(catalogue::fWho).asString();
+        const qint64 start = userDb.fieldByName(QStringLiteral("ntimes")).asLargeInt();
+        const QString where = QStringLiteral(" WHERE DB='%1' AND Who='%2'").arg(db, who);
+        const QString bump = QStringLiteral("UPDATE userdb SET ntimes = ntimes + 1") + where;
+        const QString file = path(QStringLiteral("userdb.db"));
+
+        // Read, then the other program adds one, then this one adds one.
+        QCOMPARE(otherProgram(file, bump), 0);
+        userDb.edit();
+        userDb.fieldByName(QStringLiteral("ntimes")).setAsInteger(userDb.fieldByName(QStringLiteral("ntimes")).asLargeInt() + 1);
+        userDb.post();
+        QString now;
+        otherProgram(file, QStringLiteral("SELECT ntimes FROM userdb") + where, &now);
+        QCOMPARE(now.toLongLong(), start + 2);
+
+        // Both editing at once: the later post fails and writes nothing.
+        userDb.edit();
+        userDb.fieldByName(QStringLiteral("ntimes")).setAsInteger(userDb.fieldByName(QStringLiteral("ntimes")).asLargeInt() + 1);
+        QCOMPARE(otherProgram(file, bump), 0);
+        QVERIFY(errorOf([&] { userDb.post(); }).contains(QStringLiteral("changed or deleted by another program")));
+        QCOMPARE(userDb.state(), TableState::Edit);
+        otherProgram(file, QStringLiteral("SELECT ntimes FROM userdb") + where, &now);
+        QCOMPARE(now.toLongLong(), start + 3);
+
+        // Inside a batch the same holds.
+        userDb.cancel();
+        WriteBatch batch;
+        userDb.edit();
+        userDb.fieldByName(QStringLiteral("ntimes")).setAsInteger(0);
+        QCOMPARE(otherProgram(file, bump), 0);
+        QVERIFY(errorOf([&] { userDb.post(); }).contains(QStringLiteral("changed or deleted")));
+    }
+
+    // A batch that goes on with other files, or waits with events running,
+    // lets go of a file within its window: another program's write to it
+    // gets through with a short timeout.
+    void batchLetsGoOfFiles_data()
+    {
+        QTest::addColumn<bool>("waitWithEvents");
+        QTest::newRow("writing elsewhere") << false;
+        QTest::newRow("waiting") << true;
+    }
+    void batchLetsGoOfFiles()
+    {
+        QFETCH(bool, waitWithEvents);
+        Table userDb(catalogue::kAlias, catalogue::kUserDb);
+        Table contacts(catalogue::kAlias, catalogue::kContact);
+        userDb.open();
+        contacts.open();
+        WriteBatch batch;
+        userDb.first();
+        userDb.edit();
+        userDb.fieldByName(QStringLiteral("ntimes")).setAsInteger(77);
+        userDb.post();
+
+        QProcess other;
+        startOtherProgram(other, path(QStringLiteral("userdb.db")),
+                          QStringLiteral(".timeout 1500\nUPDATE userdb SET ntimes = 78 WHERE ntimes = 77;"));
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 3500 && !other.waitForFinished(1)) {
+            if (waitWithEvents) {
+                QTest::qWait(20);
+            } else {
+                for (contacts.first(); !contacts.eof(); contacts.next()) {
+                }
+            }
+        }
+        QVERIFY(other.state() == QProcess::NotRunning || other.waitForFinished(10000));
+        QVERIFY2(other.exitCode() == 0, other.readAllStandardError().constData());
+    }
+
+    // Journal rows of a batch go to the changed file's outbox, so a busy
+    // merge.db keeps no table locked; they reach merge.db when it is free.
+    void busyJournalLocksNothing()
+    {
+        support::setJournalActive(true);
+        const QString merge = path(QStringLiteral("merge.db"));
+        QProcess journalHolder;
+        startOtherProgram(journalHolder, merge,
+                          QStringLiteral("BEGIN IMMEDIATE;\nINSERT INTO merge(recno) VALUES('HOLD');\n.shell sleep 2\nCOMMIT;"));
+        QThread::msleep(300);
+        int before = 0;
+        QProcess login;
+        {
+            Table userDb(catalogue::kAlias, catalogue::kUserDb);
+            userDb.open();
+            WriteBatch batch;
+            userDb.first();
+            userDb.edit();
+            userDb.fieldByName(QStringLiteral("ntimes")).setAsInteger(91);
+            userDb.post();
+            support::journalfield(userDb, QStringLiteral("ntimes"), support::ActionField);
+            QString count;
+            otherProgram(merge, QStringLiteral("SELECT count(*) FROM merge WHERE fieldname='ntimes'"), &count);
+            before = count.toInt();
+            // The other workstation's log-in updates USERDB.DB while this
+            // batch ends and waits for merge.db.
+            startOtherProgram(login, path(QStringLiteral("userdb.db")),
+                              QStringLiteral(".timeout 1000\nUPDATE userdb SET ntimes = ntimes WHERE rowid = 1;"));
+        }
+        QVERIFY(login.state() == QProcess::NotRunning || login.waitForFinished(10000));
+        QCOMPARE(login.exitCode(), 0);
+        QVERIFY(journalHolder.state() == QProcess::NotRunning || journalHolder.waitForFinished(10000));
+        QString count;
+        otherProgram(merge, QStringLiteral("SELECT count(*) FROM merge WHERE fieldname='ntimes' AND \"to\"='91'"), &count);
+        QCOMPARE(count.toInt(), before + 1);
+        support::setJournalActive(false);
+    }
+
+    // Reads inside a batch see what other programs wrote a moment ago.
+    void batchReadsAreFresh()
+    {
+        Table users(catalogue::kAlias, catalogue::kUserPref);
+        users.open();
+        WriteBatch batch;
+        QVERIFY(users.findKey({QStringLiteral("ADM")}));
+        QCOMPARE(otherProgram(path(QStringLiteral("userpref.db")),
+                              QStringLiteral("INSERT INTO userpref(Who) VALUES('NEW');")),
+                 0);
+        QThread::msleep(250); // no events: only the next store call can notice
+        QVERIFY(users.findKey({QStringLiteral("NEW")}));
+    }
+
+    // A commit that fails when the batch ends is reported, also while an
+    // exception leaves the batch.
+    void failedCommitIsReported_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("destructor") << QString();
+        QTest::newRow("unwinding") << QStringLiteral("unwind");
+    }
+    void failedCommitIsReported()
+    {
+        QFETCH(QString, mode);
+        QProcess p;
+        QStringList args{m_install->configPath(), m_install->netDir(), QStringLiteral("2000")};
+        if (!mode.isEmpty())
+            args << mode;
+        p.start(QCoreApplication::applicationDirPath() + QStringLiteral("/batch_disk_full"), args);
+        QVERIFY(p.waitForFinished(60000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const int stored = testkit::column(catalogue::kHoliday, QStringLiteral("Who")).count(QStringLiteral("DSK"));
+        QVERIFY2(out.contains(QStringLiteral("posted")), qPrintable(out));
+        QVERIFY2(stored < 2000, "the size limit did not stop the commit");
+        if (mode.isEmpty())
+            QVERIFY2(out.contains(QStringLiteral("reported: ")) || out.contains(QStringLiteral("error: ")), qPrintable(out));
+        else
+            QVERIFY2(out.contains(QStringLiteral("reported: ")), qPrintable(out));
+    }
+
+    // A lock file that was deleted or whose directory was re-made does not
+    // let two programs hold one table exclusively.
+    void replacedLockFiles()
+    {
+        testkit::OtherProgram other(*m_install);
+        const QString lockFile = m_install->netDir() + QStringLiteral("/userpref.db.lck");
+        {
+            Table t(catalogue::kAlias, catalogue::kUserPref);
+            t.open();
+            t.close();
+        }
+        QVERIFY(QFile::remove(lockFile));
+        QVERIFY(other.hold(catalogue::kUserPref, QStringLiteral("exclusive")));
+        Table mine(catalogue::kAlias, catalogue::kUserPref);
+        mine.setExclusive(true);
+        QVERIFY(errorOf([&] { mine.open(); }).contains(QStringLiteral("another program")));
+        other.release();
+
+        // Held here while the file is replaced: a further open here takes the
+        // lock again on the new file and fails against the other program.
+        Table held(catalogue::kAlias, catalogue::kUserPref);
+        held.open();
+        QVERIFY(QFile::remove(lockFile));
+        QVERIFY(other.hold(catalogue::kUserPref, QStringLiteral("exclusive")));
+        Table second(catalogue::kAlias, catalogue::kUserPref);
+        QVERIFY(!errorOf([&] { second.open(); }).isEmpty());
+        other.release();
+        held.close();
+
+        // The control directory removed: opens fail until it is back, and a
+        // re-made directory is locked afresh.
+        QVERIFY(QDir(m_install->netDir()).removeRecursively());
+        QVERIFY(errorOf([&] { mine.open(); }).contains(QStringLiteral("does not exist")));
+        QVERIFY(QDir().mkpath(m_install->netDir()));
+        QVERIFY(other.hold(catalogue::kUserPref, QStringLiteral("exclusive")));
+        QVERIFY(errorOf([&] { mine.open(); }).contains(QStringLiteral("another program")));
+    }
+
+    // Fields handed out stay valid objects after close: they raise instead of
+    // reading freed memory, and work again after a reopen.
+    void fieldsOutliveClose()
+    {
+        Table users(catalogue::kAlias, catalogue::kUserPref);
+        users.open();
+        Field& who = users.fieldByName(QStringLiteral("Who"));
+        users.first();
+        const QString first = who.asString();
+        users.close();
+        QVERIFY(!errorOf([&] { who.asString(); }).isEmpty());
+        QVERIFY(!errorOf([&] { who.fieldName(); }).isEmpty());
+        users.open();
+        users.first();
+        QCOMPARE(who.asString(), first);
+    }
+
+    // Tables written by other programs: NULLs in key columns and keys that
+    // are not valid UTF-8, walked across window boundaries.
+    void oddKeysWalkEveryRowOnce_data()
+    {
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<int>("count");
+        QTest::newRow("NULL keys") << QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<25) "
+            "INSERT INTO oddkeys(Who, n) SELECT CASE WHEN i % 3 = 0 THEN NULL ELSE printf('K%02d', i) END, i FROM n;")
+                                   << 25;
+        QTest::newRow("raw bytes") << QStringLiteral(
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<22) "
+            "INSERT INTO oddkeys(Who, n) SELECT CAST(X'4B' || printf('%02X', i) || X'FF' AS TEXT), i FROM n;")
+                                   << 22;
+    }
+    void oddKeysWalkEveryRowOnce()
+    {
+        QFETCH(QString, rows);
+        QFETCH(int, count);
+        QCOMPARE(otherProgram(path(QStringLiteral("oddkeys.db")),
+                              QStringLiteral("CREATE TABLE oddkeys(Who VARCHAR(3), n INTEGER, PRIMARY KEY(Who));") + rows),
+                 0);
+        Table t(catalogue::kAlias, QStringLiteral("oddkeys"));
+        t.open();
+        QList<qint64> seen;
+        for (t.first(); !t.eof(); t.next())
+            seen << t.fieldByName(QStringLiteral("n")).asLargeInt();
+        QCOMPARE(seen.size(), count);
+        QCOMPARE(QSet<qint64>(seen.begin(), seen.end()).size(), count);
+        // Deleting the last row steps back over the same keys.
+        t.first();
+        while (!t.eof())
+            t.next();
+        t.deleteRecord();
+        QVERIFY(t.eof());
+        QCOMPARE(t.recordCount(), count - 1);
+    }
+
+    // A backup copy that cannot start is skipped; the others are made and
+    // closing goes on.
+    void backupSkipsCopiesThatCannotStart()
+    {
+        const QString folder = m_install->dataDir() + QLatin1Char('/') + shell::backupFolderName(support::todayDayNumber());
+        QVERIFY(QDir().mkpath(folder + QStringLiteral("/userpref.db")));
+        Table users(catalogue::kAlias, catalogue::kUserPref);
+        Table userDb(catalogue::kAlias, catalogue::kUserDb);
+        users.open();
+        userDb.open();
+        QVERIFY(shell::backupUserTables(users, userDb));
+        QVERIFY(QFileInfo(folder + QStringLiteral("/userpref.db")).isDir());
+        QVERIFY(QFileInfo(folder + QStringLiteral("/userdb.db")).isFile());
+        QVERIFY(!store::backupTable(catalogue::kAlias, QStringLiteral("nosuch.db"), folder + QStringLiteral("/nosuch.db")));
+    }
+
+    // Refresh after another program deleted the current row goes on with the
+    // row that followed it.
+    void refreshAfterDeleteKeepsPlace()
+    {
+        Table users(catalogue::kAlias, catalogue::kUserPref);
+        users.open();
+        const QStringList all = testkit::column(catalogue::kUserPref, QStringLiteral("Who"));
+        QVERIFY(all.size() >= 3);
+        QVERIFY(users.findKey({all[1]}));
+        QCOMPARE(otherProgram(path(QStringLiteral("userpref.db")),
+                              QStringLiteral("DELETE FROM userpref WHERE Who='%1';").arg(all[1])),
+                 0);
+        users.refresh();
+        QCOMPARE(users.fieldByName(QStringLiteral("Who")).asString(), all[2]);
+    }
+
+    // The declared size of a text field counts characters.
+    void lengthCountsCharacters()
+    {
+        Table users(catalogue::kAlias, catalogue::kUserPref);
+        users.open();
+        users.insert();
+        const QString twoEmoji = QStringLiteral("\U0001F600\U0001F601");
+        users.fieldByName(QStringLiteral("Who")).setAsString(twoEmoji);
+        QCOMPARE(users.fieldByName(QStringLiteral("Who")).asString(), twoEmoji);
+        QVERIFY(!errorOf([&] { users.fieldByName(QStringLiteral("Who")).setAsString(twoEmoji + twoEmoji); }).isEmpty());
+        users.cancel();
+    }
+
+private:
+    QString path(const QString& file) const { return m_install->dataDir() + QLatin1Char('/') + file; }
+    std::unique_ptr<TestInstall> m_install;
+};
+
+QTEST_MAIN(TestConcurrency)
+#include "tst_concurrency.moc"
