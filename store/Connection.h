@@ -128,6 +128,9 @@ public:
     // transaction; moved to merge.db once the transaction has committed.
     bool outboxPending = false;
     bool outboxReady = false; // brisel_outbox exists in this file
+    std::shared_ptr<Connection> outboxJournal; // merge.db beside this file
+    QString outboxFields;                      // the field list of the last outbox row
+    QString outboxInsert;                      // and its insert statement
     // A journal row was written ahead of its change (a BeforePost or
     // BeforeDelete hook): the transaction is not committed until the change
     // has joined it.

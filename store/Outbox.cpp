@@ -206,21 +206,27 @@ void writeToOutbox(Table& changed, const JournalValues& values)
     if (!t.conn)
         throw StoreError(QStringLiteral("Table %1: the table is not open.").arg(changed.tableName()));
     Connection& file = *t.conn;
-    std::shared_ptr<Connection> journal = Connection::acquire(journalPathBeside(file.path()), QStringLiteral("merge"));
+    if (!file.outboxJournal)
+        file.outboxJournal = Connection::acquire(journalPathBeside(file.path()), QStringLiteral("merge"));
+    const Connection& journal = *file.outboxJournal;
     file.joinWrite();
-    ensureOutbox(file, *journal);
+    ensureOutbox(file, journal);
 
-    QStringList names;
+    QString fields;
     QVariantList stored;
     for (const auto& v : values) {
-        const int col = journal->columnIndex(v.first);
+        const int col = journal.columnIndex(v.first);
         if (col < 0)
             throw StoreError(QStringLiteral("Table merge has no field %1.").arg(v.first));
-        names << quoteIdentifier(journal->columns()[col].name);
-        stored << storedValue(journal->columns()[col].type, v.second);
+        fields += quoteIdentifier(journal.columns()[col].name) + QLatin1Char(',');
+        stored << storedValue(journal.columns()[col].type, v.second);
     }
-    Statement insert = file.statement(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                          .arg(kOutbox, names.join(QLatin1Char(',')), marks(int(names.size()))));
+    fields.chop(1);
+    if (fields != file.outboxFields) {
+        file.outboxFields = fields;
+        file.outboxInsert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(kOutbox, fields, marks(int(stored.size())));
+    }
+    Statement insert = file.statement(file.outboxInsert);
     for (int i = 0; i < stored.size(); ++i)
         insert.bind(i + 1, stored[i]);
     insert.run();

@@ -287,6 +287,10 @@ QString Table::Private::selectSql(const QString& list, const QString& where, con
 std::vector<Row> Table::Private::run(const QString& sql, const QVariantList& args, int limit)
 {
     conn->beginRead();
+    // Taken before the rows: a change that lands in between makes the
+    // window look older than it is, never newer.
+    lastReadVersion = conn->dataVersion();
+    lastReadOthers = othersWrites();
     std::vector<Row> rows;
     {
         Statement stmt = conn->statement(sql);
@@ -463,6 +467,10 @@ void Table::Private::readWholeCurrentRow()
 
 void Table::Private::setWindow(std::vector<Row> rows, bool more)
 {
+    // The rows come from the read just made (rows built from the edit
+    // buffer are never taken as fresh: they are not packed).
+    windowVersion = lastReadVersion;
+    windowOthers = lastReadOthers;
     page = std::move(rows);
     pos = page.empty() ? -1 : 0;
     morePages = more;
@@ -797,19 +805,23 @@ void Table::edit()
     // Editing starts from the row as the file holds it now, not from the
     // window read earlier; the counter taken first lets post() see whether
     // anybody wrote to the file since.
-    Row& cached = d->page[size_t(d->pos)];
     const qint64 version = d->conn->dataVersion();
-    const quint64 localWrites = d->conn->localWrites();
-    Row now;
-    if (!d->readCurrentFromFile(cached, &now))
-        d->failChanged(cached, QStringLiteral("opened for editing"));
-    d->fullRows = true;
-    cached = now;
+    const quint64 others = d->othersWrites();
+    Row& cached = d->page[size_t(d->pos)];
+    const bool fresh = !cached.partial && !cached.packed.isEmpty() && version == d->windowVersion
+                       && others == d->windowOthers;
+    if (!fresh) {
+        Row now;
+        if (!d->readCurrentFromFile(cached, &now))
+            d->failChanged(cached, QStringLiteral("opened for editing"));
+        d->fullRows = true;
+        d->page[size_t(d->pos)] = std::move(now);
+    }
     d->editVersion = version;
-    d->editLocalWrites = localWrites;
-    d->before = now;
-    d->before.unpack();
+    d->editOthers = others;
+    d->before = d->page[size_t(d->pos)];
     d->buffer = d->before;
+    d->buffer.unpack();
     d->dirty.fill(false, d->conn->columns().size());
     d->state = TableState::Edit;
     d->notifyState();
@@ -834,6 +846,7 @@ void Table::post()
         }
         const qint64 rowId = sqlite3_last_insert_rowid(conn.db());
         conn.countLocalWrite();
+        ++d->ownWrites;
         write.commit();
         Row row;
         if (!d->reloadRow(rowId, &row)) { // a row the filter hides stays out of view
@@ -862,12 +875,9 @@ void Table::post()
             // The write transaction keeps others out from here on. When the
             // file changed since editing began, the row must still be as it
             // was then, or another program's change would be overwritten.
-            if (conn.dataVersion() != d->editVersion || conn.localWrites() != d->editLocalWrites) {
+            if (conn.dataVersion() != d->editVersion || d->othersWrites() != d->editOthers) {
                 Row now;
-                if (!d->reloadRow(d->before.rowId, &now))
-                    d->failChanged(d->page[size_t(d->pos)], QStringLiteral("saved"));
-                now.unpack();
-                if (now.values != d->before.values)
+                if (!d->reloadRow(d->before.rowId, &now) || now.packed != d->before.packed)
                     d->failChanged(d->page[size_t(d->pos)], QStringLiteral("saved"));
             }
             {
@@ -880,6 +890,7 @@ void Table::post()
                 stmt.run();
             }
             conn.countLocalWrite();
+            ++d->ownWrites;
             write.commit();
         }
         if (keyChanged) {
@@ -944,6 +955,7 @@ void Table::deleteRecord()
         stmt.bind(1, gone.rowId);
         stmt.run();
         conn.countLocalWrite();
+        ++d->ownWrites;
         write.commit();
     }
     // The cursor moves to the row that followed; after the last row it

@@ -48,7 +48,15 @@ public:
     Row buffer;               // the row being edited or inserted
     Row before;               // the row as the file held it when editing began
     qint64 editVersion = -1;  // the file's change counter then
-    quint64 editLocalWrites = 0;
+    quint64 editOthers = 0;   // writes of this program's other objects then
+    // The window is known to match the file while neither another program
+    // nor another object of this one has written to it since it was read.
+    qint64 windowVersion = -2;
+    quint64 windowOthers = 0;
+    qint64 lastReadVersion = -3; // taken by every read; a new window adopts it
+    quint64 lastReadOthers = 0;
+    quint64 ownWrites = 0;
+    quint64 othersWrites() const { return conn->localWrites() - ownWrites; }
     bool justPosted = false;  // the last thing done was a post of the current row
     QVector<bool> dirty;
 
