@@ -70,6 +70,10 @@ void Table::Private::buildSql()
     for (int k : conn->keyColumns())
         keys << quoteIdentifier(cols[k].name);
     q.keyList = QStringLiteral("rowid") + (keys.isEmpty() ? QString() : QLatin1Char(',') + keys.join(QLatin1Char(',')));
+    // When every column is in the key, a key-only read has as many values as
+    // a whole row and is taken for one: read it in column order instead.
+    if (!keys.isEmpty() && keys.size() == cols.size())
+        q.keyList = q.selectList;
     if (keys.isEmpty())
         keys << QStringLiteral("rowid");
     q.keyTuple = QLatin1Char('(') + keys.join(QLatin1Char(',')) + QLatin1Char(')');

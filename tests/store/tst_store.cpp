@@ -121,6 +121,129 @@ private slots:
         QCOMPARE(t.fieldByName(QStringLiteral("small")).asInteger(), 0);
     }
 
+    // The key's order differs from the column order: rows come in key order,
+    // key searches take values in key order, and fields read their own
+    // columns, whether every column is in the key or not.
+    void keyOrderDiffersFromColumnOrder_data()
+    {
+        QTest::addColumn<bool>("withOtherField");
+        QTest::newRow("key columns only") << false;
+        QTest::newRow("key and other columns") << true;
+    }
+    void keyOrderDiffersFromColumnOrder()
+    {
+        QFETCH(bool, withOtherField);
+        TableDef def{QStringLiteral("KEYED.DB"),
+                     {{QStringLiteral("Who"), QStringLiteral("VARCHAR(3)")}, {QStringLiteral("DB"), QStringLiteral("VARCHAR(8)")}},
+                     {QStringLiteral("DB"), QStringLiteral("Who")}};
+        if (withOtherField)
+            def.columns.append({QStringLiteral("n"), QStringLiteral("INTEGER")});
+        createTableFile(m_data, def);
+        {
+            Table w(kAlias, def.name);
+            w.open();
+            int n = 0;
+            for (const auto& [who, db] : QList<QPair<QString, QString>>{{"ZZ", "A"}, {"AA", "B"}, {"MM", "A"}}) {
+                w.insert();
+                w.fieldByName(QStringLiteral("Who")).setAsString(who);
+                w.fieldByName(QStringLiteral("DB")).setAsString(db);
+                if (withOtherField)
+                    w.fieldByName(QStringLiteral("n")).setAsInteger(++n);
+                w.post();
+            }
+        }
+        // A fresh object reads key columns only at first.
+        Table t(kAlias, def.name);
+        t.open();
+        QCOMPARE(t.keyFields(), QStringList({"DB", "Who"}));
+        auto here = [&] {
+            return t.fieldByName(QStringLiteral("DB")).asString() + QLatin1Char('/')
+                   + t.fieldByName(QStringLiteral("Who")).asString();
+        };
+        QCOMPARE(here(), QStringLiteral("A/MM")); // where the open lands
+        t.first();
+        QCOMPARE(here(), QStringLiteral("A/MM"));
+        QStringList seen;
+        for (t.first(); !t.eof(); t.next())
+            seen << here();
+        QCOMPARE(seen, QStringList({"A/MM", "A/ZZ", "B/AA"}));
+
+        Table f(kAlias, def.name);
+        f.open();
+        QVERIFY(f.findKey({QStringLiteral("B"), QStringLiteral("AA")}));
+        QCOMPARE(f.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("AA"));
+        QCOMPARE(f.fieldByName(QStringLiteral("DB")).asString(), QStringLiteral("B"));
+        QVERIFY(!f.findKey({QStringLiteral("AA"), QStringLiteral("B")})); // column order finds nothing
+        QVERIFY(f.findKey({QStringLiteral("A")}));                        // a leading part of the key
+        QCOMPARE(f.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("MM"));
+        f.next();
+        QCOMPARE(f.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("ZZ"));
+        if (withOtherField)
+            QCOMPARE(f.fieldByName(QStringLiteral("n")).asInteger(), 1);
+        // Editing a row read by key writes back to the right columns.
+        f.edit();
+        f.fieldByName(QStringLiteral("Who")).setAsString(QStringLiteral("YY"));
+        f.post();
+        QCOMPARE(testkit::column(def.name, QStringLiteral("Who")), QStringList({"MM", "YY", "AA"}));
+        QCOMPARE(testkit::column(def.name, QStringLiteral("DB")), QStringList({"A", "A", "B"}));
+    }
+
+    // An empty text blanks a field of any type without an error; it reads as
+    // 0, false or day 0, and is stored as NULL.
+    void emptyTextStoresTheBlank()
+    {
+        Table t(kAlias, QStringLiteral("USERDB.DB"));
+        t.open();
+        t.insert();
+        t.fieldByName(QStringLiteral("DB")).setAsString(QStringLiteral("A"));
+        t.fieldByName(QStringLiteral("Who")).setAsString(QStringLiteral("AA"));
+        t.fieldByName(QStringLiteral("ntimes")).setAsInteger(5);
+        t.fieldByName(QStringLiteral("small")).setAsInteger(6);
+        t.fieldByName(QStringLiteral("flag")).setAsBoolean(true);
+        t.fieldByName(QStringLiteral("lastday")).setAsDateTime(36526);
+        t.fieldByName(QStringLiteral("stamp")).setAsDateTime(36526.5);
+        t.fieldByName(QStringLiteral("notes")).setAsString(QStringLiteral("text"));
+        t.post();
+        const QStringList blanked = {"ntimes", "small", "flag", "lastday", "stamp", "notes"};
+        t.edit();
+        for (const QString& name : blanked)
+            QVERIFY2(errorOf([&] { t.fieldByName(name).setAsString(QString()); }).isEmpty(), qPrintable(name));
+        t.post();
+        Table fresh(kAlias, QStringLiteral("USERDB.DB"));
+        fresh.open();
+        QVERIFY(fresh.findKey({QStringLiteral("A"), QStringLiteral("AA")}));
+        for (const QString& name : blanked)
+            QVERIFY2(fresh.fieldByName(name).isNull(), qPrintable(name));
+        QCOMPARE(fresh.fieldByName(QStringLiteral("ntimes")).asInteger(), 0);
+        QCOMPARE(fresh.fieldByName(QStringLiteral("small")).asInteger(), 0);
+        QCOMPARE(fresh.fieldByName(QStringLiteral("flag")).asBoolean(), false);
+        QCOMPARE(fresh.fieldByName(QStringLiteral("lastday")).asDateTime(), 0.0);
+        QCOMPARE(fresh.fieldByName(QStringLiteral("notes")).asString(), QString());
+        testkit::RawDb raw(m_data + QStringLiteral("/userdb.db"));
+        QCOMPARE(raw.text(QStringLiteral("SELECT count(*) FROM userdb WHERE ntimes IS NULL AND small IS NULL AND flag "
+                                         "IS NULL AND lastday IS NULL AND stamp IS NULL AND notes IS NULL")),
+                 QStringLiteral("1"));
+    }
+
+    // Edit during an insert keeps the insert: the post adds the row.
+    void editWhileInsertingStillAdds()
+    {
+        Table t(kAlias, QStringLiteral("USERDB.DB"));
+        t.open();
+        addRow(t, QStringLiteral("A"), QStringLiteral("AA"), 1);
+        t.insert();
+        t.fieldByName(QStringLiteral("DB")).setAsString(QStringLiteral("B"));
+        t.edit();
+        QCOMPARE(t.state(), TableState::Insert);
+        QCOMPARE(t.fieldByName(QStringLiteral("DB")).asString(), QStringLiteral("B"));
+        t.fieldByName(QStringLiteral("Who")).setAsString(QStringLiteral("BB"));
+        t.post();
+        QCOMPARE(t.recordCount(), 2);
+        QVERIFY(t.findKey({QStringLiteral("A"), QStringLiteral("AA")}));
+        QCOMPARE(t.fieldByName(QStringLiteral("ntimes")).asInteger(), 1); // the first row untouched
+        QVERIFY(t.findKey({QStringLiteral("B"), QStringLiteral("BB")}));
+    }
+
     void walksAcrossManyRowsAndDeletesWhileWalking()
     {
         Table t(kAlias, QStringLiteral("USERDB.DB"));

@@ -83,6 +83,68 @@ private slots:
         QCOMPARE(relativeDateText(reference, day(2018, 6, 1)), QStringLiteral("3 yrs "));
     }
 
+    // Both sides of every boundary: 14 and 15 days (reference not today),
+    // this week / next or last week / weeks, weeks / months at three calendar
+    // months, months / years at two calendar years; from today and from
+    // another day, in both directions, with the week starting on any day.
+    void relativeBoundaries_data()
+    {
+        QTest::addColumn<QDate>("today");
+        QTest::addColumn<QDate>("reference");
+        QTest::addColumn<QDate>("date");
+        QTest::addColumn<QString>("expected");
+        auto add = [](const char* name, QDate today, QDate reference, QDate date, const char* expected) {
+            QTest::newRow(name) << today << reference << date << QString::fromLatin1(expected);
+        };
+        const QDate sun(2021, 3, 14), sat(2021, 3, 13), wed(2021, 3, 10), other(2021, 6, 15);
+        add("sun: sat after is this week", sun, sun, {2021, 3, 20}, "This week");
+        add("sun: sun after is next week", sun, sun, {2021, 3, 21}, "Next week");
+        add("sun: sat week after is next week", sun, sun, {2021, 3, 27}, "Next week");
+        add("sun: two sundays on is 2 wks", sun, sun, {2021, 3, 28}, "2 wks");
+        add("sun: fri before is last week", sun, sun, {2021, 3, 12}, "Last week");
+        add("sun: sun before is last week", sun, sun, {2021, 3, 7}, "Last week");
+        add("sun: sat before that is 2 wks ago", sun, sun, {2021, 3, 6}, "2 wks ago");
+        add("sat: mon after is next week", sat, sat, {2021, 3, 15}, "Next week");
+        add("sat: sat after is next week", sat, sat, {2021, 3, 20}, "Next week");
+        add("sat: sun week after is 2 wks", sat, sat, {2021, 3, 21}, "2 wks");
+        add("sat: sun before is this week", sat, sat, {2021, 3, 7}, "This week");
+        add("sat: sat before is last week", sat, sat, {2021, 3, 6}, "Last week");
+        add("sat: sun week before is last week", sat, sat, {2021, 2, 28}, "Last week");
+        add("sat: sat week before is 2 wks ago", sat, sat, {2021, 2, 27}, "2 wks ago");
+        add("today: 2 months back", wed, wed, {2021, 1, 1}, "10 wks ago");
+        add("today: 3 months back", wed, wed, {2020, 12, 31}, "3 mos ago");
+        add("today: 2 years back", wed, wed, {2019, 1, 1}, "26 mos ago");
+        add("today: 3 years back", wed, wed, {2018, 12, 31}, "2 yrs 3 mos ago");
+        add("today: 2 months on", wed, wed, {2021, 5, 31}, "12 wks");
+        add("today: 3 months on", wed, wed, {2021, 6, 1}, "3 mos");
+        add("today: 2 years on", wed, wed, {2023, 12, 31}, "33 mos");
+        add("today: 3 years on", wed, wed, {2024, 1, 1}, "2 yrs 10 mos");
+        add("other: 14 days back", wed, other, {2021, 6, 1}, "14 days");
+        add("other: 15 days back", wed, other, {2021, 5, 31}, "2 wks");
+        add("other: 14 days on", wed, other, {2021, 6, 29}, "14 days");
+        add("other: 15 days on", wed, other, {2021, 6, 30}, "2 wks");
+        add("other: 2 months back", wed, other, {2021, 4, 1}, "11 wks");
+        add("other: 3 months back", wed, other, {2021, 3, 31}, "3 mos");
+        add("other: 2 years back", wed, other, {2019, 1, 1}, "29 mos");
+        add("other: 3 years back", wed, other, {2018, 12, 31}, "2 yrs 6 mos ");
+        add("other: 2 months on", wed, other, {2021, 8, 31}, "11 wks");
+        add("other: 3 months on", wed, other, {2021, 9, 1}, "3 mos");
+        add("other: 2 years on", wed, other, {2023, 12, 31}, "30 mos");
+        add("other: 3 years on", wed, other, {2024, 1, 1}, "2 yrs 7 mos");
+    }
+    void relativeBoundaries()
+    {
+        QFETCH(QDate, today);
+        QFETCH(QDate, reference);
+        QFETCH(QDate, date);
+        QFETCH(QString, expected);
+        ClockOverride clock(QDateTime(today, QTime(15, 20)));
+        // The time of day of either value plays no part.
+        const double ref = store::daysFromDateTime(QDateTime(reference, QTime(15, 20)));
+        QCOMPARE(relativeDateText(ref, store::daysFromDate(date)), expected);
+        QCOMPARE(relativeDateText(ref, store::daysFromDateTime(QDateTime(date, QTime(23, 59)))), expected);
+    }
+
     void textHelpers()
     {
         QVERIFY(isBlank(QString()));

@@ -4,7 +4,9 @@
 
 #include "store/Catalogue.h"
 #include "store/DayCount.h"
+#include "store/Schema.h"
 #include "store/Session.h"
+#include "store/StoreError.h"
 #include "store/Table.h"
 #include "support/Changes.h"
 #include "support/Clock.h"
@@ -54,13 +56,30 @@ private slots:
         m_install.reset();
     }
 
+    void tableCodes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("code");
+        const char* const names[] = {"contact", "event", "database", "actions", "steps",
+                                     "plan",    "holiday", "messages", "phonemsg", "popup",
+                                     "perm",    "filesdb", "userpref", "userdb", "relate"};
+        for (int code = 0; code < 15; ++code) {
+            const QString base = QLatin1String(names[code]);
+            const QString mixed = base.left(1).toUpper() + base.mid(1);
+            for (const QString& name : {base, base.toUpper(), base + QStringLiteral(".db"),
+                                        base.toUpper() + QStringLiteral(".DB"), mixed + QStringLiteral(".Db")})
+                QTest::newRow(qPrintable(name)) << name << code;
+        }
+        for (const char* other : {"USERSON.DB", "merge", "settings", "perm.px", "perm.db.db", "permdb", " perm",
+                                  "contacts", "", ".DB"})
+            QTest::newRow(qPrintable(QStringLiteral("other '%1'").arg(QLatin1String(other))))
+                << QString::fromLatin1(other) << 15;
+    }
     void tableCodes()
     {
-        const QList<QPair<const char*, int>> codes = {{"contact.db", 0}, {"perm", 10},      {"PERM.DB", 10},
-                                                     {"Userpref", 12},  {"relate.db", 14}, {"USERSON.DB", 15},
-                                                     {"merge", 15},     {"perm.px", 15}};
-        for (const auto& [name, code] : codes)
-            QCOMPARE(tablecode(QLatin1String(name)), code);
+        QFETCH(QString, name);
+        QFETCH(int, code);
+        QCOMPARE(tablecode(name), code);
     }
 
     void gmtUsesStandardBiasOnly()
@@ -156,6 +175,72 @@ private slots:
         QCOMPARE(to.mid(0, 8), QStringList({"0", "", "", "True", "7", "44265", "0.333333333333333", "False"}));
         QCOMPARE(to.mid(8).join('|'), QString(255, QLatin1Char('a')) + QStringLiteral("|"));
         QCOMPARE(memo.mid(8).join('|'), QStringLiteral("|") + QString(256, QLatin1Char('a')));
+    }
+
+    // Key, field name and DB texts are cut to what the journal's columns hold.
+    void longTextsAreCut()
+    {
+        QVERIFY(setUp());
+        const QString longName = QStringLiteral("AFieldNameMuchLongerThanFortyCharactersXYZ");
+        store::createTableFile(m_install->dataDir(),
+                               {QStringLiteral("POPUP.DB"),
+                                {{catalogue::fSyncwellNo, QStringLiteral("VARCHAR(40)")},
+                                 {catalogue::fDb, QStringLiteral("VARCHAR(20)")},
+                                 {longName, QStringLiteral("INTEGER")}},
+                                {catalogue::fSyncwellNo}});
+        const QString key = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123");
+        testkit::addRow(QStringLiteral("POPUP.DB"),
+                        {{catalogue::fSyncwellNo, key}, {catalogue::fDb, QStringLiteral("DATABASE12")}, {longName, 7}});
+        MessageScript script;
+        auto popup = openAtFirst(QStringLiteral("POPUP.DB"));
+        journalfield(*popup, longName, ActionField);
+        const QList<JournalEntry> rows = journalEntries();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].recno, key.left(25));
+        QCOMPARE(rows[0].fieldname, longName.left(40));
+        QCOMPARE(rows[0].db, QStringLiteral("DATABASE"));
+        QCOMPARE(rows[0].to, QStringLiteral("7"));
+        QCOMPARE(rows[0].table, 9);
+        QVERIFY(script.shown().isEmpty());
+    }
+
+    // A journalled table written without its key field (or its DB field)
+    // gives an error naming the table and the field; nothing is written and
+    // the journal stays usable.
+    void tableWithoutKeyFieldGivesClearError_data()
+    {
+        QTest::addColumn<QString>("tableName");
+        QTest::addColumn<QString>("missingField");
+        QTest::newRow("no key") << QStringLiteral("RELATE.DB") << QStringLiteral("recno");
+        QTest::newRow("no DB") << QStringLiteral("FILESDB.DB") << catalogue::fDb;
+    }
+    void tableWithoutKeyFieldGivesClearError()
+    {
+        QFETCH(QString, tableName);
+        QFETCH(QString, missingField);
+        QVERIFY(setUp());
+        store::createTableFile(m_install->dataDir(),
+                               {tableName,
+                                {{catalogue::fSyncwellNo, QStringLiteral("VARCHAR(20)")},
+                                 {QStringLiteral("n"), QStringLiteral("INTEGER")}},
+                                {catalogue::fSyncwellNo}});
+        testkit::addRow(tableName, {{catalogue::fSyncwellNo, QStringLiteral("K1")}, {QStringLiteral("n"), 1}});
+        MessageScript script;
+        auto table = openAtFirst(tableName);
+        for (int call = 0; call < 2; ++call) {
+            QString error;
+            try {
+                call == 0 ? journalrecord(*table, ActionChanged) : journalfield(*table, QStringLiteral("n"), ActionField);
+            } catch (const store::StoreError& e) {
+                error = e.message();
+            }
+            QVERIFY2(error.contains(tableName) && error.contains(missingField), qPrintable(error));
+        }
+        QVERIFY(journalEntries().isEmpty());
+        QVERIFY(journalActive());
+        auto perm = openAtFirst(catalogue::kPerm);
+        journalrecord(*perm, ActionChanged);
+        QCOMPARE(journalEntries().size(), 1);
     }
 
     void otherTablesAndMissingJournalWriteNothing()
