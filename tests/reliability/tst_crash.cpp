@@ -1,0 +1,138 @@
+// Kills a batched command at random moments and checks what it leaves: every
+// table file intact, every committed change journalled exactly once and no
+// journal row for a change that did not land, and a second run finishing the
+// work.
+#include "store/Catalogue.h"
+#include "testkit/OtherProgram.h"
+#include "testkit/TestInstall.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+// Every value of the first column of a query's rows.
+QStringList values(const QString& file, const QString& sql)
+{
+    sqlite3* db = nullptr;
+    QStringList out;
+    if (sqlite3_open(QFile::encodeName(file).constData(), &db) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &st, nullptr) == SQLITE_OK)
+            while (sqlite3_step(st) == SQLITE_ROW)
+                out << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return out;
+}
+
+} // namespace
+
+class TestCrash : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        demo::Options options = TestInstall::smallOptions();
+        options.users = 120;
+        options.databases = 25;
+        m_install = std::make_unique<TestInstall>(options);
+        QVERIFY(m_install->ok());
+        m_pairs = options.users * options.databases;
+    }
+
+    void cleanUpSurvivesKills()
+    {
+        const int kills = qEnvironmentVariableIntValue("BRISEL_CRASH_KILLS") > 0
+                              ? qEnvironmentVariableIntValue("BRISEL_CRASH_KILLS")
+                              : 6;
+        // How long an uninterrupted run takes, to spread the kills over it.
+        emptyTables();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(run({}).contains(QStringLiteral("done")));
+        const qint64 fullRun = qMax<qint64>(clock.elapsed(), 200);
+        checkJournal(m_pairs);
+
+        QRandomGenerator rng(20261206);
+        int interrupted = 0;
+        for (int k = 0; k < kills; ++k) {
+            emptyTables();
+            QProcess child;
+            child.start(helper(), {m_install->configPath(), m_install->netDir()});
+            QVERIFY(child.waitForReadyRead(20000));
+            QThread::msleep(rng.bounded(int(fullRun)));
+            ::kill(pid_t(child.processId()), SIGKILL);
+            child.waitForFinished(10000);
+            if (!QString::fromUtf8(child.readAllStandardOutput()).contains(QStringLiteral("done")))
+                ++interrupted;
+
+            for (const QString& file : {QStringLiteral("userdb.db"), QStringLiteral("perm.db"), QStringLiteral("merge.db")})
+                QCOMPARE(values(path(file), QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
+            // The next start moves what the crash left; then the rule holds.
+            QVERIFY(run({QStringLiteral("recover")}).contains(QStringLiteral("done")));
+            checkJournal(-1);
+            // Running again completes the work, each change journalled once.
+            QVERIFY(run({}).contains(QStringLiteral("done")));
+            checkJournal(m_pairs);
+        }
+        qInfo("%d kills, %d of them part-way through the clean-up (a full run takes %lld ms)", kills, interrupted,
+              fullRun);
+        QVERIFY(interrupted > 0);
+    }
+
+private:
+    QString helper() const { return QCoreApplication::applicationDirPath() + QStringLiteral("/run_cleanup"); }
+    QString path(const QString& file) const { return m_install->dataDir() + QLatin1Char('/') + file; }
+
+    QString run(const QStringList& extra)
+    {
+        QProcess p;
+        p.start(helper(), QStringList{m_install->configPath(), m_install->netDir()} + extra);
+        if (!p.waitForFinished(120000))
+            return QStringLiteral("no answer");
+        return QString::fromUtf8(p.readAllStandardOutput());
+    }
+
+    void emptyTables()
+    {
+        testkit::RawDb(path(QStringLiteral("userdb.db"))).exec(QStringLiteral("DELETE FROM userdb"));
+        testkit::RawDb(path(QStringLiteral("perm.db"))).exec(QStringLiteral("DELETE FROM perm"));
+        testkit::RawDb(path(QStringLiteral("merge.db"))).exec(QStringLiteral("DELETE FROM merge"));
+    }
+
+    // Each row of USERDB.DB and PERM.DB has exactly one "added" journal row
+    // and every such journal row names a row that exists; with rows >= 0 the
+    // tables also hold that many rows each.
+    void checkJournal(int rows)
+    {
+        struct Journalled {
+            QString file, table;
+            int code;
+        };
+        for (const Journalled& t : {Journalled{QStringLiteral("userdb.db"), QStringLiteral("userdb"), 13},
+                                    Journalled{QStringLiteral("perm.db"), QStringLiteral("perm"), 10}}) {
+            QStringList keys = values(path(t.file), QStringLiteral("SELECT syncwellno FROM %1").arg(t.table));
+            QStringList journal = values(path(QStringLiteral("merge.db")),
+                                         QStringLiteral("SELECT recno FROM merge WHERE database = %1 AND action = 2").arg(t.code));
+            keys.sort();
+            journal.sort();
+            if (rows >= 0)
+                QCOMPARE(keys.size(), rows);
+            QCOMPARE(journal, keys);
+        }
+    }
+
+    std::unique_ptr<TestInstall> m_install;
+    int m_pairs = 0;
+};
+
+QTEST_MAIN(TestCrash)
+#include "tst_crash.moc"
