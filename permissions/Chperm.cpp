@@ -326,7 +326,14 @@ void TfrmPerm::positionPermRow()
 
 void TfrmPerm::dsDatabaseDataChange()
 {
-    if (!m_opened || !tblDatabase.active() || !tblPerm.active() || tblDatabase.isEmpty())
+    if (!m_opened || !tblDatabase.active() || !tblPerm.active())
+        return;
+    // Without a database there is no row of this user to show: the pages
+    // must not write into whatever row the permission table is on.
+    const bool haveDatabase = !tblDatabase.isEmpty();
+    nbook->setEnabled(haveDatabase);
+    Shortcuts->setEnabled(haveDatabase);
+    if (!haveDatabase)
         return;
     positionPermRow(); // a row left with changes is saved (and journalled) first
     const QString db = tblDatabase.fieldByName(catalogue::fDb).asString();
