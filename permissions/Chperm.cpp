@@ -23,6 +23,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -65,6 +66,14 @@ private:
 QPushButton* button(const char* caption, QWidget* parent)
 {
     return new QPushButton(text(caption), parent);
+}
+
+// A fixed size: the window's own size, or more where its layout needs it.
+void fixSize(QWidget* window, QSize size)
+{
+    if (QLayout* layout = window->layout())
+        layout->setSizeConstraint(QLayout::SetDefaultConstraint);
+    window->setFixedSize(window->sizeHint().expandedTo(size));
 }
 
 } // namespace
@@ -134,8 +143,7 @@ void TfrmPerm::buildWindow()
     layout->addLayout(titles);
     layout->addLayout(body, 1);
     layout->addLayout(buttons);
-    grDatabase->setMinimumWidth(ui::DbGrid::columnPixels(grDatabase->fontMetrics(), 44 + 4));
-    resize(632, 413);
+    grDatabase->setMinimumWidth(ui::DbGrid::columnPixels(grDatabase->fontMetrics(), 11 + 33 + 2));
 
     ui::setTabChain({grDatabase, nbook, Shortcuts, btBrowse, OKBtn, CancelBtn, HelpBtn});
 
@@ -157,7 +165,7 @@ void TfrmPerm::buildWindow()
     connect(Shortcuts, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmPerm::ShortcutsClick));
 
     ui::fixDialogBorder(this);
-    setFixedSize(632, 413);
+    fixSize(this, QSize(632, 413));
 }
 
 QWidget* TfrmPerm::buildDataPage()
