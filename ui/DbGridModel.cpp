@@ -7,6 +7,8 @@
 
 #include <QBrush>
 
+#include <utility>
+
 namespace ui {
 
 DbGridModel::DbGridModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -67,11 +69,69 @@ void DbGridModel::resolveColumns()
     }
 }
 
+void DbGridModel::openReader()
+{
+    m_reader.reset();
+    m_readerStarted = false;
+    store::Table* t = table();
+    if (!t || !t->active())
+        return;
+    // The same table and filter; this program's own objects never block
+    // each other, so the second cursor opens whatever lock the first holds.
+    auto reader = std::make_unique<store::Table>(t->databaseName(), t->tableName());
+    reader->setFilterLines(t->filterLines());
+    reader->open();
+    m_reader = std::move(reader);
+}
+
+int DbGridModel::readLines(int count, QVector<store::RowSnapshot>& into)
+{
+    int read = 0;
+    while (m_reader && read < count) {
+        if (m_readerStarted)
+            m_reader->next();
+        m_readerStarted = true;
+        if (m_reader->eof()) {
+            m_reader.reset(); // every line is read: let the cursor go
+            break;
+        }
+        store::RowSnapshot row;
+        row.rowId = m_reader->rowId();
+        row.values.resize(m_reader->fieldCount());
+        for (int fi : std::as_const(m_fieldIndex))
+            if (fi >= 0)
+                row.values[fi] = m_reader->rawValue(fi);
+        into.append(std::move(row));
+        ++read;
+    }
+    return read;
+}
+
+int DbGridModel::lineOf(qint64 rowId) const
+{
+    if (rowId == 0)
+        return -1;
+    for (int r = 0; r < m_rows.size(); ++r)
+        if (m_rows[r].rowId == rowId)
+            return r;
+    return -1;
+}
+
+bool DbGridModel::fetchUntilFound(qint64 rowId)
+{
+    if (rowId == 0 || m_insertRow >= 0)
+        return false;
+    while (m_reader && lineOf(rowId) < 0)
+        fetchMore(QModelIndex());
+    return lineOf(rowId) >= 0;
+}
+
 void DbGridModel::reload()
 {
     // A new row's line goes where the row was that the table stood on
     // before the new row began.
     const qint64 before = m_lastRowId;
+    const int shown = m_rows.size() - (m_insertRow >= 0 ? 1 : 0);
     beginResetModel();
     m_rows.clear();
     m_insertRow = -1;
@@ -80,21 +140,43 @@ void DbGridModel::reload()
     store::Table* t = table();
     m_state = t ? t->state() : store::TableState::Inactive;
     if (t && t->active()) {
-        m_rows = t->snapshot();
+        const qint64 wanted = m_state == store::TableState::Insert ? before : t->rowId();
+        support::guarded([&] {
+            openReader();
+            readLines(qMax(shown, kFetchStep), m_rows);
+            while (m_reader && wanted != 0 && lineOf(wanted) < 0)
+                readLines(kFetchStep, m_rows);
+        });
         if (m_state == store::TableState::Insert) {
-            int at = m_rows.size();
-            for (int r = 0; r < m_rows.size(); ++r) {
-                if (before != 0 && m_rows[r].rowId == before) {
-                    at = r;
-                    break;
-                }
-            }
+            const int found = lineOf(before);
+            const int at = found >= 0 ? found : int(m_rows.size());
             m_rows.insert(at, store::RowSnapshot{});
             m_insertRow = at;
         }
+    } else {
+        m_reader.reset();
     }
     endResetModel();
     updateCurrent();
+}
+
+bool DbGridModel::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && m_reader && m_insertRow < 0;
+}
+
+void DbGridModel::fetchMore(const QModelIndex& parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    QVector<store::RowSnapshot> more;
+    if (!support::guarded([&] { readLines(kFetchStep, more); }))
+        m_reader.reset();
+    if (more.isEmpty())
+        return;
+    beginInsertRows(QModelIndex(), int(m_rows.size()), int(m_rows.size() + more.size()) - 1);
+    m_rows += more;
+    endInsertRows();
 }
 
 void DbGridModel::updateCurrent()
@@ -105,12 +187,9 @@ void DbGridModel::updateCurrent()
         current = m_insertRow;
     } else if (t && t->active()) {
         const qint64 id = t->rowId();
-        for (int r = 0; r < m_rows.size(); ++r) {
-            if (m_rows[r].rowId == id && id != 0) {
-                current = r;
-                break;
-            }
-        }
+        current = lineOf(id);
+        if (current < 0 && fetchUntilFound(id))
+            current = lineOf(id);
     }
     const int old = m_current;
     m_current = current;
@@ -254,6 +333,8 @@ Qt::ItemFlags DbGridModel::flags(const QModelIndex& index) const
     return f;
 }
 
+void DbGridModel::setRowSaver(RowSaver saver) { m_saver = std::move(saver); }
+
 void DbGridModel::moveTableTo(int row)
 {
     store::Table* t = table();
@@ -262,6 +343,8 @@ void DbGridModel::moveTableTo(int row)
     const qint64 id = m_rows[row].rowId;
     if (id == t->rowId() && m_current == row)
         return;
+    if (m_saver && isEditing(*t))
+        m_saver(*t);
     if (!t->gotoRowId(id))
         reload(); // the row went meanwhile: show what is there now
 }
