@@ -132,30 +132,53 @@ void DbGridModel::reload()
     // before the new row began.
     const qint64 before = m_lastRowId;
     const int shown = m_rows.size() - (m_insertRow >= 0 ? 1 : 0);
-    beginResetModel();
-    m_rows.clear();
-    m_insertRow = -1;
-    m_current = -1;
+    const QVector<int> oldFields = m_fieldIndex;
     resolveColumns();
     store::Table* t = table();
-    m_state = t ? t->state() : store::TableState::Inactive;
+    const store::TableState state = t ? t->state() : store::TableState::Inactive;
+    QVector<store::RowSnapshot> rows;
+    int insertRow = -1;
     if (t && t->active()) {
-        const qint64 wanted = m_state == store::TableState::Insert ? before : t->rowId();
+        const qint64 wanted = state == store::TableState::Insert ? before : t->rowId();
+        auto find = [&rows](qint64 id) {
+            for (int r = 0; r < rows.size(); ++r)
+                if (id != 0 && rows[r].rowId == id)
+                    return r;
+            return -1;
+        };
         support::guarded([&] {
             openReader();
-            readLines(qMax(shown, kFetchStep), m_rows);
-            while (m_reader && wanted != 0 && lineOf(wanted) < 0)
-                readLines(kFetchStep, m_rows);
+            readLines(qMax(shown, kFetchStep), rows);
+            while (m_reader && wanted != 0 && find(wanted) < 0)
+                readLines(kFetchStep, rows);
         });
-        if (m_state == store::TableState::Insert) {
-            const int found = lineOf(before);
-            const int at = found >= 0 ? found : int(m_rows.size());
-            m_rows.insert(at, store::RowSnapshot{});
-            m_insertRow = at;
+        if (state == store::TableState::Insert) {
+            const int found = find(before);
+            insertRow = found >= 0 ? found : int(rows.size());
+            rows.insert(insertRow, store::RowSnapshot{});
         }
     } else {
         m_reader.reset();
     }
+
+    // The same lines with new values (a row saved, the table re-read): the
+    // views keep their current cell and a click in progress.
+    bool sameLines = insertRow < 0 && m_insertRow < 0 && oldFields == m_fieldIndex && rows.size() == m_rows.size();
+    for (int r = 0; sameLines && r < rows.size(); ++r)
+        sameLines = rows[r].rowId == m_rows[r].rowId;
+    if (sameLines) {
+        m_rows = std::move(rows);
+        m_state = state;
+        if (!m_rows.isEmpty())
+            emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+        updateCurrent();
+        return;
+    }
+    beginResetModel();
+    m_rows = std::move(rows);
+    m_insertRow = insertRow;
+    m_current = -1;
+    m_state = state;
     endResetModel();
     updateCurrent();
 }
