@@ -3,6 +3,7 @@
 #include "accounts/User.h"
 #include "shell/DeleteUser.h"
 #include "shell/Backup.h"
+#include "permissions/permSel.h"
 #include "shell/CleanDb.h"
 #include "shell/Paths.h"
 #include "shell/Records.h"
@@ -387,11 +388,11 @@ void TfrmMain::btPermissionClick()
 {
     if (tblUserPref.recordCount() < 1)
         return;
-    {
-        BusyCursor busy;
-        // The permission kind chooser opens here once it exists, for the
-        // current row's who and fullname.
-    }
+    TfrmSelectPermission chooser(this);
+    chooser.Who = tblUserPref.fieldByName(catalogue::fWho).asString();
+    chooser.FullName = tblUserPref.fieldByName(catalogue::fFullName).asString();
+    chooser.userTable = &tblUserPref;
+    chooser.exec();
     // The permission dialogs write user rows through objects of their own.
     tblUserPref.refresh();
 }

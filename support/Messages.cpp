@@ -125,6 +125,12 @@ int showError(const QString& message)
     return QMessageBox::Ok;
 }
 
+void showErrorQuiet(const QString& message)
+{
+    if (!record(BoxKind::Error, message))
+        showBox(BoxKind::Error, message, QMessageBox::Ok, QMessageBox::Ok);
+}
+
 void showWarning(const QString& message)
 {
     beep();

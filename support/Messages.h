@@ -15,6 +15,7 @@ namespace support {
 enum class BoxKind { Error, Warning, Information, Question };
 
 int showError(const QString& message);   // exclamation beep, error box, OK; returns QMessageBox::Ok
+void showErrorQuiet(const QString& message); // error box, OK, no beep
 void showWarning(const QString& message); // critical-stop beep, warning box, OK
 void showInfo(const QString& message);    // information box, OK, no beep
 

@@ -1,0 +1,181 @@
+#include "permissions/PermModel.h"
+
+#include "shell/Paths.h"
+#include "store/Catalogue.h"
+#include "store/StoreError.h"
+#include "store/Table.h"
+#include "support/Changes.h"
+#include "ui/RowState.h"
+
+#include <algorithm>
+
+namespace permissions {
+
+namespace {
+
+bool isBoolean(store::Field& f) { return f.dataType() == store::FieldType::Boolean; }
+
+// Sets every boolean field whose name passes the test; the row is put into
+// edit state first.
+template <typename Match>
+int setAllMatching(store::Table& table, bool value, Match matches)
+{
+    ui::startEditing(table);
+    int count = 0;
+    for (int i = 0; i < table.fieldCount(); ++i) {
+        store::Field& f = table.field(i);
+        if (isBoolean(f) && matches(f.fieldName().left(3))) {
+            f.setAsBoolean(value);
+            ++count;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+FlagRun findRun(store::Table& table, const QString& firstField, const QString& lastField)
+{
+    store::Field* first = table.findField(firstField);
+    store::Field* last = table.findField(lastField);
+    if (!first || !last || last->index() < first->index())
+        throw store::StoreError(QStringLiteral("The table %1 has no fields %2 to %3 in that order.")
+                                    .arg(table.tableName(), firstField, lastField));
+    FlagRun run{first->index(), last->index()};
+    for (int i = run.first; i <= run.last; ++i)
+        if (!isBoolean(table.field(i)))
+            throw store::StoreError(QStringLiteral("The field %1 of the table %2 is not a logical field.")
+                                        .arg(table.field(i).fieldName(), table.tableName()));
+    return run;
+}
+
+FlagRun actionRun(store::Table& perm)
+{
+    return findRun(perm, catalogue::fFirstAction, catalogue::fLastAction);
+}
+
+FlagRun systemRun(store::Table& userPref)
+{
+    return findRun(userPref, catalogue::fFirstSystem, catalogue::fLastSystem);
+}
+
+QVector<bool> readRun(store::Table& table, const FlagRun& run)
+{
+    QVector<bool> values;
+    values.reserve(run.size());
+    for (int i = run.first; i <= run.last; ++i)
+        values.append(table.field(i).asBoolean());
+    return values;
+}
+
+void writeRun(store::Table& table, const FlagRun& run, const QVector<bool>& values)
+{
+    if (values.size() != run.size())
+        throw store::StoreError(QStringLiteral("%1 values for the %2 fields of a run of %3.")
+                                    .arg(values.size())
+                                    .arg(run.size())
+                                    .arg(table.tableName()));
+    ui::startEditing(table);
+    for (int i = 0; i < values.size(); ++i)
+        table.field(run.first + i).setAsBoolean(values[i]);
+}
+
+int countSet(const QVector<bool>& values)
+{
+    return int(std::count(values.cbegin(), values.cend(), true));
+}
+
+int setAllActions(store::Table& perm, bool value)
+{
+    return setAllMatching(perm, value, [](const QString& head) { return head == QLatin1String("Act"); });
+}
+
+int setAllSystemFlags(store::Table& userPref, bool value)
+{
+    return setAllMatching(userPref, value, [](const QString& head) { return head.toUpper() == QLatin1String("SYS"); });
+}
+
+bool hasBlankBoolean(store::Table& table)
+{
+    for (int i = 0; i < table.fieldCount(); ++i) {
+        store::Field& f = table.field(i);
+        if (isBoolean(f) && f.isNull())
+            return true;
+    }
+    return false;
+}
+
+int fillBlankBooleans(store::Table& table, bool value)
+{
+    int count = 0;
+    for (int i = 0; i < table.fieldCount(); ++i) {
+        store::Field& f = table.field(i);
+        if (isBoolean(f) && f.isNull()) {
+            f.setAsBoolean(value);
+            ++count;
+        }
+    }
+    return count;
+}
+
+void installPermHooks(store::Table& perm)
+{
+    perm.onNewRecord = [](store::Table& t) {
+        t.fieldByName(catalogue::fSyncwellNo).setAsString(shell::newRecordId());
+    };
+    perm.beforePost = [](store::Table& t) {
+        if (t.state() == store::TableState::Edit)
+            support::journalrecord(t, support::ActionChanged);
+    };
+}
+
+RowFix initializePermRow(store::Table& perm, const QString& db, const QString& who)
+{
+    const bool found = perm.findKey({db, who});
+    if (found && !hasBlankBoolean(perm))
+        return RowFix::None;
+    if (found) {
+        perm.edit();
+    } else {
+        perm.insert();
+        // A table object without the hooks still gives the row its key.
+        store::Field& id = perm.fieldByName(catalogue::fSyncwellNo);
+        if (id.isNull() || id.asString().isEmpty())
+            id.setAsString(shell::newRecordId());
+    }
+    perm.fieldByName(catalogue::fDb).setAsString(db);
+    perm.fieldByName(catalogue::fWho).setAsString(who);
+    fillBlankBooleans(perm, true);
+    if (!found)
+        support::journalrecord(perm, support::ActionAdded);
+    perm.post();
+    return found ? RowFix::Completed : RowFix::Created;
+}
+
+InitCounts initializePermSetting(store::Table& database, store::Table& perm, const QString& who)
+{
+    InitCounts counts;
+    store::Field& db = database.fieldByName(catalogue::fDb);
+    for (database.first(); !database.eof(); database.next()) {
+        switch (initializePermRow(perm, db.asString(), who)) {
+        case RowFix::Created: ++counts.created; break;
+        case RowFix::Completed: ++counts.completed; break;
+        case RowFix::None: break;
+        }
+    }
+    return counts;
+}
+
+InitCounts initializeAllPairs(store::Table& userPref, store::Table& database, store::Table& perm)
+{
+    InitCounts total;
+    store::Field& who = userPref.fieldByName(catalogue::fWho);
+    for (userPref.first(); !userPref.eof(); userPref.next()) {
+        const InitCounts one = initializePermSetting(database, perm, who.asString());
+        total.created += one.created;
+        total.completed += one.completed;
+    }
+    return total;
+}
+
+} // namespace permissions
