@@ -1,5 +1,7 @@
 #include "permissions/Browse.h"
 
+#include "permissions/PermTexts.h"
+
 #include "store/Catalogue.h"
 #include "store/StoreError.h"
 #include "store/Table.h"
@@ -23,56 +25,23 @@
 
 namespace permissions {
 
-namespace {
-
-struct RecordKind {
-    QChar letter;   // first letter of its fields, lower case
-    QRgb colour;
-};
-
-// The record kinds in the order of their columns.
-const RecordKind kKinds[] = {
-    {u'c', 0x00FF00}, {u'n', 0xFFFF00}, {u'p', 0xFF00FF}, {u'l', 0x00FFFF},
-    {u'm', 0x0000FF}, {u't', 0xFF0000}, {u'q', 0x008000}, {u's', 0xFFFFFF},
-};
-
-struct Operation {
-    const char* suffix; // of the field name
-    const char* title;  // of the column, after the kind's capital letter
-};
-
-const Operation kOperations[] = {
-    {"Visible", "View"}, {"Add", "add"}, {"Change", "chg"}, {"Delete", "del"}};
-
-} // namespace
-
-QStringList recordKindFields()
-{
-    QStringList names;
-    for (const RecordKind& kind : kKinds)
-        for (const Operation& op : kOperations)
-            names << kind.letter.toUpper() + QLatin1String(op.suffix);
-    return names;
-}
-
 QList<ui::GridColumn> browseColumns()
 {
     QList<ui::GridColumn> columns{{catalogue::fDb, QStringLiteral("DB"), 12, true},
                                   {QStringLiteral("WHO"), QStringLiteral("WHO"), 3, true},
                                   {QStringLiteral("Access"), QStringLiteral("Access"), 5}};
-    for (const RecordKind& kind : kKinds)
-        for (const Operation& op : kOperations)
-            columns.append({kind.letter.toUpper() + QLatin1String(op.suffix),
-                            kind.letter.toUpper() + QLatin1String(op.title), 5});
+    for (const RecordKind& kind : recordKinds())
+        for (const KindOperation& op : kindOperations())
+            columns.append({kind.letter + op.suffix, kind.letter + op.browserSuffix, 5});
     return columns;
 }
 
 QColor browseCellColour(const QString& fieldName)
 {
     const QChar first = fieldName.isEmpty() ? QChar() : fieldName.at(0).toLower();
-    for (const RecordKind& kind : kKinds)
-        if (kind.letter == first)
-            return QColor(kind.colour);
+    for (const RecordKind& kind : recordKinds())
+        if (kind.letter.toLower() == first)
+            return kind.colour;
     return QColor();
 }
 
@@ -89,6 +58,14 @@ QStringList browseFilterLines(const QString& who, const QString& db)
 } // namespace permissions
 
 namespace {
+
+QString legendLabel(QChar letter)
+{
+    for (const permissions::RecordKind& kind : permissions::recordKinds())
+        if (kind.letter == letter)
+            return support::uiText(kind.legendLabel);
+    return QString();
+}
 
 // Keeps the grid from hearing about the table's changes while a line is
 // rewritten, and lets it hear again on every path.
@@ -155,27 +132,25 @@ TfrmBrowse::TfrmBrowse(QWidget* parent) : QDialog(parent)
     sbSet->setFocusPolicy(Qt::NoFocus);
     sbClear->setFocusPolicy(Qt::NoFocus);
 
-    lblContact = legendSquare(QStringLiteral("c"));
-    lblCall = legendSquare(QStringLiteral("p"));
-    lblMeeting = legendSquare(QStringLiteral("m"));
-    lblQuote = legendSquare(QStringLiteral("q"));
-    lblnote = legendSquare(QStringLiteral("n"));
-    lblLetter = legendSquare(QStringLiteral("l"));
-    lblTodo = legendSquare(QStringLiteral("t"));
-    lblSale = legendSquare(QStringLiteral("s"));
+    lblContact = legendSquare(QStringLiteral("C"));
+    lblCall = legendSquare(QStringLiteral("P"));
+    lblMeeting = legendSquare(QStringLiteral("M"));
+    lblQuote = legendSquare(QStringLiteral("Q"));
+    lblnote = legendSquare(QStringLiteral("N"));
+    lblLetter = legendSquare(QStringLiteral("L"));
+    lblTodo = legendSquare(QStringLiteral("T"));
+    lblSale = legendSquare(QStringLiteral("S"));
 
+    // Two rows of four: contacts, calls, meetings, quotes above; notes,
+    // letters, to-do's, sales below.
     auto* legend = new QGridLayout;
     legend->setHorizontalSpacing(4);
     legend->addWidget(new QLabel(support::uiText(QStringLiteral("Color Legend:")), this), 0, 0, 2, 1);
-    const QList<QPair<QLabel*, const char*>> top{
-        {lblContact, "Contact"}, {lblCall, "Calls"}, {lblMeeting, "Meetings"}, {lblQuote, "Quotes"}};
-    const QList<QPair<QLabel*, const char*>> bottom{
-        {lblnote, "Notes"}, {lblLetter, "Letters"}, {lblTodo, "To-dos"}, {lblSale, "Sales"}};
-    for (int i = 0; i < 4; ++i) {
-        legend->addWidget(top[i].first, 0, 1 + 2 * i);
-        legend->addWidget(new QLabel(support::uiText(QLatin1String(top[i].second)), this), 0, 2 + 2 * i);
-        legend->addWidget(bottom[i].first, 1, 1 + 2 * i);
-        legend->addWidget(new QLabel(support::uiText(QLatin1String(bottom[i].second)), this), 1, 2 + 2 * i);
+    const QList<QLabel*> squares{lblContact, lblCall, lblMeeting, lblQuote, lblnote, lblLetter, lblTodo, lblSale};
+    for (int i = 0; i < squares.size(); ++i) {
+        const int row = i / 4, column = 1 + 2 * (i % 4);
+        legend->addWidget(squares[i], row, column);
+        legend->addWidget(new QLabel(legendLabel(squares[i]->objectName().at(0)), this), row, column + 1);
     }
 
     auto* panel = new QHBoxLayout;
@@ -215,6 +190,7 @@ TfrmBrowse::~TfrmBrowse()
 QLabel* TfrmBrowse::legendSquare(const QString& fieldLetter)
 {
     auto* square = new QLabel(this);
+    square->setObjectName(fieldLetter); // the kind's letter, for its label
     const int side = fontMetrics().height() - 2;
     square->setFixedSize(side, side);
     square->setFrameShape(QFrame::Box);

@@ -20,8 +20,6 @@ namespace permissions {
 // The browser's columns: DB and WHO (fixed, never edited), Access and the 32
 // record-kind flags, kind by kind.
 QList<ui::GridColumn> browseColumns();
-// The 32 record-kind flag names (CVisible .. SDelete).
-QStringList recordKindFields();
 // The background of a cell by its column's field: the colour of the record
 // kind named by the field's first letter; invalid (the grid's own colour) for
 // DB, WHO and Access.

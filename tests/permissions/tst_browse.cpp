@@ -4,6 +4,7 @@
 // edited line, read back from PERM.DB and merge.db.
 
 #include "permissions/Browse.h"
+#include "permissions/PermTexts.h"
 #include "store/Catalogue.h"
 #include "store/Table.h"
 #include "support/Changes.h"
