@@ -28,7 +28,7 @@ namespace permissions {
 QList<ui::GridColumn> browseColumns()
 {
     QList<ui::GridColumn> columns{{catalogue::fDb, QStringLiteral("DB"), 12, true},
-                                  {QStringLiteral("WHO"), QStringLiteral("WHO"), 3, true},
+                                  {QStringLiteral("WHO"), QStringLiteral("WHO"), 5, true},
                                   {QStringLiteral("Access"), QStringLiteral("Access"), 5}};
     for (const RecordKind& kind : recordKinds())
         for (const KindOperation& op : kindOperations())
@@ -153,13 +153,16 @@ TfrmBrowse::TfrmBrowse(QWidget* parent) : QDialog(parent)
         legend->addWidget(new QLabel(legendLabel(squares[i]->objectName().at(0)), this), row, column + 1);
     }
 
+    // The lists and Close above the row buttons, the legend beside them.
+    auto* controls = new QGridLayout;
+    controls->addWidget(cbDB, 0, 0);
+    controls->addWidget(cbUsers, 0, 1);
+    controls->addWidget(btClose, 0, 2);
+    controls->addWidget(sbSet, 1, 0, Qt::AlignLeft);
+    controls->addWidget(sbClear, 1, 1, Qt::AlignLeft);
     auto* panel = new QHBoxLayout;
-    panel->addWidget(cbDB);
-    panel->addWidget(cbUsers);
-    panel->addWidget(btClose);
-    panel->addWidget(sbSet);
-    panel->addWidget(sbClear);
-    panel->addSpacing(8);
+    panel->addLayout(controls);
+    panel->addSpacing(12);
     panel->addLayout(legend);
     panel->addStretch();
     auto* layout = new QVBoxLayout(this);

@@ -19,6 +19,8 @@
 #include <QApplication>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -116,9 +118,12 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
     auto* right = new QVBoxLayout;
     right->addWidget(lbPerm, 1);
     right->addLayout(counts);
+    // The grid is as wide as its two columns; the list takes the rest.
+    grid->setFixedWidth(grid->columnWidth(0) + grid->columnWidth(1) + grid->verticalHeader()->sizeHint().width()
+                        + grid->verticalScrollBar()->sizeHint().width() + 2 * grid->frameWidth() + 16);
     auto* middle = new QHBoxLayout;
-    middle->addLayout(left, 2);
-    middle->addLayout(right, 3);
+    middle->addLayout(left);
+    middle->addLayout(right, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn1);
     buttons->addStretch();
@@ -141,8 +146,9 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
     connect(CancelBtn, &QPushButton::clicked, this, &TfrmSysPerm::reject);
     connect(HelpBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::HelpBtnClick));
 
-    setFixedSize(592, 393);
     ui::fixDialogBorder(this);
+    layout->setSizeConstraint(QLayout::SetDefaultConstraint);
+    setFixedSize(592, 393);
 }
 
 TfrmSysPerm::~TfrmSysPerm()
