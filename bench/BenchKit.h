@@ -1,0 +1,161 @@
+#pragma once
+
+// What the benchmarks share: a large installation made by the demo installer
+// with the store pointed at it, and a thin layer over the SQLite C API for
+// the floors (the same work done with SQLite alone).
+
+#include "store/Catalogue.h"
+#include "store/Schema.h"
+#include "store/Session.h"
+#include "tools/demo/Installer.h"
+#include "tools/demo/Layout.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStringList>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace benchkit {
+
+[[noreturn]] inline void fail(const QString& message)
+{
+    throw std::runtime_error(message.toStdString());
+}
+
+class Connection {
+public:
+    explicit Connection(const QString& path)
+    {
+        if (sqlite3_open(QFile::encodeName(path).constData(), &m_db) != SQLITE_OK)
+            fail("cannot open " + path);
+        sqlite3_busy_timeout(m_db, 5000);
+    }
+    ~Connection() { sqlite3_close(m_db); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    sqlite3* handle() const { return m_db; }
+    void exec(const QString& sql)
+    {
+        char* error = nullptr;
+        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
+            const QString message = QString::fromUtf8(error);
+            sqlite3_free(error);
+            fail(sql + ": " + message);
+        }
+    }
+    void attach(const QString& dataDir, const QString& name)
+    {
+        exec(QString("ATTACH DATABASE '%1/%2.db' AS s_%2").arg(dataDir, name));
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+class Statement {
+public:
+    Statement(Connection& c, const QString& sql)
+    {
+        if (sqlite3_prepare_v2(c.handle(), sql.toUtf8().constData(), -1, &m_st, nullptr) != SQLITE_OK)
+            fail(sql + ": " + QString::fromUtf8(sqlite3_errmsg(c.handle())));
+    }
+    ~Statement() { sqlite3_finalize(m_st); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    void bind(int i, const QByteArray& text) { sqlite3_bind_text(m_st, i, text.constData(), text.size(), SQLITE_TRANSIENT); }
+    void bind(int i, qint64 value) { sqlite3_bind_int64(m_st, i, value); }
+    bool step()
+    {
+        const int rc = sqlite3_step(m_st);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE)
+            fail(QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_st))));
+        return false;
+    }
+    void run() { step(); reset(); }
+    void reset() { sqlite3_reset(m_st); sqlite3_clear_bindings(m_st); }
+    QByteArray text(int column) const
+    {
+        return QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(m_st, column)),
+                          sqlite3_column_bytes(m_st, column));
+    }
+    qint64 integer(int column) const { return sqlite3_column_int64(m_st, column); }
+    bool isNull(int column) const { return sqlite3_column_type(m_st, column) == SQLITE_NULL; }
+    int columns() const { return sqlite3_column_count(m_st); }
+
+private:
+    sqlite3_stmt* m_st = nullptr;
+};
+
+inline qint64 count(const QString& dataDir, const QString& table)
+{
+    Connection c(QString("%1/%2.db").arg(dataDir, table));
+    Statement st(c, "SELECT count(*) FROM \"" + table + "\"");
+    st.step();
+    return st.integer(0);
+}
+
+inline QStringList booleanColumns(const QString& tableName)
+{
+    QStringList names;
+    for (const store::ColumnDef& c : catalogue::tableDef(tableName).columns)
+        if (c.declaredType.compare("BOOLEAN", Qt::CaseInsensitive) == 0)
+            names << c.name;
+    return names;
+}
+
+struct Installation {
+    QString dataDir;
+    int users = 0;
+    int databases = 0;
+};
+
+// A demo installation of users x databases under root, with the store and
+// the journal pointed at it.
+inline Installation makeInstallation(const QString& root, int users, int databases)
+{
+    demo::Options options;
+    options.root = root + "/install";
+    options.programDir = root + "/program";
+    options.writeProgramFiles = false;
+    options.replace = true;
+    options.users = users;
+    options.databases = databases;
+    options.contacts = 0;
+    options.events = 0;
+    QDir().mkpath(options.programDir);
+    std::printf("Making an installation of %d databases x %d users...\n", databases, users);
+    std::fflush(stdout);
+    const demo::Result install = demo::install(options);
+    demo::writeStoreConfig(install.configPath, install.dataDir);
+
+    store::Session& session = store::Session::instance();
+    session.reset();
+    session.setConfigPath(install.configPath);
+    session.setNetFileDir(install.netDir);
+    QDir().mkpath(root + "/priv");
+    session.setPrivateDir(root + "/priv");
+    session.addPassword(catalogue::startupPasswordA());
+    session.addPassword(catalogue::startupPasswordB());
+    session.addPassword(catalogue::forceOffPassword());
+    return {install.dataDir, users, databases};
+}
+
+inline void printRatio(const char* label, double store, double floor)
+{
+    std::printf("%-44s %10.3f %12.3f %7.2f\n", label, store, floor, store / floor);
+    std::fflush(stdout);
+}
+
+inline void printHeading()
+{
+    std::printf("\n%-44s %10s %12s %7s\n", "", "store (s)", "floor (s)", "ratio");
+}
+
+} // namespace benchkit
