@@ -8,13 +8,13 @@
 #include "support/Changes.h"
 #include "support/ErrorBox.h"
 #include "support/Text.h"
+#include "ui/BusyCursor.h"
 #include "ui/DataSource.h"
 #include "ui/DbGrid.h"
 #include "ui/DialogFrame.h"
 #include "ui/GuardedSlot.h"
 #include "ui/RowState.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -78,14 +78,6 @@ public:
 
 private:
     store::Table& m_table;
-};
-
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
 } // namespace
@@ -233,7 +225,7 @@ void TfrmBrowse::fillList(QComboBox* box, const QString& all, const QString& tab
 
 void TfrmBrowse::FormShow()
 {
-    BusyCursor busy;
+    ui::BusyCursor busy;
     tblPerm->setFilterLines({});
     tblPerm->open();
     fillList(cbUsers, support::uiText(QLatin1String(kAllUsers)), catalogue::kUserPref, catalogue::fWho);
@@ -252,7 +244,7 @@ void TfrmBrowse::cbUsersClick()
 {
     if (!tblPerm->active())
         return;
-    BusyCursor busy;
+    ui::BusyCursor busy;
     // Narrowing re-reads the rows, which would save the line being edited
     // silently: save and journal it first.
     saveEditedLine();

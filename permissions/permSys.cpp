@@ -7,6 +7,7 @@
 #include "support/Help.h"
 #include "support/Messages.h"
 #include "support/Text.h"
+#include "ui/BusyCursor.h"
 #include "ui/DataSource.h"
 #include "ui/DbCheckBox.h"
 #include "ui/DbCheckList.h"
@@ -16,7 +17,6 @@
 #include "ui/RowState.h"
 #include "ui/TitleLabel.h"
 
-#include <QApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -31,14 +31,6 @@ namespace {
 constexpr int kHelpContext = 1410;
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
-
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 // Sets a flag for a while and gives it back its value on every path.
 class FlagSet {
@@ -172,7 +164,7 @@ void TfrmSysPerm::showEvent(QShowEvent* event)
 
 void TfrmSysPerm::FormShow()
 {
-    BusyCursor busy;
+    ui::BusyCursor busy;
     tblUserPref->open();
     m_run = permissions::systemRun(*tblUserPref);
     tblUserPref->findKey({userId}); // an unknown user leaves the first row
@@ -224,7 +216,7 @@ void TfrmSysPerm::setAllSysActions(bool value)
 
 void TfrmSysPerm::btSetActClick()
 {
-    BusyCursor busy;
+    ui::BusyCursor busy;
     setAllSysActions(true);
     permissionToCheckmarks();
     updateNumberSet();
@@ -232,7 +224,7 @@ void TfrmSysPerm::btSetActClick()
 
 void TfrmSysPerm::btClearActClick()
 {
-    BusyCursor busy;
+    ui::BusyCursor busy;
     setAllSysActions(false);
     permissionToCheckmarks();
     updateNumberSet();
@@ -258,7 +250,7 @@ void TfrmSysPerm::BitBtn1Click()
 void TfrmSysPerm::ApplyToAll(const QString& who)
 {
     Q_UNUSED(who); // every user row gets the flags, the shown user's own included
-    BusyCursor busy;
+    ui::BusyCursor busy;
     {
         FlagSet guardOff(m_loading, false);
         const QVector<bool> flags = permissions::readRun(*tblUserPref, m_run);
