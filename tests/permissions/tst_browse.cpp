@@ -4,6 +4,7 @@
 // edited line, read back from PERM.DB and merge.db.
 
 #include "permissions/Browse.h"
+#include "permissions/Chperm.h"
 #include "permissions/PermTexts.h"
 #include "store/Catalogue.h"
 #include "store/Table.h"
@@ -14,9 +15,11 @@
 #include "testkit/TestInstall.h"
 #include "ui/DataSource.h"
 #include "ui/DbGrid.h"
+#include "ui/DialogTestKit.h"
 #include "ui/RowState.h"
 
 #include <QComboBox>
+#include <QPushButton>
 #include <QDir>
 #include <QHeaderView>
 #include <QScrollBar>
@@ -274,6 +277,42 @@ private slots:
         QVERIFY(!b.isVisible());
         QVERIFY(stored(0) != now0);
         QCOMPARE(journal().mid(before.size()), keys + keys.mid(0, 1));
+    }
+
+    // Reached from the database permissions dialog's "&Browse": a flipped
+    // cell is saved and journalled on "Cl&ose".
+    void openedFromTheDatabaseDialog()
+    {
+        support::MessageScript script;
+        store::Table users(catalogue::kAlias, catalogue::kUserPref);
+        users.open();
+        users.first();
+        bool permRan = false, browserRan = false;
+        int from = 0;
+        QString db, who, was;
+        testkit::whenModal<TfrmPerm>(
+            [&](TfrmPerm* d) {
+                from = journal().size();
+                testkit::whenModal<TfrmBrowse>(
+                    [&](TfrmBrowse* b) {
+                        db = cellText(*b, 1, "DB");
+                        who = cellText(*b, 1, "WHO");
+                        was = storedFlag(db, who, "QDelete");
+                        clickCell(*b->grid, 1, columnOf(*b, "QDelete"));
+                        QTest::mouseClick(b->btClose, Qt::LeftButton);
+                    },
+                    &browserRan);
+                QTest::mouseClick(d->btBrowse, Qt::LeftButton);
+                d->reject();
+            },
+            &permRan);
+        TfrmPerm dialog(users);
+        dialog.userId = users.fieldByName(catalogue::fWho).asString();
+        dialog.exec();
+        QVERIFY(permRan && browserRan);
+        QVERIFY(storedFlag(db, who, "QDelete") != was);
+        QCOMPARE(journal().mid(from), QStringList{QStringLiteral("%1/6/%2").arg(permCode).arg(syncNo(db, who))});
+        QVERIFY(script.shown().isEmpty());
     }
 };
 
