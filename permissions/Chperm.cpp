@@ -25,6 +25,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -67,6 +68,14 @@ private:
 QPushButton* button(const char* caption, QWidget* parent)
 {
     return new QPushButton(text(caption), parent);
+}
+
+// A fixed size: the window's own size, or more where its layout needs it.
+void fixSize(QWidget* window, QSize size)
+{
+    if (QLayout* layout = window->layout())
+        layout->setSizeConstraint(QLayout::SetDefaultConstraint);
+    window->setFixedSize(window->sizeHint().expandedTo(size));
 }
 
 } // namespace
@@ -136,8 +145,7 @@ void TfrmPerm::buildWindow()
     layout->addLayout(titles);
     layout->addLayout(body, 1);
     layout->addLayout(buttons);
-    grDatabase->setMinimumWidth(ui::DbGrid::columnPixels(grDatabase->fontMetrics(), 44 + 4));
-    resize(632, 413);
+    grDatabase->setMinimumWidth(ui::DbGrid::columnPixels(grDatabase->fontMetrics(), 11 + 33 + 2));
 
     ui::setTabChain({grDatabase, nbook, Shortcuts, btBrowse, OKBtn, CancelBtn, HelpBtn});
 
@@ -159,7 +167,7 @@ void TfrmPerm::buildWindow()
     connect(Shortcuts, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmPerm::ShortcutsClick));
 
     ui::fixDialogBorder(this);
-    setFixedSize(632, 413);
+    fixSize(this, QSize(632, 413));
 }
 
 QWidget* TfrmPerm::buildDataPage()
@@ -328,7 +336,14 @@ void TfrmPerm::positionPermRow()
 
 void TfrmPerm::dsDatabaseDataChange()
 {
-    if (!m_opened || !tblDatabase.active() || !tblPerm.active() || tblDatabase.isEmpty())
+    if (!m_opened || !tblDatabase.active() || !tblPerm.active())
+        return;
+    // Without a database there is no row of this user to show: the pages
+    // must not write into whatever row the permission table is on.
+    const bool haveDatabase = !tblDatabase.isEmpty();
+    nbook->setEnabled(haveDatabase);
+    Shortcuts->setEnabled(haveDatabase);
+    if (!haveDatabase)
         return;
     positionPermRow(); // a row left with changes is saved (and journalled) first
     const QString db = tblDatabase.fieldByName(catalogue::fDb).asString();

@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -32,6 +33,14 @@ QFrame* panel(const QString& explanation, QPushButton* button, QWidget* parent)
     layout->addWidget(label);
     layout->addWidget(button, 0, Qt::AlignLeft);
     return frame;
+}
+
+// A fixed size: the window's own size, or more where its layout needs it.
+void fixSize(QWidget* window, QSize size)
+{
+    if (QLayout* layout = window->layout())
+        layout->setSizeConstraint(QLayout::SetDefaultConstraint);
+    window->setFixedSize(window->sizeHint().expandedTo(size));
 }
 
 } // namespace
@@ -68,7 +77,7 @@ TfrmSelectPermission::TfrmSelectPermission(QWidget* parent) : QDialog(parent)
     connect(Button1, &QPushButton::clicked, this, &QDialog::reject); // Esc closes too
     connect(HelpBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSelectPermission::HelpBtnClick));
     ui::fixDialogBorder(this);
-    setFixedSize(487, 304);
+    fixSize(this, QSize(487, 304));
 }
 
 void TfrmSelectPermission::showEvent(QShowEvent* event)

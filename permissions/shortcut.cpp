@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -25,6 +26,14 @@ public:
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
+
+// A fixed size: the window's own size, or more where its layout needs it.
+void fixSize(QWidget* window, QSize size)
+{
+    if (QLayout* layout = window->layout())
+        layout->setSizeConstraint(QLayout::SetDefaultConstraint);
+    window->setFixedSize(window->sizeHint().expandedTo(size));
+}
 
 } // namespace
 
@@ -59,7 +68,7 @@ TfrmShortCut::TfrmShortCut(QWidget* parent)
     connect(btAllUsers, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmShortCut::btAllUsersClick));
     connect(btClose, &QPushButton::clicked, this, &QDialog::reject); // Esc closes too
     ui::fixDialogBorder(this);
-    setFixedSize(440, 282);
+    fixSize(this, QSize(440, 282));
 }
 
 void TfrmShortCut::showEvent(QShowEvent* event)

@@ -489,6 +489,42 @@ private slots:
         QCOMPARE(testkit::journalEntries().size(), before);
     }
 
+    // While another program holds PERM.DB for itself the dialog cannot make
+    // its rows: a clear error, the dialog closes, nothing is written; Esc
+    // on an open dialog drops a pending change like Cancel.
+    void openingBesideAnExclusiveHolder()
+    {
+        const QString who = users[1];
+        const int before = testkit::journalEntries().size();
+        testkit::OtherProgram other(*install);
+        QVERIFY(other.hold(catalogue::kPerm, "exclusive"));
+        {
+            support::MessageScript script;
+            store::Table userTable(catalogue::kAlias, catalogue::kUserPref);
+            userTable.open();
+            QVERIFY(userTable.findKey({who}));
+            TfrmPerm dialog(userTable);
+            dialog.userId = who;
+            dialog.show();
+            QVERIFY(!dialog.opened());
+            QCOMPARE(script.shown().size(), 1);
+            QCOMPARE(script.shown().first().kind, support::BoxKind::Error);
+            QVERIFY2(script.texts().first().contains("PERM", Qt::CaseInsensitive), qPrintable(script.texts().first()));
+            QTRY_VERIFY(!dialog.isVisible());
+        }
+        other.release();
+        QCOMPARE(testkit::journalEntries().size(), before);
+
+        completeAllPairs();
+        setPermValue(databases[0], who, "MAdd", true);
+        runDialog(who, [](TfrmPerm* d) {
+            d->kindBoxes[3 + 4 + 4 + 4 + 1]->click(); // Meetings / Add
+            QTest::keyClick(d, Qt::Key_Escape);
+        });
+        QCOMPARE(permValue(databases[0], who, "MAdd"), QVariant(true));
+        QCOMPARE(testkit::journalEntries().size(), before + 2); // the last user's two new rows
+    }
+
     void chooserHelpAndScreenshots()
     {
         const QString folder = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../screenshots");
