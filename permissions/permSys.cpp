@@ -110,9 +110,12 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
     auto* right = new QVBoxLayout;
     right->addWidget(lbPerm, 1);
     right->addLayout(counts);
-    // The grid is as wide as its two columns; the list takes the rest.
-    grid->setFixedWidth(grid->columnWidth(0) + grid->columnWidth(1) + grid->verticalHeader()->sizeHint().width()
-                        + grid->verticalScrollBar()->sizeHint().width() + 2 * grid->frameWidth() + 16);
+    // The grid is as wide as its two columns and the supervisor box as its
+    // text; the list takes the rest and scrolls sideways for long captions.
+    const int indicator = qMax(grid->verticalHeader()->sizeHint().width(), grid->verticalHeader()->minimumWidth());
+    grid->setFixedWidth(grid->columnWidth(0) + grid->columnWidth(1) + indicator
+                        + grid->verticalScrollBar()->sizeHint().width() + 2 * grid->frameWidth() + 2);
+    supervisor->setMinimumWidth(supervisor->sizeHint().width());
     auto* middle = new QHBoxLayout;
     middle->addLayout(left);
     middle->addLayout(right, 1);
@@ -138,9 +141,10 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
     connect(CancelBtn, &QPushButton::clicked, this, &TfrmSysPerm::reject);
     connect(HelpBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::HelpBtnClick));
 
+    // Its own size, or more where the layout needs it (a larger font).
     ui::fixDialogBorder(this);
     layout->setSizeConstraint(QLayout::SetDefaultConstraint);
-    setFixedSize(592, 393);
+    setFixedSize(sizeHint().expandedTo(QSize(592, 393)));
 }
 
 TfrmSysPerm::~TfrmSysPerm()
