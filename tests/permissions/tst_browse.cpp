@@ -200,7 +200,11 @@ private slots:
         const QString db = perm.fieldByName("DB").asString(), who = perm.fieldByName("WHO").asString();
         const QStringList before = journal();
 
-        QTest::mouseClick(b.sbSet, Qt::LeftButton);
+        // The row buttons are reached by their mnemonics, not by Tab.
+        b.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&b));
+        QTest::keyClick(b.grid, Qt::Key_S, Qt::AltModifier);
+        QTRY_COMPARE(storedFlag(db, who, "NAdd"), QStringLiteral("1")); // a mnemonic clicks a moment later
         for (const QString& f : permissions::recordKindFields())
             QCOMPARE(storedFlag(db, who, f), QStringLiteral("1"));
         QCOMPARE(storedFlag(db, who, "Access"), QStringLiteral("0"));
