@@ -80,6 +80,12 @@ inline void benchApplyToAll(const Installation& in)
     dialog.ApplyToAll(QString::fromUtf8(source));
     const double store = timer.nsecsElapsed() / 1e9;
     const qint64 journalled = benchkit::count(in.dataDir, "merge") - journal;
+    // How much of it the journal takes: the same copy without it.
+    support::setJournalActive(false);
+    timer.restart();
+    dialog.ApplyToAll(QString::fromUtf8(source));
+    const double unjournalled = timer.nsecsElapsed() / 1e9;
+    support::setJournalActive(true);
     dialog.reject();
     if (!script.shown().isEmpty())
         benchkit::fail("store: " + script.texts().join(" / "));
@@ -87,6 +93,7 @@ inline void benchApplyToAll(const Installation& in)
     std::printf("\nSystem permissions, copy to all %d users: store journalled %lld rows\n", in.users, journalled);
     benchkit::printHeading();
     benchkit::printRatio("ApplyToAll", store, floor);
+    benchkit::printRatio("  the same with the journal off (share)", unjournalled, floor);
     if (journalled != in.users)
         benchkit::fail("store: journal rows differ");
 }
