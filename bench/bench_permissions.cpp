@@ -7,6 +7,7 @@
 // Each measurement is a function of its own; main() runs them in turn.
 
 #include "BenchKit.h"
+#include "SysPermBench.h"
 
 #include "permissions/Chperm.h"
 #include "shell/Paths.h"
@@ -203,6 +204,8 @@ int main(int argc, char** argv)
             benchkit::makeInstallation(root, parser.value("users").toInt(), parser.value("databases").toInt());
         support::setJournalActive(true);
         benchOpenPermDialog(in);
+        sysbench::benchApplyToAll(in);
+        sysbench::benchBrowser(in);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 2;

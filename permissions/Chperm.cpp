@@ -1,5 +1,7 @@
 #include "permissions/Chperm.h"
 
+#include "permissions/Browse.h"
+
 #include "permissions/PermModel.h"
 #include "permissions/PermTexts.h"
 #include "permissions/shortcut.h"
@@ -452,8 +454,8 @@ void TfrmPerm::btBrowseClick()
 
 void TfrmPerm::openPermissionBrowser()
 {
-    // The permission browser (TfrmBrowse) is created, shown with exec() and
-    // freed here.
+    TfrmBrowse browser(this);
+    browser.exec();
 }
 
 void TfrmPerm::ShortcutsClick()

@@ -1,6 +1,7 @@
 #include "permissions/permSel.h"
 
 #include "permissions/Chperm.h"
+#include "permissions/permSys.h"
 #include "support/Help.h"
 #include "support/Text.h"
 #include "ui/DialogFrame.h"
@@ -87,8 +88,9 @@ void TfrmSelectPermission::showEvent(QShowEvent* event)
 
 void TfrmSelectPermission::btGlobalClick()
 {
-    // The system permissions dialog (TfrmSysPerm) is created with Who, shown
-    // with exec() and freed here.
+    TfrmSysPerm dialog(this);
+    dialog.userId = Who;
+    dialog.exec();
 }
 
 void TfrmSelectPermission::btDatabaseClick()

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyledItemDelegate>
 
 namespace ui {
@@ -72,6 +73,15 @@ public:
         return model->setData(index, check == Qt::Checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
     }
 
+protected:
+    // A highlighted cell keeps the highlight colour whatever its own colour.
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (option->state & QStyle::State_Selected)
+            option->backgroundBrush = QBrush();
+    }
+
 private:
     DbGridModel* m_model;
 };
@@ -130,6 +140,109 @@ void DbGrid::setRowHeightPercent(int percent)
 
 void DbGrid::setCellColour(DbGridModel::CellColour colour) { m_model->setCellColour(std::move(colour)); }
 
+void DbGrid::setRowSaver(RowSaver saver)
+{
+    m_model->setRowSaver(std::move(saver));
+}
+
+void DbGrid::setFixedColumns(int count)
+{
+    m_fixed = qMax(0, count);
+    if (m_fixed == 0) {
+        delete m_fixedView;
+        m_fixedView = nullptr;
+        return;
+    }
+    if (!m_fixedView) {
+        // A second view over the same model and selection, laid over the
+        // left edge of this one and scrolled up and down with it; the
+        // columns under it scroll sideways out of sight.
+        m_fixedView = new QTableView(this);
+        m_fixedView->setModel(m_model);
+        m_fixedView->setSelectionModel(selectionModel());
+        m_fixedView->setItemDelegate(itemDelegate());
+        m_fixedView->setSelectionBehavior(selectionBehavior());
+        m_fixedView->setSelectionMode(selectionMode());
+        m_fixedView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        m_fixedView->setFocusPolicy(Qt::NoFocus);
+        m_fixedView->setWordWrap(false);
+        m_fixedView->setFrameShape(QFrame::NoFrame);
+        m_fixedView->verticalHeader()->hide();
+        m_fixedView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        m_fixedView->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        m_fixedView->horizontalHeader()->setHighlightSections(false);
+        m_fixedView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        m_fixedView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        viewport()->stackUnder(m_fixedView);
+        connect(m_fixedView->verticalScrollBar(), &QAbstractSlider::valueChanged, verticalScrollBar(),
+                &QAbstractSlider::setValue);
+        connect(verticalScrollBar(), &QAbstractSlider::valueChanged, m_fixedView->verticalScrollBar(),
+                &QAbstractSlider::setValue);
+        connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this] { applyFixedColumns(); });
+        connect(m_model, &QAbstractItemModel::modelReset, this, [this] { applyFixedColumns(); });
+        m_fixedView->show();
+    }
+    applyFixedColumns();
+}
+
+int DbGrid::fixedColumns() const { return m_fixed; }
+
+void DbGrid::applyFixedColumns()
+{
+    if (!m_fixedView)
+        return;
+    for (int c = 0; c < m_model->columnCount(); ++c) {
+        m_fixedView->setColumnHidden(c, c >= m_fixed);
+        m_fixedView->setColumnWidth(c, columnWidth(c));
+    }
+    m_fixedView->verticalHeader()->setDefaultSectionSize(verticalHeader()->defaultSectionSize());
+    placeFixedView();
+}
+
+void DbGrid::placeFixedView()
+{
+    if (!m_fixedView)
+        return;
+    int width = 0;
+    for (int c = 0; c < qMin(m_fixed, m_model->columnCount()); ++c)
+        width += columnWidth(c);
+    const int left = frameWidth() + (verticalHeader()->isVisible() ? verticalHeader()->width() : 0);
+    m_fixedView->setGeometry(left, frameWidth(), width,
+                             viewport()->height() + horizontalHeader()->height());
+}
+
+void DbGrid::resizeEvent(QResizeEvent* event)
+{
+    QTableView::resizeEvent(event);
+    placeFixedView();
+}
+
+void DbGrid::updateGeometries()
+{
+    QTableView::updateGeometries();
+    placeFixedView();
+}
+
+void DbGrid::scrollTo(const QModelIndex& index, ScrollHint hint)
+{
+    // The fixed columns are always in sight: moving to one scrolls only up
+    // or down, and a cell beside them must not end up hidden under them.
+    if (m_fixed > 0 && index.isValid() && index.column() < m_fixed) {
+        QTableView::scrollTo(m_model->index(index.row(), m_fixed < m_model->columnCount() ? m_fixed : index.column()),
+                             hint);
+        return;
+    }
+    QTableView::scrollTo(index, hint);
+    if (m_fixed > 0 && index.isValid()) {
+        int fixedWidth = 0;
+        for (int c = 0; c < m_fixed; ++c)
+            fixedWidth += columnWidth(c);
+        const QRect cell = visualRect(index);
+        if (cell.left() < fixedWidth)
+            horizontalScrollBar()->setValue(horizontalScrollBar()->value() - (fixedWidth - cell.left()));
+    }
+}
+
 DbGridModel* DbGrid::gridModel() const { return m_model; }
 
 int DbGrid::currentLine() const { return m_model->currentRow(); }
@@ -151,6 +264,8 @@ void DbGrid::applyRowHeight()
 {
     const int normal = fontMetrics().height() + 6;
     verticalHeader()->setDefaultSectionSize(normal * m_rowPercent / 100);
+    if (m_fixedView)
+        m_fixedView->verticalHeader()->setDefaultSectionSize(verticalHeader()->defaultSectionSize());
 }
 
 void DbGrid::changeEvent(QEvent* event)
@@ -171,8 +286,9 @@ void DbGrid::showTableRow(int row)
     } else {
         const int column = qMax(0, currentIndex().column());
         const QModelIndex index = m_model->index(row, column);
-        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect
-                                                     | QItemSelectionModel::Rows);
+        const auto whole = selectionBehavior() == QAbstractItemView::SelectRows ? QItemSelectionModel::Rows
+                                                                                : QItemSelectionModel::NoUpdate;
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | whole);
         scrollTo(index);
     }
     m_syncing = false;

@@ -7,6 +7,8 @@
 
 #include <QBrush>
 
+#include <utility>
+
 namespace ui {
 
 DbGridModel::DbGridModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -67,34 +69,137 @@ void DbGridModel::resolveColumns()
     }
 }
 
+void DbGridModel::openReader()
+{
+    m_reader.reset();
+    m_readerStarted = false;
+    store::Table* t = table();
+    if (!t || !t->active())
+        return;
+    // The same table and filter; this program's own objects never block
+    // each other, so the second cursor opens whatever lock the first holds.
+    auto reader = std::make_unique<store::Table>(t->databaseName(), t->tableName());
+    reader->setFilterLines(t->filterLines());
+    reader->open();
+    m_reader = std::move(reader);
+}
+
+int DbGridModel::readLines(int count, QVector<store::RowSnapshot>& into)
+{
+    int read = 0;
+    while (m_reader && read < count) {
+        if (m_readerStarted)
+            m_reader->next();
+        m_readerStarted = true;
+        if (m_reader->eof()) {
+            m_reader.reset(); // every line is read: let the cursor go
+            break;
+        }
+        store::RowSnapshot row;
+        row.rowId = m_reader->rowId();
+        row.values.resize(m_reader->fieldCount());
+        for (int fi : std::as_const(m_fieldIndex))
+            if (fi >= 0)
+                row.values[fi] = m_reader->rawValue(fi);
+        into.append(std::move(row));
+        ++read;
+    }
+    return read;
+}
+
+int DbGridModel::lineOf(qint64 rowId) const
+{
+    if (rowId == 0)
+        return -1;
+    for (int r = 0; r < m_rows.size(); ++r)
+        if (m_rows[r].rowId == rowId)
+            return r;
+    return -1;
+}
+
+bool DbGridModel::fetchUntilFound(qint64 rowId)
+{
+    if (rowId == 0 || m_insertRow >= 0)
+        return false;
+    while (m_reader && lineOf(rowId) < 0)
+        fetchMore(QModelIndex());
+    return lineOf(rowId) >= 0;
+}
+
 void DbGridModel::reload()
 {
     // A new row's line goes where the row was that the table stood on
     // before the new row began.
     const qint64 before = m_lastRowId;
-    beginResetModel();
-    m_rows.clear();
-    m_insertRow = -1;
-    m_current = -1;
+    const int shown = m_rows.size() - (m_insertRow >= 0 ? 1 : 0);
+    const QVector<int> oldFields = m_fieldIndex;
     resolveColumns();
     store::Table* t = table();
-    m_state = t ? t->state() : store::TableState::Inactive;
+    const store::TableState state = t ? t->state() : store::TableState::Inactive;
+    QVector<store::RowSnapshot> rows;
+    int insertRow = -1;
     if (t && t->active()) {
-        m_rows = t->snapshot();
-        if (m_state == store::TableState::Insert) {
-            int at = m_rows.size();
-            for (int r = 0; r < m_rows.size(); ++r) {
-                if (before != 0 && m_rows[r].rowId == before) {
-                    at = r;
-                    break;
-                }
-            }
-            m_rows.insert(at, store::RowSnapshot{});
-            m_insertRow = at;
+        const qint64 wanted = state == store::TableState::Insert ? before : t->rowId();
+        auto find = [&rows](qint64 id) {
+            for (int r = 0; r < rows.size(); ++r)
+                if (id != 0 && rows[r].rowId == id)
+                    return r;
+            return -1;
+        };
+        support::guarded([&] {
+            openReader();
+            readLines(qMax(shown, kFetchStep), rows);
+            while (m_reader && wanted != 0 && find(wanted) < 0)
+                readLines(kFetchStep, rows);
+        });
+        if (state == store::TableState::Insert) {
+            const int found = find(before);
+            insertRow = found >= 0 ? found : int(rows.size());
+            rows.insert(insertRow, store::RowSnapshot{});
         }
+    } else {
+        m_reader.reset();
     }
+
+    // The same lines with new values (a row saved, the table re-read): the
+    // views keep their current cell and a click in progress.
+    bool sameLines = insertRow < 0 && m_insertRow < 0 && oldFields == m_fieldIndex && rows.size() == m_rows.size();
+    for (int r = 0; sameLines && r < rows.size(); ++r)
+        sameLines = rows[r].rowId == m_rows[r].rowId;
+    if (sameLines) {
+        m_rows = std::move(rows);
+        m_state = state;
+        if (!m_rows.isEmpty())
+            emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+        updateCurrent();
+        return;
+    }
+    beginResetModel();
+    m_rows = std::move(rows);
+    m_insertRow = insertRow;
+    m_current = -1;
+    m_state = state;
     endResetModel();
     updateCurrent();
+}
+
+bool DbGridModel::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && m_reader && m_insertRow < 0;
+}
+
+void DbGridModel::fetchMore(const QModelIndex& parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    QVector<store::RowSnapshot> more;
+    if (!support::guarded([&] { readLines(kFetchStep, more); }))
+        m_reader.reset();
+    if (more.isEmpty())
+        return;
+    beginInsertRows(QModelIndex(), int(m_rows.size()), int(m_rows.size() + more.size()) - 1);
+    m_rows += more;
+    endInsertRows();
 }
 
 void DbGridModel::updateCurrent()
@@ -105,12 +210,9 @@ void DbGridModel::updateCurrent()
         current = m_insertRow;
     } else if (t && t->active()) {
         const qint64 id = t->rowId();
-        for (int r = 0; r < m_rows.size(); ++r) {
-            if (m_rows[r].rowId == id && id != 0) {
-                current = r;
-                break;
-            }
-        }
+        current = lineOf(id);
+        if (current < 0 && fetchUntilFound(id))
+            current = lineOf(id);
     }
     const int old = m_current;
     m_current = current;
@@ -254,6 +356,8 @@ Qt::ItemFlags DbGridModel::flags(const QModelIndex& index) const
     return f;
 }
 
+void DbGridModel::setRowSaver(RowSaver saver) { m_saver = std::move(saver); }
+
 void DbGridModel::moveTableTo(int row)
 {
     store::Table* t = table();
@@ -262,6 +366,8 @@ void DbGridModel::moveTableTo(int row)
     const qint64 id = m_rows[row].rowId;
     if (id == t->rowId() && m_current == row)
         return;
+    if (m_saver && isEditing(*t))
+        m_saver(*t);
     if (!t->gotoRowId(id))
         reload(); // the row went meanwhile: show what is there now
 }

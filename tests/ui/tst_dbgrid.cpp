@@ -4,6 +4,7 @@
 
 #include "store/Catalogue.h"
 #include "store/Table.h"
+#include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 #include "ui/DataSource.h"
@@ -13,6 +14,8 @@
 #include "ui/DialogTestKit.h"
 
 #include <QHeaderView>
+#include <QDir>
+#include <QSignalSpy>
 #include <QtTest>
 
 class TestDbGrid : public QObject {
@@ -128,6 +131,45 @@ private slots:
         QCOMPARE(grid.model()->index(1, 2).data(Qt::CheckStateRole).toInt() == Qt::Checked, !before);
         perm.cancel();
         QCOMPARE(grid.model()->index(1, 2).data(Qt::CheckStateRole).toInt() == Qt::Checked, before);
+    }
+
+    // A grid over many rows reads its lines a few hundred at a time: the
+    // first ones at once, up to the table's current row when it moves far
+    // down, the rest as the view asks. A save keeps the lines in place.
+    void largeTablesAreReadOnDemand()
+    {
+        testkit::RawDb raw(QDir(install->dataDir()).filePath("perm.db"));
+        QVERIFY(raw.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 900) "
+                         "INSERT INTO perm (DB, WHO, Access) SELECT 'Z' || printf('%04d', i), 'AB', 1 FROM n"));
+        store::Table perm(catalogue::kAlias, catalogue::kPerm);
+        perm.open();
+        ui::DataSource source;
+        source.setTable(&perm);
+        ui::DbGridModel model; // without a view, which would ask for more lines as it scrolls
+        model.setColumns({{"DB", "DB", 12}, {"Who", "WHO", 3}, {"Access", "Access", 5}});
+        model.setDataSource(&source);
+        const int total = perm.recordCount();
+        QVERIFY(model.rowCount() >= ui::DbGridModel::kFetchStep);
+        QVERIFY(model.rowCount() < total);
+        QVERIFY(model.canFetchMore({}));
+
+        QVERIFY(perm.findKey({"Z0600", "AB"}));
+        QCOMPARE(model.index(model.currentRow(), 0).data().toString(), QStringLiteral("Z0600"));
+        QVERIFY(model.rowCount() < total);
+
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        const int lines = model.rowCount();
+        perm.edit();
+        perm.fieldByName("Access").setAsBoolean(false);
+        perm.post();
+        QCOMPARE(resets.count(), 0);
+        QCOMPARE(model.rowCount(), lines);
+        QCOMPARE(model.index(model.currentRow(), 2).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+
+        while (model.canFetchMore({}))
+            model.fetchMore({});
+        QCOMPARE(model.rowCount(), total);
+        QCOMPARE(model.index(total - 1, 0).data().toString(), testkit::column(catalogue::kPerm, "DB").last());
     }
 
     void editBoxShowsAndWritesItsField()

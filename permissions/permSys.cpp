@@ -1,0 +1,310 @@
+#include "permissions/permSys.h"
+
+#include "permissions/PermTexts.h"
+#include "store/Catalogue.h"
+#include "store/Table.h"
+#include "support/Changes.h"
+#include "support/Help.h"
+#include "support/Messages.h"
+#include "support/Text.h"
+#include "ui/BusyCursor.h"
+#include "ui/DataSource.h"
+#include "ui/DbCheckBox.h"
+#include "ui/DbCheckList.h"
+#include "ui/DbGrid.h"
+#include "ui/DialogFrame.h"
+#include "ui/GuardedSlot.h"
+#include "ui/RowState.h"
+#include "ui/TitleLabel.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kHelpContext = 1410;
+
+QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
+
+// Sets a flag for a while and gives it back its value on every path.
+class FlagSet {
+public:
+    FlagSet(bool& flag, bool value) : m_flag(flag), m_saved(flag) { m_flag = value; }
+    ~FlagSet() { m_flag = m_saved; }
+    FlagSet(const FlagSet&) = delete;
+    FlagSet& operator=(const FlagSet&) = delete;
+
+private:
+    bool& m_flag;
+    bool m_saved;
+};
+
+// Closes a table on every path, dropping a row an error left half-written,
+// so that a later walk does not save it silently.
+class ClosedAfter {
+public:
+    explicit ClosedAfter(store::Table& table) : m_table(table) {}
+    ~ClosedAfter() { m_table.close(); }
+    ClosedAfter(const ClosedAfter&) = delete;
+    ClosedAfter& operator=(const ClosedAfter&) = delete;
+
+private:
+    store::Table& m_table;
+};
+
+} // namespace
+
+TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(text("System Permissions"));
+    tblUserPref = new store::Table(catalogue::kAlias, catalogue::kUserPref, this);
+    tblU2 = new store::Table(catalogue::kAlias, catalogue::kUserPref, this);
+    dsUserPref = new ui::DataSource(this);
+    dsUserPref->setTable(tblUserPref);
+
+    lblTitle = ui::makeTitleLabel(text("Global System Permissions for : %1").arg(QString()), this);
+
+    grid = new ui::DbGrid(this);
+    grid->setColumns({{catalogue::fWho, text("Who"), 6}, {catalogue::fFullName, text("FullName"), 17}});
+    grid->setDataSource(dsUserPref);
+    grid->setRowIndicator(true);
+    grid->setRowSaver([this](store::Table&) { saveEditedRow(); });
+
+    lbPerm = new ui::DbCheckList(this);
+    lbPerm->setDataSource(dsUserPref);
+    lbPerm->setRunFields(catalogue::fFirstSystem, catalogue::fLastSystem);
+    lbPerm->setCaptions(permissions::systemCaptions());
+
+    lblNset = new QLabel(permissions::countText(0, 0), this);
+    btSetAct = new QPushButton(text("&Set all"), this);
+    btClearAct = new QPushButton(text("&Clear all"), this);
+
+    auto* supervisor = new QGroupBox(text("Supervisor priviledges?"), this);
+    dbYes = new ui::DbCheckBox(text("&Yes, supervisor overrides all permission settings"), supervisor);
+    dbYes->setDataSource(dsUserPref);
+    dbYes->setDataField(catalogue::fSuperUser);
+    auto* supervisorLayout = new QVBoxLayout(supervisor);
+    supervisorLayout->addWidget(dbYes);
+
+    BitBtn1 = new QPushButton(text("Sh&ortcuts"), this);
+    OKBtn = new QPushButton(text("OK"), this);
+    CancelBtn = new QPushButton(text("Cancel"), this);
+    HelpBtn = new QPushButton(text("&Help"), this);
+    OKBtn->setDefault(true);
+    for (QPushButton* b : {BitBtn1, CancelBtn, HelpBtn, btSetAct, btClearAct})
+        b->setAutoDefault(false);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(grid, 1);
+    left->addWidget(supervisor);
+    auto* counts = new QHBoxLayout;
+    counts->addWidget(lblNset, 1);
+    counts->addWidget(btSetAct);
+    counts->addWidget(btClearAct);
+    auto* right = new QVBoxLayout;
+    right->addWidget(lbPerm, 1);
+    right->addLayout(counts);
+    // The grid is as wide as its two columns and the supervisor box as its
+    // text; the list takes the rest and scrolls sideways for long captions.
+    const int indicator = qMax(grid->verticalHeader()->sizeHint().width(), grid->verticalHeader()->minimumWidth());
+    grid->setFixedWidth(grid->columnWidth(0) + grid->columnWidth(1) + indicator
+                        + grid->verticalScrollBar()->sizeHint().width() + 2 * grid->frameWidth() + 2);
+    supervisor->setMinimumWidth(supervisor->sizeHint().width());
+    auto* middle = new QHBoxLayout;
+    middle->addLayout(left);
+    middle->addLayout(right, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(BitBtn1);
+    buttons->addStretch();
+    buttons->addWidget(OKBtn);
+    buttons->addWidget(CancelBtn);
+    buttons->addWidget(HelpBtn);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblTitle);
+    layout->addLayout(middle, 1);
+    layout->addLayout(buttons);
+
+    ui::setTabChain({lbPerm, OKBtn, CancelBtn, HelpBtn, btSetAct, btClearAct, grid, BitBtn1, dbYes});
+
+    connect(dsUserPref, &ui::DataSource::dataChange, this, ui::guardedSlot(this, &TfrmSysPerm::dsUserPrefDataChange));
+    connect(lbPerm, &ui::DbCheckList::itemToggled, this, ui::guardedSlot(this, &TfrmSysPerm::lbPermClick));
+    connect(btSetAct, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::btSetActClick));
+    connect(btClearAct, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::btClearActClick));
+    connect(BitBtn1, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::BitBtn1Click));
+    connect(OKBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::OKBtnClick));
+    connect(CancelBtn, &QPushButton::clicked, this, &TfrmSysPerm::reject);
+    connect(HelpBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::HelpBtnClick));
+
+    // Its own size, or more where the layout needs it (a larger font).
+    ui::fixDialogBorder(this);
+    layout->setSizeConstraint(QLayout::SetDefaultConstraint);
+    setFixedSize(sizeHint().expandedTo(QSize(592, 393)));
+}
+
+TfrmSysPerm::~TfrmSysPerm()
+{
+    // The bound controls go before the table they show.
+    grid->setDataSource(nullptr);
+    dsUserPref->setTable(nullptr);
+}
+
+void TfrmSysPerm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    ui::centreOnScreen(this);
+    lbPerm->setFocus();
+    if (!support::guarded([this] { FormShow(); }))
+        QMetaObject::invokeMethod(this, [this] { QDialog::reject(); }, Qt::QueuedConnection);
+}
+
+void TfrmSysPerm::FormShow()
+{
+    ui::BusyCursor busy;
+    tblUserPref->open();
+    m_run = permissions::systemRun(*tblUserPref);
+    tblUserPref->findKey({userId}); // an unknown user leaves the first row
+    m_loading = true;
+    dsUserPrefDataChange();
+}
+
+void TfrmSysPerm::dsUserPrefDataChange()
+{
+    const QString who = tblUserPref->active() ? tblUserPref->fieldByName(catalogue::fWho).asString() : QString();
+    lblTitle->setText(text("Global System Permissions for : %1").arg(who));
+    if (tblUserPref->active())
+        permissionToCheckmarks();
+    updateNumberSet();
+}
+
+void TfrmSysPerm::permissionToCheckmarks()
+{
+    if (!m_loading)
+        return;
+    lbPerm->loadFromRow();
+}
+
+void TfrmSysPerm::CheckMarksToPermission()
+{
+    // The row's change notices must not reload the list halfway.
+    FlagSet guardOff(m_loading, false);
+    lbPerm->storeToRow();
+}
+
+void TfrmSysPerm::updateNumberSet()
+{
+    const int set = lbPerm->checkedCount();
+    lblNset->setText(permissions::countText(set, lbPerm->count() - set));
+}
+
+void TfrmSysPerm::lbPermClick()
+{
+    CheckMarksToPermission();
+    updateNumberSet();
+}
+
+void TfrmSysPerm::setAllSysActions(bool value)
+{
+    permissions::setAllSystemFlags(*tblUserPref, value);
+    tblUserPref->post();
+    support::journalrecord(*tblUserPref, support::ActionChanged);
+}
+
+void TfrmSysPerm::btSetActClick()
+{
+    ui::BusyCursor busy;
+    setAllSysActions(true);
+    permissionToCheckmarks();
+    updateNumberSet();
+}
+
+void TfrmSysPerm::btClearActClick()
+{
+    ui::BusyCursor busy;
+    setAllSysActions(false);
+    permissionToCheckmarks();
+    updateNumberSet();
+}
+
+void TfrmSysPerm::saveEditedRow()
+{
+    if (!tblUserPref->active() || !ui::isEditing(*tblUserPref))
+        return;
+    tblUserPref->post();
+    support::journalrecord(*tblUserPref, support::ActionChanged);
+}
+
+void TfrmSysPerm::BitBtn1Click()
+{
+    const QString who = tblUserPref->fieldByName(catalogue::fWho).asString();
+    if (!support::confirm(text("Apply the permission settings for user \"%1\" to all other users?").arg(who)))
+        return;
+    saveEditedRow();
+    ApplyToAll(who);
+}
+
+void TfrmSysPerm::ApplyToAll(const QString& who)
+{
+    Q_UNUSED(who); // every user row gets the flags, the shown user's own included
+    ui::BusyCursor busy;
+    {
+        FlagSet guardOff(m_loading, false);
+        const QVector<bool> flags = permissions::readRun(*tblUserPref, m_run);
+        ClosedAfter closed(*tblU2);
+        tblU2->open();
+        // One transaction per stretch of rows, committed often enough not to
+        // keep the workstations waiting; rows saved before an error stay
+        // saved and journalled.
+        store::WriteBatch batch;
+        for (tblU2->first(); !tblU2->eof(); tblU2->next()) {
+            permissions::writeRun(*tblU2, m_run, flags);
+            tblU2->post();
+            support::journalrecord(*tblU2, support::ActionChanged);
+        }
+        batch.commit();
+    }
+    // The shown row was written through the other cursor: read it again.
+    tblUserPref->refresh();
+}
+
+void TfrmSysPerm::checkSuperUser()
+{
+    if (!tblUserPref->fieldByName(catalogue::fSuperUser).asBoolean())
+        return;
+    const QVector<bool> flags = permissions::readRun(*tblUserPref, m_run);
+    if (permissions::countSet(flags) == flags.size())
+        return;
+    const QString twoReturns = QStringLiteral("\r\r");
+    support::showWarning(text("Note that this user in now a Supervisor.") + twoReturns
+                         + text("However, there are some global system permission settings set to FALSE.") + twoReturns
+                         + text("Thus, the Supervisor setting will override any FALSE permissions, allowing this "
+                                "user full access to all functions."));
+}
+
+void TfrmSysPerm::OKBtnClick()
+{
+    checkSuperUser();
+    saveEditedRow();
+    accept();
+}
+
+void TfrmSysPerm::HelpBtnClick() { support::openHelp(kHelpContext); }
+
+void TfrmSysPerm::reject()
+{
+    // Cancel, Esc and the close box: the current row's unsaved changes go;
+    // rows saved already stay saved.
+    support::guarded([this] {
+        if (tblUserPref->active())
+            ui::dropPendingRow(*tblUserPref);
+    });
+    QDialog::reject();
+}

@@ -1,0 +1,371 @@
+// The system permissions dialog driven offscreen on a demo installation:
+// the flags of the user shown, saves (and their journal rows) when moving in
+// the grid, set and clear all, the copy to every user with a second program
+// on USERPREF.DB, the supervisor warning; the flags are read back from the
+// file and the journal from merge.db. Also saves pictures of the system
+// dialog and the browser into <build>/screenshots.
+
+#include "permissions/Browse.h"
+#include "permissions/PermTexts.h"
+#include "permissions/permSel.h"
+#include "permissions/permSys.h"
+#include "shell/Main.h"
+#include "store/Catalogue.h"
+#include "store/Session.h"
+#include "store/Table.h"
+#include "support/Changes.h"
+#include "support/Messages.h"
+#include "testkit/OtherProgram.h"
+#include "testkit/Tables.h"
+#include "testkit/TestInstall.h"
+#include "ui/DbCheckBox.h"
+#include "ui/DbCheckList.h"
+#include "ui/DbGrid.h"
+#include "ui/DialogTestKit.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QtTest>
+
+class TestSysPermissions : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestInstall> install;
+    QStringList users;
+    QStringList sysFields;
+    int userCode = 0;
+
+    QString file() const { return QDir(install->dataDir()).filePath("userpref.db"); }
+    // One stored value of a user row, straight from the file ("" for NULL).
+    QString stored(const QString& who, const QString& field)
+    {
+        testkit::RawDb raw(file());
+        return raw.text(QStringLiteral("SELECT \"%1\" FROM userpref WHERE Who = '%2'").arg(field, who));
+    }
+    // The 49 stored system flags of a user as a string of 0, 1 and - (NULL).
+    QString flags(const QString& who)
+    {
+        testkit::RawDb raw(file());
+        QStringList cols;
+        for (const QString& f : sysFields)
+            cols << QStringLiteral("coalesce(\"%1\", '-')").arg(f);
+        return raw.text(QStringLiteral("SELECT %1 FROM userpref WHERE Who = '%2'").arg(cols.join(" || "), who));
+    }
+    void setStored(const QString& who, const QString& field, const QString& sqlValue)
+    {
+        testkit::RawDb raw(file());
+        QVERIFY(raw.exec(QStringLiteral("UPDATE userpref SET \"%1\" = %2 WHERE Who = '%3'").arg(field, sqlValue, who)));
+    }
+    static QString listFlags(const ui::DbCheckList& list)
+    {
+        QString s;
+        for (bool on : list.checks())
+            s += on ? '1' : '0';
+        return s;
+    }
+    QString entry(const QString& who) const { return QStringLiteral("%1/6/%2").arg(userCode).arg(who); }
+    static QStringList journalSince(int from)
+    {
+        QStringList rows;
+        for (const auto& e : testkit::journalEntries().mid(from))
+            rows << QStringLiteral("%1/%2/%3").arg(e.table).arg(e.action).arg(e.recno);
+        return rows;
+    }
+    // Opens the dialog on a user, modally, and runs action inside it.
+    static void runDialog(const QString& who, std::function<void(TfrmSysPerm*)> action)
+    {
+        bool ran = false;
+        testkit::whenModal<TfrmSysPerm>(std::move(action), &ran);
+        TfrmSysPerm dialog;
+        dialog.userId = who;
+        dialog.exec();
+        QVERIFY(ran);
+    }
+    static void clickLine(ui::DbGrid* grid, int row)
+    {
+        const QRect cell = grid->visualRect(grid->model()->index(row, 1));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+
+private slots:
+    void init()
+    {
+        install = std::make_unique<TestInstall>();
+        QVERIFY(install->ok());
+        support::setJournalActive(true);
+        support::resetJournal();
+        users = testkit::column(catalogue::kUserPref, catalogue::fWho);
+        QVERIFY(users.size() >= 4);
+        sysFields = catalogue::systemFlagNames();
+        userCode = support::tablecode(catalogue::kUserPref);
+    }
+    void cleanup()
+    {
+        support::setJournalActive(false);
+        store::Session::instance().setBusyTimeout(5000);
+        install.reset();
+    }
+
+    // Opening on B shows B; ticking and moving to C saves B with its journal
+    // row (the fault fixed here: that save used to go unjournalled); Cancel
+    // on C keeps B's saved change and drops C's unsaved one.
+    void showsOneUserAndJournalsTheSaveOnMoving()
+    {
+        const QString b = users[1], c = users[2];
+        setStored(b, sysFields[5], "NULL");
+        const QString bBefore = flags(b), cBefore = flags(c);
+        QCOMPARE(bBefore.at(5), QChar('-'));
+        const int from = testkit::journalEntries().size();
+        runDialog(b, [&](TfrmSysPerm* d) {
+            QCOMPARE(d->windowTitle(), QStringLiteral("System Permissions"));
+            QCOMPARE(d->lblTitle->text(), QStringLiteral("Global System Permissions for : ") + b);
+            QCOMPARE(d->lbPerm->count(), 49);
+            QCOMPARE(d->lbPerm->item(48)->text(), QStringLiteral("Setup word processor"));
+            QCOMPARE(listFlags(*d->lbPerm), QString(bBefore).replace('-', '0'));
+            const int set = bBefore.count('1');
+            QCOMPARE(d->lblNset->text(), QStringLiteral("%1 set, %2 clear").arg(set).arg(49 - set));
+            QVERIFY(d->loadingGuard());
+
+            d->lbPerm->setChecked(0, bBefore.at(0) != '1');
+            QCOMPARE(d->lblNset->text(), QStringLiteral("%1 set, %2 clear").arg(d->lbPerm->checkedCount()).arg(49 - d->lbPerm->checkedCount()));
+            QCOMPARE(flags(b), bBefore); // not saved yet
+            clickLine(d->grid, 2);
+            QCOMPARE(d->lblTitle->text(), QStringLiteral("Global System Permissions for : ") + c);
+            QCOMPARE(listFlags(*d->lbPerm), QString(cBefore).replace('-', '0'));
+            QCOMPARE(journalSince(from), QStringList{entry(b)});
+            d->lbPerm->setChecked(1, cBefore.at(1) != '1');
+            QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+        });
+        QString expected = QString(bBefore).replace('-', '0');
+        expected[0] = bBefore.at(0) == '1' ? '0' : '1';
+        QCOMPARE(flags(b), expected); // the blank flag was stored as false with the rest
+        QCOMPARE(flags(c), cBefore);
+        QCOMPARE(journalSince(from), QStringList{entry(b)});
+    }
+
+    void setAndClearAllSaveAtOnce()
+    {
+        const QString b = users[1];
+        setStored(b, catalogue::fSuperUser, "1");
+        const QString fullName = stored(b, catalogue::fFullName);
+        const int from = testkit::journalEntries().size();
+        runDialog(b, [&](TfrmSysPerm* d) {
+            QTest::mouseClick(d->btClearAct, Qt::LeftButton);
+            QCOMPARE(d->lblNset->text(), QStringLiteral("0 set, 49 clear"));
+            QCOMPARE(flags(b), QString(49, '0'));
+            QTest::mouseClick(d->btSetAct, Qt::LeftButton);
+            QCOMPARE(d->lblNset->text(), QStringLiteral("49 set, 0 clear"));
+            QCOMPARE(flags(b), QString(49, '1'));
+            QTest::mouseClick(d->btClearAct, Qt::LeftButton);
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+            QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+        });
+        QCOMPARE(flags(b), QString(49, '0'));
+        QCOMPARE(stored(b, catalogue::fSuperUser), QStringLiteral("1"));
+        QCOMPARE(stored(b, catalogue::fFullName), fullName);
+        // Three saves of one row in a row: the journal keeps one entry for
+        // a repeated change of the same row.
+        QCOMPARE(journalSince(from), QStringList{entry(b)});
+    }
+
+    void supervisorWarning()
+    {
+        const QString b = users[1];
+        setStored(b, catalogue::fSuperUser, "0");
+        support::MessageScript script;
+        runDialog(b, [&](TfrmSysPerm* d) {
+            QTest::mouseClick(d->btSetAct, Qt::LeftButton);
+            QTest::mouseClick(d->dbYes, Qt::LeftButton);
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton); // all true: no warning
+        });
+        QVERIFY(script.shown().isEmpty());
+        QCOMPARE(stored(b, catalogue::fSuperUser), QStringLiteral("1"));
+        runDialog(b, [&](TfrmSysPerm* d) {
+            d->lbPerm->setChecked(30, false);
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(script.shown().size(), 1);
+        QCOMPARE(script.shown()[0].kind, support::BoxKind::Warning);
+        QCOMPARE(script.shown()[0].text,
+                 QStringLiteral("Note that this user in now a Supervisor.\r\rHowever, there are some global system "
+                                "permission settings set to FALSE.\r\rThus, the Supervisor setting will override any "
+                                "FALSE permissions, allowing this user full access to all functions."));
+        QCOMPARE(flags(b).at(30), QChar('0'));
+    }
+
+    // No changes nothing; Yes saves the edited row, then writes every user's
+    // 49 flags (the shown user's own row included), one journal row each in
+    // key order, and leaves SuperUser and the names alone. Another program
+    // holding the table open meanwhile does not matter.
+    void copyToAllUsers()
+    {
+        const QString b = users[1];
+        QMap<QString, QString> superUser, names;
+        for (const QString& u : users) {
+            superUser[u] = stored(u, catalogue::fSuperUser);
+            names[u] = stored(u, catalogue::fFullName);
+        }
+        testkit::OtherProgram other(*install);
+        QVERIFY(other.hold(catalogue::kUserPref, "shared"));
+        support::MessageScript script;
+        const QList<QVariantMap> before = testkit::tableRows(catalogue::kUserPref);
+        const int from = testkit::journalEntries().size();
+        QString source;
+        script.answerNo();
+        script.answerYes();
+        runDialog(b, [&](TfrmSysPerm* d) {
+            QTest::mouseClick(d->BitBtn1, Qt::LeftButton);
+            QCOMPARE(testkit::tableRows(catalogue::kUserPref), before);
+            d->lbPerm->setChecked(3, !d->lbPerm->isChecked(3));
+            source = listFlags(*d->lbPerm);
+            QTest::mouseClick(d->BitBtn1, Qt::LeftButton);
+            QVERIFY(d->loadingGuard());
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+            QCOMPARE(listFlags(*d->lbPerm), source);
+            QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+        });
+        QCOMPARE(script.texts(), (QStringList{
+                                     QStringLiteral("Apply the permission settings for user \"%1\" to all other users?").arg(b),
+                                     QStringLiteral("Apply the permission settings for user \"%1\" to all other users?").arg(b)}));
+        QStringList expected{entry(b)};
+        for (const QString& u : users) {
+            QCOMPARE(flags(u), source);
+            QCOMPARE(stored(u, catalogue::fSuperUser), superUser[u]);
+            QCOMPARE(stored(u, catalogue::fFullName), names[u]);
+            expected << entry(u);
+        }
+        QCOMPARE(journalSince(from), expected);
+    }
+
+    // Another program holding the write lock: a clear error naming the
+    // table, nothing written; once it lets go, the copy works.
+    void copyWhileAnotherProgramWrites()
+    {
+        const QString b = users[1];
+        store::Session::instance().setBusyTimeout(300);
+        QProcess locker;
+        locker.start(QCoreApplication::applicationDirPath() + "/lock_writes", {file()});
+        QVERIFY(locker.waitForReadyRead(10000));
+        QCOMPARE(locker.readLine().trimmed(), QByteArray("ready"));
+        const QList<QVariantMap> before = testkit::tableRows(catalogue::kUserPref);
+        const int from = testkit::journalEntries().size();
+        support::MessageScript script;
+        script.answerYes(2);
+        runDialog(b, [&](TfrmSysPerm* d) {
+            QTest::mouseClick(d->BitBtn1, Qt::LeftButton);
+            QCOMPARE(script.shown().size(), 2);
+            QCOMPARE(script.shown()[1].kind, support::BoxKind::Error);
+            QVERIFY2(script.shown()[1].text.contains("USERPREF.DB"), qPrintable(script.shown()[1].text));
+            QVERIFY(d->loadingGuard());
+            QVERIFY(QApplication::overrideCursor() == nullptr);
+            QCOMPARE(testkit::tableRows(catalogue::kUserPref), before);
+            QCOMPARE(journalSince(from), QStringList());
+
+            locker.closeWriteChannel();
+            QVERIFY(locker.waitForFinished(10000));
+            QTest::mouseClick(d->BitBtn1, Qt::LeftButton);
+            QCOMPARE(script.shown().size(), 3);
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(journalSince(from).size(), users.size());
+        for (const QString& u : users)
+            QCOMPARE(flags(u), flags(b));
+    }
+
+    // A row the file refuses part-way (here a trigger another program put
+    // there): the error is shown, the rows before it stay written and
+    // journalled, the rows after it are untouched.
+    void copyStoppedPartWay()
+    {
+        const QString b = users[1];
+        setStored(users[0], sysFields[0], "0");
+        setStored(users[2], sysFields[0], "0");
+        setStored(users[3], sysFields[0], "0");
+        setStored(b, sysFields[0], "1");
+        {
+            testkit::RawDb raw(file());
+            QVERIFY(raw.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE UPDATE ON userpref WHEN old.Who = '%1' "
+                                            "BEGIN SELECT RAISE(ABORT, 'row locked by another program'); END")
+                                 .arg(users[2])));
+        }
+        const QString after2 = flags(users[2]), after3 = flags(users[3]);
+        const int from = testkit::journalEntries().size();
+        support::MessageScript script;
+        script.answerYes();
+        runDialog(b, [&](TfrmSysPerm* d) {
+            QTest::mouseClick(d->BitBtn1, Qt::LeftButton);
+            QCOMPARE(script.shown().size(), 2);
+            QVERIFY(script.shown()[1].text.contains("row locked by another program"));
+            QVERIFY(d->loadingGuard());
+            QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
+        });
+        QCOMPARE(flags(users[0]), flags(b));
+        QCOMPARE(flags(users[2]), after2);
+        QCOMPARE(flags(users[3]), after3);
+        QCOMPARE(journalSince(from), (QStringList{entry(users[0]), entry(b)}));
+    }
+
+    // From the main window as a supervisor would: double-click a user, the
+    // chooser, the system dialog, untick, OK.
+    void fromTheMainWindow()
+    {
+        support::MessageScript script;
+        TfrmMain main;
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        const QString who = main.grid->model()->index(1, 0).data().toString();
+        setStored(who, catalogue::fSuperUser, "0");
+        const QString before = flags(who);
+        const int from = testkit::journalEntries().size();
+        bool chooserRan = false, dialogRan = false;
+        testkit::whenModal<TfrmSelectPermission>(
+            [&](TfrmSelectPermission* chooser) {
+                testkit::whenModal<TfrmSysPerm>(
+                    [&](TfrmSysPerm* d) {
+                        QCOMPARE(d->lblTitle->text(), QStringLiteral("Global System Permissions for : ") + who);
+                        d->lbPerm->setChecked(8, false);
+                        QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+                    },
+                    &dialogRan);
+                QTest::mouseClick(chooser->btGlobal, Qt::LeftButton);
+                QTest::mouseClick(chooser->Button1, Qt::LeftButton);
+            },
+            &chooserRan);
+        const QPoint cell = main.grid->visualRect(main.grid->model()->index(1, 0)).center();
+        QTest::mouseClick(main.grid->viewport(), Qt::LeftButton, {}, cell);
+        QTest::mouseDClick(main.grid->viewport(), Qt::LeftButton, {}, cell);
+        QVERIFY(chooserRan && dialogRan);
+        QString expected = QString(before).replace('-', '0');
+        expected[8] = '0';
+        QCOMPARE(flags(who), expected);
+        QCOMPARE(journalSince(from), QStringList{entry(who)});
+        QVERIFY(script.shown().isEmpty());
+    }
+
+    void screenshots()
+    {
+        const QString folder = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../screenshots");
+        QVERIFY(QDir().mkpath(folder));
+        auto save = [&](QWidget* w, const QString& name) {
+            const QString path = QDir(folder).filePath(name);
+            QVERIFY(w->grab().save(path));
+            QVERIFY(QFileInfo(path).size() > 1000);
+        };
+        runDialog(users[1], [&](TfrmSysPerm* d) {
+            QTest::qWait(20);
+            save(d, "system-permissions.png");
+            d->reject();
+        });
+        TfrmBrowse browser;
+        browser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&browser));
+        QTest::qWait(20);
+        save(&browser, "permission-browser.png");
+        browser.reject();
+    }
+};
+
+QTEST_MAIN(TestSysPermissions)
+#include "tst_syspermissions.moc"
