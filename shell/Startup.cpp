@@ -4,6 +4,9 @@
 #include "shell/NetDirIni.h"
 #include "shell/Paths.h"
 #include "store/Catalogue.h"
+#include "store/Outbox.h"
+#include "support/Changes.h"
+#include "support/ErrorBox.h"
 #include "store/Session.h"
 #include "support/Messages.h"
 #include "support/Text.h"
@@ -88,12 +91,20 @@ QString configureStore(const QString& programDir, const QString& netDir)
     return privateDir;
 }
 
+void recoverJournalRows()
+{
+    if (!support::journalFileExists())
+        return;
+    support::guarded([] { store::moveLeftoverOutboxes(catalogue::kAlias); });
+}
+
 int runBrisel(const QString& programDir)
 {
     QString netDir;
     if (!checkNetDir(programDir, &netDir))
         return 0;
     configureStore(programDir, netDir);
+    recoverJournalRows();
     TfrmMain main(programDir);
     main.show();
     return QApplication::exec();

@@ -19,6 +19,9 @@ bool checkNetDir(const QString& programDir, QString* netDir);
 // passwords, and the store configuration beside the program unless the
 // environment names another. Returns the private directory.
 QString configureStore(const QString& programDir, const QString& netDir);
+// Moves journal rows that a crash left in the tables' outboxes to merge.db;
+// runs before anything else touches the tables.
+void recoverJournalRows();
 
 // The private directory: <programDir>/priv/PRBrisel.
 QString privateDirPath(const QString& programDir);

@@ -1,5 +1,6 @@
 #include "store/Connection.h"
 
+#include "store/Outbox.h"
 #include "store/Schema.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -86,7 +88,10 @@ Statement::~Statement()
 void Statement::bind(int index, const QVariant& value)
 {
     int rc = SQLITE_OK;
-    if (!value.isValid() || value.isNull()) {
+    if (value.metaType() == QMetaType::fromType<RawText>()) {
+        const QByteArray bytes = value.value<RawText>().bytes;
+        rc = sqlite3_bind_text(m_stmt, index, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT);
+    } else if (!value.isValid() || value.isNull()) {
         rc = sqlite3_bind_null(m_stmt, index);
     } else {
         switch (value.typeId()) {
@@ -283,7 +288,7 @@ void Connection::readSchema()
     QString found;
     QStringList dataTables;
     for (const QString& n : names) {
-        if (n.startsWith(QLatin1String("sqlite_")) || n == QLatin1String("brisel_meta"))
+        if (n.startsWith(QLatin1String("sqlite_")) || n.startsWith(QLatin1String("brisel_")))
             continue;
         dataTables << n;
         if (n.compare(wanted, Qt::CaseInsensitive) == 0)
@@ -392,6 +397,44 @@ void Connection::setLock(short type)
                          .arg(m_label, QDir::toNativeSeparators(m_lockPath), QString::fromLocal8Bit(strerror(errno))));
 }
 
+namespace {
+
+bool sameFile(int fd, const QString& path)
+{
+    struct stat open {};
+    struct stat named {};
+    if (fstat(fd, &open) != 0 || ::stat(path.toLocal8Bit().constData(), &named) != 0)
+        return false;
+    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+} // namespace
+
+// Opens the lock file that is in the control directory now. A lock on a file
+// that was deleted or replaced (or whose directory was re-made) keeps nobody
+// out, so a descriptor is only used while its file is still the one named.
+void Connection::reopenLockFile()
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int fd = ::open(m_lockPath.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+        if (fd < 0)
+            throw StoreError(QStringLiteral("Table %1 cannot be opened: the lock file %2 cannot be created in the network control directory (%3).")
+                                 .arg(m_label, QDir::toNativeSeparators(m_lockPath), QString::fromLocal8Bit(strerror(errno))));
+        // Others of the office share the lock files through the group.
+        fchmod(fd, 0660);
+        if (sameFile(fd, m_lockPath)) {
+            const int old = m_lockFd;
+            m_lockFd = fd;
+            if (old >= 0)
+                ::close(old);
+            return;
+        }
+        ::close(fd); // replaced between open and check: try the new one
+    }
+    throw StoreError(QStringLiteral("Table %1: the lock file %2 keeps being replaced by another program.")
+                         .arg(m_label, QDir::toNativeSeparators(m_lockPath)));
+}
+
 void Connection::lock(bool exclusive)
 {
     const QString netDir = Session::instance().netFileDir();
@@ -402,16 +445,26 @@ void Connection::lock(bool exclusive)
         throw StoreError(QStringLiteral("Table %1 cannot be opened: the network control directory %2 does not exist.")
                              .arg(m_label, QDir::toNativeSeparators(netDir)));
     const QString lockPath = netDir + QLatin1Char('/') + m_fileName + QLatin1String(".lck");
-    if (m_lockFd >= 0 && lockPath != m_lockPath && m_shared == 0 && m_exclusive == 0) {
-        ::close(m_lockFd);
+    const bool holding = m_shared > 0 || m_exclusive > 0;
+    if (m_lockFd < 0 || lockPath != m_lockPath || !sameFile(m_lockFd, lockPath)) {
+        // What this program holds on the old file must be held on the new
+        // one too, before anything else is granted.
+        const short held = m_exclusive > 0 ? F_WRLCK : F_RDLCK;
+        const int oldFd = m_lockFd;
         m_lockFd = -1;
-    }
-    if (m_lockFd < 0) {
         m_lockPath = lockPath;
-        m_lockFd = ::open(lockPath.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (m_lockFd < 0)
-            throw StoreError(QStringLiteral("Table %1 cannot be opened: the lock file %2 cannot be created in the network control directory (%3).")
-                                 .arg(m_label, QDir::toNativeSeparators(lockPath), QString::fromLocal8Bit(strerror(errno))));
+        try {
+            reopenLockFile();
+            if (holding)
+                setLock(held);
+        } catch (...) {
+            if (m_lockFd >= 0 && m_lockFd != oldFd)
+                ::close(m_lockFd);
+            m_lockFd = oldFd;
+            throw;
+        }
+        if (oldFd >= 0)
+            ::close(oldFd);
     }
     // fcntl locks belong to the process: this program's own objects share
     // them, and only other programs are kept out.
@@ -439,11 +492,53 @@ void Connection::unlock(bool exclusive)
     fl.l_type = m_shared > 0 ? F_RDLCK : F_UNLCK;
     fl.l_whence = SEEK_SET;
     fcntl(m_lockFd, F_SETLK, &fl); // a downgrade or release never conflicts
+    if (m_shared == 0) {
+        // Nothing held: the next open looks for the lock file afresh.
+        ::close(m_lockFd);
+        m_lockFd = -1;
+    }
+}
+
+qint64 Connection::dataVersion()
+{
+    Statement stmt = statement(QStringLiteral("PRAGMA data_version"));
+    return stmt.step() ? stmt.columnInt(0) : -1;
+}
+
+// --- Batches -----------------------------------------------------------------
+
+bool Connection::batchAlive() { return g_batchDepth > 0; }
+void Connection::enterBatch() { ++g_batchDepth; }
+void Connection::leaveBatch() { --g_batchDepth; }
+
+void Connection::commitStale(bool force)
+{
+    if (g_batchMembers.isEmpty())
+        return;
+    const QVector<Connection*> members = g_batchMembers;
+    QString firstError;
+    for (Connection* c : members) {
+        if (!force && (c->pinned || c->m_batchAge.elapsed() < kBatchWindowMs))
+            continue;
+        try {
+            c->commitBatch();
+        } catch (const StoreError& e) {
+            if (firstError.isEmpty())
+                firstError = e.message();
+        }
+    }
+    if (!firstError.isEmpty())
+        throw StoreError(firstError);
 }
 
 void Connection::beginRead()
 {
-    if (g_batchDepth > 0 && !m_inBatch) {
+    if (g_batchDepth == 0)
+        return;
+    // A read must not see a snapshot older than the window, nor keep other
+    // files locked while this one is read.
+    commitStale();
+    if (!m_inBatch) {
         exec(QStringLiteral("BEGIN"));
         m_inBatch = true;
         m_batchWrites = false;
@@ -452,14 +547,39 @@ void Connection::beginRead()
     }
 }
 
+// A batch commits at the start of the next store call, never at the end of
+// this one: a change and the journal row that follows it stay together.
+void Connection::endRead() {}
+
+void Connection::joinWrite()
+{
+    if (g_batchDepth == 0)
+        throw StoreError(QStringLiteral("Table %1: a journal row can only join a batch.").arg(m_label));
+    if (m_inBatch && m_batchWrites)
+        return;
+    if (m_inBatch)
+        commitBatch(); // a read transaction holds nothing of ours
+    exec(QStringLiteral("BEGIN IMMEDIATE"));
+    m_inBatch = true;
+    m_batchWrites = true;
+    m_batchAge.start();
+    g_batchMembers.append(this);
+}
+
 void Connection::beginWrite()
 {
     sqlite3_busy_timeout(m_db, Session::instance().busyTimeout());
+    if (g_batchDepth == 0) {
+        exec(QStringLiteral("BEGIN IMMEDIATE"));
+        m_ownTransaction = true;
+        return;
+    }
+    commitStale();
     // A read transaction cannot safely become a write transaction once
     // another program has written; start the write transaction afresh.
     if (m_inBatch && !m_batchWrites)
         commitBatch();
-    if (g_batchDepth > 0 && !m_inBatch) {
+    if (!m_inBatch) {
         exec(QStringLiteral("BEGIN IMMEDIATE"));
         m_inBatch = true;
         m_batchWrites = true;
@@ -470,8 +590,25 @@ void Connection::beginWrite()
 
 void Connection::endWrite()
 {
-    if (m_inBatch && m_batchAge.elapsed() >= 100)
-        commitBatch();
+    if (m_ownTransaction) {
+        m_ownTransaction = false;
+        const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+        if (rc != SQLITE_OK) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            raise(rc, QStringLiteral("the change could not be saved"));
+        }
+        return;
+    }
+    pinned = false; // the change joined its journal row
+}
+
+void Connection::abortWrite()
+{
+    pinned = false;
+    if (!m_ownTransaction)
+        return; // a batch keeps what it wrote before this row
+    m_ownTransaction = false;
+    sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 void Connection::commitBatch()
@@ -479,43 +616,18 @@ void Connection::commitBatch()
     if (!m_inBatch)
         return;
     m_inBatch = false;
+    pinned = false;
     g_batchMembers.removeAll(this);
     const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        outboxPending = false; // its journal rows went with the changes
         raise(rc, QStringLiteral("the changes could not be saved"));
     }
-}
-
-// --- WriteBatch --------------------------------------------------------------
-
-WriteBatch::WriteBatch() { ++g_batchDepth; }
-
-WriteBatch::~WriteBatch()
-{
-    if (--g_batchDepth > 0)
-        return;
-    try {
-        commit();
-    } catch (const StoreError&) {
-        // Destructors must not throw; commit() explicitly to see the error.
+    if (outboxPending) {
+        outboxPending = false;
+        moveOutbox(*this);
     }
-}
-
-void WriteBatch::commit()
-{
-    const QVector<Connection*> members = g_batchMembers;
-    QString firstError;
-    for (Connection* c : members) {
-        try {
-            c->commitBatch();
-        } catch (const StoreError& e) {
-            if (firstError.isEmpty())
-                firstError = e.message();
-        }
-    }
-    if (!firstError.isEmpty())
-        throw StoreError(firstError);
 }
 
 } // namespace store

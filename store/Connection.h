@@ -41,6 +41,14 @@ struct Queries {
     QString remove;
 };
 
+// A text bound with exactly the bytes it was read with: keys written by
+// other programs need not be valid UTF-8, and a re-encoded key would compare
+// differently.
+struct RawText {
+    QByteArray bytes;
+    bool operator==(const RawText& other) const { return bytes == other.bytes; }
+};
+
 // A prepared statement borrowed from a connection's cache; reset on release.
 class Statement {
 public:
@@ -85,17 +93,50 @@ public:
     void lock(bool exclusive);
     void unlock(bool exclusive);
 
-    // Every write runs between these: they join a WriteBatch when one is
-    // alive, and commit a batch's transaction once it is older than 100 ms.
+    // Writes run between beginWrite and endWrite (see WriteGuard). Inside a
+    // WriteBatch they join the batch's transaction on this file; otherwise
+    // they get a transaction of their own, so that a post can check the row
+    // and write it as one step.
     void beginWrite();
     void endWrite();
+    void abortWrite(); // an error left the write: roll back an unbatched one
     // Reads join a batch too (a read transaction, turned into a write
     // transaction at the first write), so a batch of lookups pays for its
     // locks once instead of once per statement.
     void beginRead();
-    void endRead() { endWrite(); }
+    void endRead();
     void commitBatch();
     bool inBatch() const { return m_inBatch; }
+
+    // A batch commits every file it holds within about this long of its
+    // first uncommitted read or write, whatever else it does meanwhile.
+    static constexpr int kBatchWindowMs = 100;
+    // Commits the batch transactions older than the window (all when force).
+    static void commitStale(bool force = false);
+    static bool batchAlive();
+    static void enterBatch();
+    static void leaveBatch();
+
+    // The file's change counter as this connection sees it: it moves when
+    // another connection commits to the file. Together with localWrites it
+    // tells whether a row read earlier can still be current.
+    qint64 dataVersion();
+    quint64 localWrites() const { return m_localWrites; }
+    void countLocalWrite() { ++m_localWrites; }
+
+    // Journal rows written to this file's outbox inside the batch's
+    // transaction; moved to merge.db once the transaction has committed.
+    bool outboxPending = false;
+    bool outboxReady = false; // brisel_outbox exists in this file
+    // A journal row was written ahead of its change (a BeforePost or
+    // BeforeDelete hook): the transaction is not committed until the change
+    // has joined it.
+    bool pinned = false;
+    // Joins the batch's write transaction on this file as it stands, without
+    // committing it first: the journal row of a change just posted must land
+    // in the change's own transaction.
+    void joinWrite();
+    const QString& path() const { return m_path; }
 
     [[noreturn]] void raise(int rc, const QString& doing) const;
 
@@ -106,6 +147,7 @@ private:
     void openFile(const QString& path);
     void readSchema();
     void setLock(short type);
+    void reopenLockFile();
 
     sqlite3* m_db = nullptr;
     QString m_path;
@@ -123,7 +165,34 @@ private:
     int m_exclusive = 0;
     bool m_inBatch = false;
     bool m_batchWrites = false;
+    bool m_ownTransaction = false; // an unbatched write's BEGIN
     QElapsedTimer m_batchAge;
+    quint64 m_localWrites = 0;
+};
+
+// Brackets one write: begins it, and rolls an unbatched write back when an
+// error leaves before commit().
+class WriteGuard {
+public:
+    explicit WriteGuard(Connection& conn) : m_conn(conn) { conn.beginWrite(); }
+    ~WriteGuard()
+    {
+        if (!m_done)
+            m_conn.abortWrite();
+    }
+    void commit()
+    {
+        m_done = true;
+        m_conn.endWrite();
+    }
+    WriteGuard(const WriteGuard&) = delete;
+    WriteGuard& operator=(const WriteGuard&) = delete;
+
+private:
+    Connection& m_conn;
+    bool m_done = false;
 };
 
 } // namespace store
+
+Q_DECLARE_METATYPE(store::RawText)

@@ -100,17 +100,49 @@ bool isDateKind(FieldType t)
 
 } // namespace
 
+QVariant storedValue(FieldType type, const QVariant& value)
+{
+    if (!value.isValid() || value.isNull())
+        return QVariant();
+    const bool text = value.typeId() == QMetaType::QString;
+    if (text && value.toString().isEmpty())
+        return QVariant();
+    switch (type) {
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::DateTime:
+        return text ? value : daysToStored(value.toDouble(), type);
+    case FieldType::Boolean: return qint64(value.toBool() ? 1 : 0);
+    case FieldType::SmallInt:
+    case FieldType::Integer: return text ? value : QVariant(value.toLongLong());
+    case FieldType::Float: return text ? value : QVariant(value.toDouble());
+    default: return value.toString();
+    }
+}
+
 // Access to the owning table's private parts.
 #define TP (m_table->d)
 
-QString Field::fieldName() const { return TP->conn->columns()[m_index].name; }
-FieldType Field::dataType() const { return TP->conn->columns()[m_index].type; }
+// A field outlives the opening of its table: once the table is closed (or
+// reopened on another table with fewer columns) it raises instead of reading
+// freed column data.
+const ColumnInfo& Field::column() const
+{
+    TP->requireActive();
+    const auto& cols = TP->conn->columns();
+    if (m_index >= cols.size())
+        TP->fail(QStringLiteral("there is no field number %1.").arg(m_index));
+    return cols[m_index];
+}
+
+QString Field::fieldName() const { return column().name; }
+FieldType Field::dataType() const { return column().type; }
 int Field::index() const { return m_index; }
-int Field::size() const { return dataType() == FieldType::String ? TP->conn->columns()[m_index].size : 0; }
+int Field::size() const { return dataType() == FieldType::String ? column().size : 0; }
 
 QVariant Field::value() const
 {
-    TP->requireActive();
+    column();
     return m_table->rawValue(m_index);
 }
 
@@ -232,11 +264,13 @@ void Field::setAsString(const QString& text)
     }
     switch (type) {
     case FieldType::String: {
+        // The declared size counts characters, not UTF-16 units.
         const int max = size();
-        if (max > 0 && text.size() > max)
+        const qsizetype length = max > 0 ? text.toUcs4().size() : 0;
+        if (max > 0 && length > max)
             TP->fail(QStringLiteral("the value for field %1 is %2 characters long; the field holds at most %3.")
                          .arg(fieldName())
-                         .arg(text.size())
+                         .arg(length)
                          .arg(max));
         assign(text.isEmpty() ? QVariant() : QVariant(text));
         return;

@@ -6,6 +6,7 @@
 namespace store {
 
 class Table;
+struct ColumnInfo;
 
 // Field types come from the declared column types of the table file:
 // VARCHAR(n)/CHAR(n) text of at most n characters, TEXT memo, BOOLEAN,
@@ -13,6 +14,11 @@ class Table;
 enum class FieldType { String, Memo, Boolean, SmallInt, Integer, Float, Date, Time, DateTime, Unknown };
 
 QString fieldTypeName(FieldType type);
+
+// A value of one of the four kinds (text, integer, boolean, day count) in the
+// form a field of that type stores it; the empty text and an invalid value
+// give the blank (NULL).
+QVariant storedValue(FieldType type, const QVariant& value);
 
 // A field of a table object's current row. Fields belong to their table
 // object and stay valid while it lives; reading a field of a closed table or
@@ -48,6 +54,7 @@ private:
     friend class Table;
     Field(Table* table, int index) : m_table(table), m_index(index) {}
     void assign(const QVariant& value);
+    const ColumnInfo& column() const;
     Table* m_table;
     int m_index;
 };

@@ -73,12 +73,9 @@ bool Session::netFileDirUsable() const
 {
     if (m_netFileDir.trimmed().isEmpty())
         return false;
-    if (m_verifiedNetDir == m_netFileDir)
-        return true;
-    if (!QFileInfo(m_netFileDir).isDir())
-        return false;
-    m_verifiedNetDir = m_netFileDir;
-    return true;
+    // Asked afresh each time: the directory can be removed or re-made while
+    // the program runs.
+    return QFileInfo(m_netFileDir).isDir();
 }
 
 QString Session::aliasPath(const QString& alias) const
@@ -105,7 +102,6 @@ void Session::reset()
     m_busyTimeout = 5000;
     m_cachedConfig.clear();
     m_aliasCache.clear();
-    m_verifiedNetDir.clear();
 }
 
 QString tableFileName(const QString& tableName)

@@ -55,11 +55,9 @@ private:
     QStringList m_passwords;
     QString m_configPath;
     int m_busyTimeout = 5000;
-    // The configuration is read once per path; the network control
-    // directory is checked once per value.
+    // The configuration is read once per path.
     mutable QString m_cachedConfig;
     mutable QHash<QString, QStringList> m_aliasCache;
-    mutable QString m_verifiedNetDir;
 
 public:
     // True when the network control directory is set and exists.

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QVarLengthArray>
 
+#include <algorithm>
 #include <cstring>
 #include <sqlite3.h>
 
@@ -71,8 +72,10 @@ void Table::Private::buildSql()
     q.keyList = QStringLiteral("rowid") + (keys.isEmpty() ? QString() : QLatin1Char(',') + keys.join(QLatin1Char(',')));
     if (keys.isEmpty())
         keys << QStringLiteral("rowid");
-    q.orderBy = keys.join(QLatin1Char(','));
-    q.keyTuple = QLatin1Char('(') + q.orderBy + QLatin1Char(')');
+    q.keyTuple = QLatin1Char('(') + keys.join(QLatin1Char(',')) + QLatin1Char(')');
+    // Files written by other programs may hold NULLs in key columns, even
+    // several rows with the same key: rowid settles their order.
+    q.orderBy = keys.join(QLatin1Char(',')) + (conn->keyColumns().isEmpty() ? QString() : QStringLiteral(",rowid"));
     QStringList conds;
     for (const auto& f : filter)
         conds << quoteIdentifier(cols[f.first].name) + QLatin1String(" = ?");
@@ -216,6 +219,21 @@ QVariant Row::value(int index) const
     }
 }
 
+QVariant Row::rawValue(int index) const
+{
+    if (packed.isEmpty())
+        return value(index);
+    const char* base = packed.constData();
+    const auto* offsets = reinterpret_cast<const quint32*>(base);
+    if (index < 0 || index >= int(offsets[0]))
+        return QVariant();
+    const char* p = base + offsets[index + 1];
+    if (*p != kText)
+        return value(index);
+    const int bytes = int(offsets[index + 2] - offsets[index + 1]) - 1;
+    return QVariant::fromValue(RawText{QByteArray(p + 1, bytes)});
+}
+
 void Row::unpack()
 {
     if (packed.isEmpty())
@@ -239,10 +257,12 @@ QVariantList Table::Private::keyOf(const Row& row) const
     QVariantList key;
     if (conn->keyColumns().isEmpty()) {
         key << row.rowId;
+    } else if (!row.rawKey.isEmpty()) {
+        key = row.rawKey;
     } else {
         const auto& keys = conn->keyColumns();
         for (int i = 0; i < keys.size(); ++i)
-            key << row.value(row.partial ? i : keys[i]);
+            key << row.rawValue(row.partial ? i : keys[i]);
     }
     return key;
 }
@@ -287,21 +307,79 @@ std::vector<Row> Table::Private::fetch(const QString& where, const QVariantList&
     return run(selectSql(sql.selectList, where, order, limit > 0), args, limit);
 }
 
+namespace {
+
+bool isNull(const QVariant& v)
+{
+    return !v.isValid() || v.isNull();
+}
+
+} // namespace
+
+// The rows after (or before) a row in key order, for keys that may hold
+// NULLs: NULL sorts first, and rows with equal keys go by rowid.
+QString Table::Private::keyCondition(const QVariantList& key, bool after, QVariantList* args) const
+{
+    const auto& cols = conn->columns();
+    const auto& keys = conn->keyColumns();
+    QStringList alternatives;
+    QStringList equalPrefix;
+    QVariantList prefixArgs;
+    auto equal = [&](const QString& column, const QVariant& v) {
+        return isNull(v) ? column + QLatin1String(" IS NULL") : column + QLatin1String(" = ?");
+    };
+    for (int i = 0; i <= keys.size(); ++i) {
+        const bool last = i == keys.size();
+        const QString column = last ? QStringLiteral("rowid") : quoteIdentifier(cols[keys[i]].name);
+        const QVariant v = last ? QVariant(qint64(0)) : key.value(i);
+        QString beyond;
+        QVariantList beyondArgs;
+        if (last) {
+            beyond = column + (after ? QLatin1String(" > ?") : QLatin1String(" < ?"));
+            beyondArgs << key.value(keys.size());
+        } else if (isNull(v)) {
+            beyond = after ? column + QLatin1String(" IS NOT NULL") : QStringLiteral("0");
+        } else {
+            beyond = after ? column + QLatin1String(" > ?")
+                           : QLatin1Char('(') + column + QLatin1String(" < ? OR ") + column + QLatin1String(" IS NULL)");
+            beyondArgs << v;
+        }
+        alternatives << QLatin1Char('(') + (equalPrefix + QStringList{beyond}).join(QLatin1String(" AND ")) + QLatin1Char(')');
+        *args += prefixArgs;
+        *args += beyondArgs;
+        if (!last) {
+            equalPrefix << equal(column, v);
+            if (!isNull(v))
+                prefixArgs << v;
+        }
+    }
+    return QLatin1Char('(') + alternatives.join(QLatin1String(" OR ")) + QLatin1Char(')');
+}
+
 std::vector<Row> Table::Private::fetchAfter(const Row& row, int limit)
 {
-    return run(fullRows ? sql.after : sql.afterKeys, keyOf(row), limit);
+    const QVariantList key = keyOf(row);
+    if (conn->keyColumns().isEmpty() || std::none_of(key.begin(), key.end(), isNull))
+        return run(fullRows ? sql.after : sql.afterKeys, key, limit);
+    QVariantList args;
+    const QString where = keyCondition(key + QVariantList{row.rowId}, true, &args);
+    return run(selectSql(fullRows ? sql.selectList : sql.keyList, where, sql.orderBy, true), args, limit);
 }
 
 bool Table::Private::fetchBefore(const Row& row, Row* out)
 {
-    const QVariantList key = keyOf(row);
-    QStringList marks, desc;
-    for (int i = 0; i < key.size(); ++i)
-        marks << QStringLiteral("?");
+    QStringList desc;
     for (const QString& k : sql.orderBy.split(QLatin1Char(',')))
         desc << k + QLatin1String(" DESC");
-    auto rows = fetch(sql.keyTuple + QLatin1String(" < (") + marks.join(QLatin1Char(',')) + QLatin1Char(')'), key,
-                      desc.join(QLatin1Char(',')), 1);
+    QVariantList args;
+    QString where;
+    if (conn->keyColumns().isEmpty()) {
+        where = QStringLiteral("rowid < ?");
+        args << row.rowId;
+    } else {
+        where = keyCondition(keyOf(row) + QVariantList{row.rowId}, false, &args);
+    }
+    auto rows = fetch(where, args, desc.join(QLatin1Char(',')), 1);
     if (rows.empty())
         return false;
     *out = std::move(rows.front());
@@ -315,6 +393,33 @@ bool Table::Private::reloadRow(qint64 rowId, Row* out)
         return false;
     *out = std::move(rows.front());
     return true;
+}
+
+// Reads the row as the file holds it now, by rowid, and checks that it is
+// still the row that was read (same key): SQLite reuses the rowids of deleted
+// rows, so a rowid alone can name another program's new row.
+bool Table::Private::readCurrentFromFile(const Row& row, Row* out)
+{
+    Row now;
+    if (!reloadRow(row.rowId, &now))
+        return false;
+    if (!conn->keyColumns().isEmpty() && keyOf(now) != keyOf(row)) {
+        // Raw texts compare by their bytes; anything else as values.
+        return false;
+    }
+    *out = std::move(now);
+    return true;
+}
+
+void Table::Private::failChanged(const Row& row, const QString& what) const
+{
+    QStringList parts;
+    for (const QVariant& v : keyOf(row))
+        parts << (v.metaType() == QMetaType::fromType<RawText>() ? QString::fromUtf8(v.value<RawText>().bytes)
+                                                                  : v.toString());
+    fail(QStringLiteral("the row with key %1 was changed or deleted by another program; it was not %2.  "
+                        "Refresh and try again.")
+             .arg(parts.join(QLatin1Char('/')), what));
 }
 
 QVariant Table::Private::valueAt(int index)
@@ -470,9 +575,10 @@ void Table::open()
     d->conn = conn;
     d->lockedExclusive = d->exclusive;
     try {
-        d->fields.clear();
-        for (int i = 0; i < conn->columns().size(); ++i)
-            d->fields.push_back(Field(this, i));
+        // Field objects are never removed while the table object lives, so
+        // references to them stay valid across close and open.
+        while (d->fields.size() < size_t(conn->columns().size()))
+            d->fields.push_back(Field(this, int(d->fields.size())));
         d->parseFilter();
         d->buildSql();
         d->fullRows = false;
@@ -484,7 +590,6 @@ void Table::open()
         d->eof = d->bof = d->page.empty();
     } catch (...) {
         d->state = TableState::Inactive;
-        d->fields.clear();
         conn->unlock(d->lockedExclusive);
         d->conn.reset();
         throw;
@@ -505,7 +610,6 @@ void Table::close()
     d->conn.reset();
     d->notifyState();
     d->notifyDataSet();
-    d->fields.clear();
 }
 
 void Table::setActive(bool active)
@@ -518,6 +622,7 @@ bool Table::active() const { return d->state != TableState::Inactive; }
 void Table::first()
 {
     d->requireActive();
+    d->justPosted = false;
     d->postIfEditing();
     d->nextPageSize = 16;
     auto rows = d->run(d->fullRows ? d->sql.first : d->sql.firstKeys, {}, d->nextPageSize);
@@ -530,6 +635,7 @@ void Table::first()
 void Table::next()
 {
     d->requireActive();
+    d->justPosted = false;
     d->postIfEditing();
     if (d->pos < 0) {
         d->eof = true;
@@ -580,6 +686,7 @@ int Table::recordCount()
 bool Table::findKey(const QVariantList& keyValues)
 {
     d->requireActive();
+    d->justPosted = false;
     d->postIfEditing();
     const auto& keys = d->conn->keyColumns();
     if (keys.isEmpty())
@@ -611,6 +718,7 @@ qint64 Table::rowId() const
 bool Table::gotoRowId(qint64 rowId)
 {
     d->requireActive();
+    d->justPosted = false;
     if (d->state == TableState::Browse && d->pos >= 0 && d->page[size_t(d->pos)].rowId == rowId)
         return true;
     d->postIfEditing();
@@ -653,12 +761,12 @@ Field* Table::findField(const QString& name)
     return index < 0 ? nullptr : &d->fields[size_t(index)];
 }
 
-int Table::fieldCount() const { return active() ? int(d->fields.size()) : 0; }
+int Table::fieldCount() const { return active() ? int(d->conn->columns().size()) : 0; }
 
 Field& Table::field(int index)
 {
     d->requireActive();
-    if (index < 0 || index >= int(d->fields.size()))
+    if (index < 0 || index >= fieldCount())
         d->fail(QStringLiteral("there is no field number %1.").arg(index));
     return d->fields[size_t(index)];
 }
@@ -666,6 +774,7 @@ Field& Table::field(int index)
 void Table::insert()
 {
     d->requireActive();
+    d->justPosted = false;
     d->postIfEditing();
     d->buffer = Row();
     d->buffer.values.resize(d->conn->columns().size());
@@ -684,9 +793,23 @@ void Table::edit()
         return;
     if (d->pos < 0)
         d->fail(QStringLiteral("there is no row to edit."));
-    d->readWholeCurrentRow();
-    d->buffer = d->page[size_t(d->pos)];
-    d->buffer.unpack();
+    d->justPosted = false;
+    // Editing starts from the row as the file holds it now, not from the
+    // window read earlier; the counter taken first lets post() see whether
+    // anybody wrote to the file since.
+    Row& cached = d->page[size_t(d->pos)];
+    const qint64 version = d->conn->dataVersion();
+    const quint64 localWrites = d->conn->localWrites();
+    Row now;
+    if (!d->readCurrentFromFile(cached, &now))
+        d->failChanged(cached, QStringLiteral("opened for editing"));
+    d->fullRows = true;
+    cached = now;
+    d->editVersion = version;
+    d->editLocalWrites = localWrites;
+    d->before = now;
+    d->before.unpack();
+    d->buffer = d->before;
     d->dirty.fill(false, d->conn->columns().size());
     d->state = TableState::Edit;
     d->notifyState();
@@ -702,7 +825,7 @@ void Table::post()
     const auto& cols = d->conn->columns();
     Connection& conn = *d->conn;
     if (d->state == TableState::Insert) {
-        conn.beginWrite();
+        WriteGuard write(conn);
         {
             Statement stmt = conn.statement(d->sql.insert);
             for (int i = 0; i < cols.size(); ++i)
@@ -710,7 +833,8 @@ void Table::post()
             stmt.run();
         }
         const qint64 rowId = sqlite3_last_insert_rowid(conn.db());
-        conn.endWrite();
+        conn.countLocalWrite();
+        write.commit();
         Row row;
         if (!d->reloadRow(rowId, &row)) { // a row the filter hides stays out of view
             row = d->buffer;
@@ -734,7 +858,18 @@ void Table::post()
                 keyChanged = true;
         }
         if (!changed.isEmpty()) {
-            conn.beginWrite();
+            WriteGuard write(conn);
+            // The write transaction keeps others out from here on. When the
+            // file changed since editing began, the row must still be as it
+            // was then, or another program's change would be overwritten.
+            if (conn.dataVersion() != d->editVersion || conn.localWrites() != d->editLocalWrites) {
+                Row now;
+                if (!d->reloadRow(d->before.rowId, &now))
+                    d->failChanged(d->page[size_t(d->pos)], QStringLiteral("saved"));
+                now.unpack();
+                if (now.values != d->before.values)
+                    d->failChanged(d->page[size_t(d->pos)], QStringLiteral("saved"));
+            }
             {
                 Statement stmt = conn.statement(
                     QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(d->sql.from, sets.join(QLatin1Char(','))));
@@ -744,10 +879,8 @@ void Table::post()
                 stmt.bind(index, d->buffer.rowId);
                 stmt.run();
             }
-            const int changes = sqlite3_changes(conn.db());
-            conn.endWrite();
-            if (changes == 0)
-                d->fail(QStringLiteral("the row was deleted by another program; it cannot be saved."));
+            conn.countLocalWrite();
+            write.commit();
         }
         if (keyChanged) {
             Row row;
@@ -758,11 +891,15 @@ void Table::post()
             d->setWindow(std::move(rows), true);
             d->nextPageSize = 16;
         } else {
-            d->page[size_t(d->pos)] = d->buffer;
+            Row updated = d->buffer;
+            updated.rawKey = d->keyOf(d->page[size_t(d->pos)]);
+            d->page[size_t(d->pos)] = std::move(updated);
         }
     }
     d->state = TableState::Browse;
     d->buffer = Row();
+    d->before = Row();
+    d->justPosted = true;
     d->notifyState();
     d->notifyDataSet();
 }
@@ -770,6 +907,7 @@ void Table::post()
 void Table::cancel()
 {
     d->requireActive();
+    d->justPosted = false;
     if (d->state == TableState::Browse)
         return;
     const bool wasInsert = d->state == TableState::Insert;
@@ -792,17 +930,22 @@ void Table::deleteRecord()
         cancel();
     if (d->pos < 0)
         d->fail(QStringLiteral("there is no row to delete."));
+    d->justPosted = false;
     if (beforeDelete)
         beforeDelete(*this);
     const Row gone = d->page[size_t(d->pos)];
     Connection& conn = *d->conn;
-    conn.beginWrite();
     {
+        WriteGuard write(conn);
+        Row now;
+        if (!d->readCurrentFromFile(gone, &now))
+            d->failChanged(gone, QStringLiteral("deleted"));
         Statement stmt = conn.statement(d->sql.remove);
         stmt.bind(1, gone.rowId);
         stmt.run();
+        conn.countLocalWrite();
+        write.commit();
     }
-    conn.endWrite();
     // The cursor moves to the row that followed; after the last row it
     // stays on the new last row with Eof set.
     d->page.erase(d->page.begin() + d->pos);
@@ -847,13 +990,33 @@ bool Table::modified() const
 void Table::refresh()
 {
     d->requireActive();
+    d->justPosted = false;
     d->postIfEditing();
     Row row;
-    if (d->pos >= 0 && d->reloadRow(d->page[size_t(d->pos)].rowId, &row)) {
+    const bool hadRow = d->pos >= 0;
+    const Row old = hadRow ? d->page[size_t(d->pos)] : Row();
+    if (hadRow && d->readCurrentFromFile(old, &row)) {
         std::vector<Row> rows;
         rows.push_back(std::move(row));
         d->setWindow(std::move(rows), true);
         d->eof = d->bof = false;
+    } else if (hadRow) {
+        // The row went: go on with the one that followed it, or the last.
+        auto rows = d->fetchAfter(old, 16);
+        if (!rows.empty()) {
+            const bool more = rows.size() == 16;
+            d->setWindow(std::move(rows), more);
+            d->eof = d->bof = false;
+        } else if (d->fetchBefore(old, &row)) {
+            std::vector<Row> one;
+            one.push_back(std::move(row));
+            d->setWindow(std::move(one), false);
+            d->eof = false;
+            d->bof = false;
+        } else {
+            d->setWindow({}, false);
+            d->eof = d->bof = true;
+        }
     } else {
         auto rows = d->fetch(QString(), {}, d->sql.orderBy, 16);
         const bool more = rows.size() == 16;
@@ -922,6 +1085,13 @@ bool backupTable(const QString& alias, const QString& tableName, const QString& 
     const QString source = tableFilePath(alias, tableName);
     if (!QFileInfo(source).isFile())
         return false;
+    // A copy that cannot start is skipped: the destination is a folder, or
+    // its folder cannot be written (another supervisor's backup of today).
+    const QFileInfo destination(destinationPath);
+    if (destination.exists() && !destination.isFile())
+        return false;
+    if (!QFileInfo(destination.absolutePath()).isWritable())
+        return false;
     const QString temp = destinationPath + QLatin1String(".part");
     QFile::remove(temp);
     sqlite3* src = nullptr;
@@ -929,6 +1099,7 @@ bool backupTable(const QString& alias, const QString& tableName, const QString& 
     auto cleanup = [&] {
         sqlite3_close_v2(src);
         sqlite3_close_v2(dst);
+        src = dst = nullptr;
     };
     auto failWith = [&](sqlite3* db, const QString& what) {
         const QString message = QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
@@ -937,11 +1108,16 @@ bool backupTable(const QString& alias, const QString& tableName, const QString& 
         throw StoreError(QStringLiteral("Table %1 could not be backed up to %2: %3 (%4).")
                              .arg(tableName, QDir::toNativeSeparators(destinationPath), what, message));
     };
-    if (sqlite3_open_v2(source.toUtf8().constData(), &src, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        failWith(src, QStringLiteral("the table file cannot be read"));
+    if (sqlite3_open_v2(source.toUtf8().constData(), &src, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        cleanup();
+        return false; // the table file cannot be read
+    }
     sqlite3_busy_timeout(src, Session::instance().busyTimeout());
-    if (sqlite3_open_v2(temp.toUtf8().constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
-        failWith(dst, QStringLiteral("the copy cannot be created"));
+    if (sqlite3_open_v2(temp.toUtf8().constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        cleanup();
+        QFile::remove(temp);
+        return false; // the copy cannot be created
+    }
     sqlite3_backup* backup = sqlite3_backup_init(dst, "main", src, "main");
     if (!backup)
         failWith(dst, QStringLiteral("the copy cannot be started"));

@@ -112,27 +112,47 @@ signals:
 
 private:
     friend class Field;
+    friend struct TableAccess;
     class Private;
     std::unique_ptr<Private> d;
 };
 
 // Groups the writes of a bulk operation into transactions. While a batch is
-// alive, posts and deletes on every table file join an open transaction on
-// that file, committed when the batch ends and at least every 100 ms, so that
-// other programs are never kept waiting long. Without a batch every post is
+// alive, posts, deletes and reads on every table file join an open
+// transaction on that file. Each file's transaction is committed within about
+// 100 ms of its first uncommitted read or write, whatever the batch does
+// meanwhile: at every store call, on a timer while events are processed, and
+// before a message box is shown (flushBatches). Without a batch every post is
 // committed at once.
+//
+// A commit that fails raises StoreError from commit() or from the store call
+// that ran into it; when the batch ends by its destructor (also while an
+// exception unwinds) the failure goes to the batch error handler.
 class WriteBatch {
 public:
     WriteBatch();
     ~WriteBatch();
     void commit(); // commits now; raises StoreError when a commit fails
+    static bool active();
     WriteBatch(const WriteBatch&) = delete;
     WriteBatch& operator=(const WriteBatch&) = delete;
 };
 
+// Commits every open batch transaction now, so that nothing stays locked
+// while the program waits for the supervisor. A failure goes to the batch
+// error handler.
+void flushBatches();
+
+// Where failures that no caller can catch are told: a batch ending by its
+// destructor, a commit on the batch timer. The default writes to the log;
+// the program installs one that shows the application-wide error box.
+void setBatchErrorHandler(std::function<void(const QString& message)> handler);
+void reportBatchError(const QString& message);
+
 // Copies a live table into a complete, consistent file at destinationPath
 // (SQLite's online backup), even while other programs write to it. Returns
-// false, changing nothing, when the table file does not exist; raises
+// false, changing nothing, when the copy cannot start: the table file is
+// missing or cannot be read, or the destination cannot be created. Raises
 // StoreError when the copy fails part-way.
 bool backupTable(const QString& alias, const QString& tableName, const QString& destinationPath);
 

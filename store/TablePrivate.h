@@ -16,8 +16,10 @@ struct Row {
     QVector<QVariant> values;
     QByteArray packed;
     bool partial = false; // only the key columns were read
+    QVariantList rawKey;  // the key as read from the file, kept when values replace packed
 
     QVariant value(int index) const;
+    QVariant rawValue(int index) const; // texts as their stored bytes (RawText)
     int count() const;
     void unpack(); // packed -> values
 };
@@ -44,6 +46,10 @@ public:
 
     TableState state = TableState::Inactive;
     Row buffer;               // the row being edited or inserted
+    Row before;               // the row as the file held it when editing began
+    qint64 editVersion = -1;  // the file's change counter then
+    quint64 editLocalWrites = 0;
+    bool justPosted = false;  // the last thing done was a post of the current row
     QVector<bool> dirty;
 
     QStringList filterLines;
@@ -73,6 +79,9 @@ public:
     std::vector<Row> fetch(const QString& where, const QVariantList& args, const QString& order, int limit);
     std::vector<Row> fetchAfter(const Row& row, int limit);
     bool fetchBefore(const Row& row, Row* out);
+    QString keyCondition(const QVariantList& key, bool after, QVariantList* args) const;
+    bool readCurrentFromFile(const Row& row, Row* out);
+    [[noreturn]] void failChanged(const Row& row, const QString& what) const;
     bool reloadRow(qint64 rowId, Row* out);
     void setWindow(std::vector<Row> rows, bool more);
     void postIfEditing();
@@ -81,6 +90,11 @@ public:
     void notifyField(int index);
     void notifyState();
     [[noreturn]] void fail(const QString& message) const;
+};
+
+// The store's own modules reach a table object's connection and state here.
+struct TableAccess {
+    static Table::Private& of(Table& table) { return *table.d; }
 };
 
 } // namespace store

@@ -2,6 +2,7 @@
 
 #include "shell/Paths.h"
 #include "store/Catalogue.h"
+#include "store/Outbox.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "store/Table.h"
@@ -233,15 +234,53 @@ double gmtnow()
 
 namespace {
 
+// Inside a write batch the row goes to the outbox of the changed table's
+// file, in the change's own transaction; the store moves it to merge.db once
+// that has committed. merge.db is not opened per row.
+void writeToBatch(store::Table& table, const PendingRow& row)
+{
+    const QString signature = signatureOf(row);
+    if (signature == g_signature)
+        return;
+    const double stamp = gmtnow();
+    store::JournalValues values{
+        {QStringLiteral("recno"), row.key},
+        {QStringLiteral("dateGMT"), stamp},
+        {QStringLiteral("time"), stamp},
+        {QStringLiteral("who"), QString()},
+        {QStringLiteral("database"), row.tableCode},
+        {QStringLiteral("action"), row.action},
+        {QStringLiteral("fieldname"), row.fieldName},
+        {row.value.size() <= kToLength ? QStringLiteral("to") : QStringLiteral("memo"), row.value},
+        {catalogue::fDb, row.db},
+    };
+    try {
+        store::writeToOutbox(table, values);
+        g_signature = signature;
+    } catch (const store::StoreError&) {
+        if (!journalFileExists()) {
+            showError(uiText(QStringLiteral(
+                "preparetable() unable to open the merge.db, Either merge.db requires repair or re-install of syncwell")));
+            g_active = false;
+            return;
+        }
+        reportUnjournalled(table.tableName(), row);
+    }
+}
+
 // One journal row for the table's current row: about one field of it when
 // fieldName is given, about the whole row otherwise.
 void journalrow(store::Table& table, const QString* fieldName, int action)
 {
     if (!g_active)
         return;
-    std::unique_ptr<store::Table> journal = preparetable();
-    if (!journal)
-        return;
+    const bool batched = store::WriteBatch::active();
+    std::unique_ptr<store::Table> journal;
+    if (!batched) {
+        journal = preparetable();
+        if (!journal)
+            return;
+    }
 
     PendingRow row;
     if (fieldName)
@@ -253,7 +292,10 @@ void journalrow(store::Table& table, const QString* fieldName, int action)
     row.action = action;
     if (fieldName)
         row.fieldName = fieldName->left(kFieldNameLength);
-    writechange(*journal, table.tableName(), row);
+    if (batched)
+        writeToBatch(table, row);
+    else
+        writechange(*journal, table.tableName(), row);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "support/ErrorBox.h"
 
 #include "store/StoreError.h"
+#include "store/Table.h"
 #include "support/Messages.h"
 #include "support/Text.h"
 
@@ -18,7 +19,15 @@ void reportError(const std::exception& error)
     showError(message);
 }
 
-Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
+void reportStoreFailures()
+{
+    store::setBatchErrorHandler([](const QString& message) { showError(message); });
+}
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv)
+{
+    reportStoreFailures();
+}
 
 bool Application::notify(QObject* receiver, QEvent* event)
 {

@@ -12,6 +12,11 @@ namespace support {
 // Shows the error's message with showError.
 void reportError(const std::exception& error);
 
+// Failures of the store that no caller can catch (a write batch whose last
+// commit fails as it ends) go to the error box too. The Application does this
+// itself.
+void reportStoreFailures();
+
 // Runs f; an exception it raises is reported and swallowed. Returns true when
 // f ran to its end. Handlers connected to signals run through this, because
 // an exception must not unwind through the toolkit's signal code.

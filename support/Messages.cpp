@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QMessageBox>
+
+#include "store/Table.h"
 #include <QtDebug>
 
 #include <deque>
@@ -110,6 +112,9 @@ int showBox(BoxKind kind, const QString& message, QMessageBox::StandardButtons b
 // Records a box in the active script; false when no script is alive.
 bool record(BoxKind kind, const QString& message)
 {
+    // A box waits for the supervisor: a write batch must not keep tables
+    // locked meanwhile.
+    store::flushBatches();
     ScriptState* script = activeScript();
     if (!script)
         return false;

@@ -1,5 +1,7 @@
 #include "support/Text.h"
 
+#include "store/Table.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -41,6 +43,7 @@ void pause(int milliseconds)
 {
     if (milliseconds <= 0)
         return;
+    store::flushBatches(); // nothing stays locked while the program waits
     QElapsedTimer timer;
     timer.start();
     while (!timer.hasExpired(milliseconds)) {

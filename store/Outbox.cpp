@@ -1,0 +1,307 @@
+#include "store/Outbox.h"
+
+#include "store/Connection.h"
+#include "store/Session.h"
+#include "store/StoreError.h"
+#include "store/TablePrivate.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSet>
+#include <QThread>
+
+#include <sqlite3.h>
+
+namespace store {
+
+namespace {
+
+const QString kOutbox = QStringLiteral("brisel_outbox");
+const QString kJournalFile = QStringLiteral("merge.db");
+
+// Files whose committed outbox rows could not be moved yet.
+QSet<QString>& waiting()
+{
+    static QSet<QString> paths;
+    return paths;
+}
+
+QString journalPathBeside(const QString& tablePath)
+{
+    return QFileInfo(tablePath).absolutePath() + QLatin1Char('/') + kJournalFile;
+}
+
+QStringList quotedNames(const QVector<ColumnInfo>& columns)
+{
+    QStringList names;
+    for (const ColumnInfo& c : columns)
+        names << quoteIdentifier(c.name);
+    return names;
+}
+
+QString marks(int count)
+{
+    QStringList m;
+    for (int i = 0; i < count; ++i)
+        m << QStringLiteral("?");
+    return m.join(QLatin1Char(','));
+}
+
+// The outbox has the journal table's columns, so its rows copy across as
+// they are stored.
+void ensureOutbox(Connection& file, const Connection& journal)
+{
+    if (file.outboxReady)
+        return;
+    QStringList columns{QStringLiteral("brisel_seq INTEGER PRIMARY KEY"), QStringLiteral("brisel_after INTEGER")};
+    for (const ColumnInfo& c : journal.columns())
+        columns << quoteIdentifier(c.name) + QLatin1Char(' ') + c.declaredType;
+    file.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 (%2)").arg(kOutbox, columns.join(QLatin1Char(','))));
+    file.outboxReady = true;
+}
+
+bool hasOutbox(Connection& file)
+{
+    if (file.outboxReady)
+        return true;
+    Statement stmt = file.statement(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='%1'").arg(kOutbox));
+    file.outboxReady = stmt.step();
+    return file.outboxReady;
+}
+
+struct OutboxRow {
+    qint64 seq = 0;
+    bool wasStarted = false; // a move began before and may have reached merge.db
+    QVariantList values;
+};
+
+// Holds a shared open-lock on the journal table for the length of a move, as
+// any program that writes it does.
+struct JournalLock {
+    Connection& journal;
+    explicit JournalLock(Connection& c) : journal(c) { journal.lock(false); }
+    ~JournalLock() { journal.unlock(false); }
+};
+
+struct BusyTimeout {
+    Connection& c;
+    explicit BusyTimeout(Connection& conn, int ms) : c(conn) { sqlite3_busy_timeout(c.db(), ms); }
+    ~BusyTimeout() { sqlite3_busy_timeout(c.db(), Session::instance().busyTimeout()); }
+};
+
+// True when merge.db already holds this row beyond the point the earlier
+// move recorded; the row is then not written again.
+bool alreadyMoved(Connection& journal, const QStringList& names, const OutboxRow& row, qint64 after, QSet<qint64>& matched)
+{
+    QStringList conds{QStringLiteral("rowid > ?")};
+    for (const QString& n : names)
+        conds << n + QLatin1String(" IS ?");
+    Statement find = journal.statement(QStringLiteral("SELECT rowid FROM %1 WHERE %2 ORDER BY rowid")
+                                           .arg(quoteIdentifier(journal.sqlName()), conds.join(QLatin1String(" AND "))));
+    find.bind(1, after);
+    for (int i = 0; i < row.values.size(); ++i)
+        find.bind(i + 2, row.values[i]);
+    while (find.step()) {
+        const qint64 id = find.columnInt(0);
+        if (!matched.contains(id)) {
+            matched.insert(id);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool moveRows(Connection& file, Connection& journal)
+{
+    const QStringList names = quotedNames(journal.columns());
+    std::vector<OutboxRow> rows;
+    qint64 earliestAfter = -1;
+    {
+        Statement read = file.statement(QStringLiteral("SELECT brisel_seq, brisel_after, %1 FROM %2 ORDER BY brisel_seq")
+                                            .arg(names.join(QLatin1Char(',')), kOutbox));
+        while (read.step()) {
+            OutboxRow row;
+            row.seq = read.columnInt(0);
+            const QVariant after = read.column(1);
+            row.wasStarted = after.isValid() && !after.isNull();
+            if (row.wasStarted && (earliestAfter < 0 || after.toLongLong() < earliestAfter))
+                earliestAfter = after.toLongLong();
+            for (int i = 0; i < names.size(); ++i)
+                row.values << read.column(i + 2);
+            rows.push_back(std::move(row));
+        }
+    }
+    if (rows.empty())
+        return true;
+    const qint64 lastSeq = rows.back().seq;
+
+    // Record how far merge.db went before this move, so that a crash after
+    // its commit is recognised next time instead of writing the rows twice.
+    qint64 journalEnd = 0;
+    {
+        Statement end = journal.statement(QStringLiteral("SELECT coalesce(max(rowid), 0) FROM %1").arg(quoteIdentifier(journal.sqlName())));
+        if (end.step())
+            journalEnd = end.columnInt(0);
+    }
+    {
+        Statement mark = file.statement(QStringLiteral("UPDATE %1 SET brisel_after = ? WHERE brisel_after IS NULL AND brisel_seq <= ?").arg(kOutbox));
+        mark.bind(1, journalEnd);
+        mark.bind(2, lastSeq);
+        mark.run();
+    }
+
+    journal.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        QSet<qint64> matched;
+        Statement insert = journal.statement(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                                 .arg(quoteIdentifier(journal.sqlName()), names.join(QLatin1Char(',')), marks(int(names.size()))));
+        for (const OutboxRow& row : rows) {
+            if (row.wasStarted && alreadyMoved(journal, names, row, earliestAfter, matched))
+                continue;
+            for (int i = 0; i < row.values.size(); ++i)
+                insert.bind(i + 1, row.values[i]);
+            insert.run();
+            sqlite3_reset(insert.handle());
+        }
+        journal.exec(QStringLiteral("COMMIT"));
+    } catch (...) {
+        sqlite3_exec(journal.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+
+    Statement done = file.statement(QStringLiteral("DELETE FROM %1 WHERE brisel_seq <= ?").arg(kOutbox));
+    done.bind(1, lastSeq);
+    done.run();
+    return true;
+}
+
+// One attempt; busyMs is how long merge.db may keep it waiting.
+bool tryMove(Connection& file, int busyMs, QString* error)
+{
+    try {
+        const QString journalPath = journalPathBeside(file.path());
+        if (!QFileInfo(journalPath).isFile()) {
+            *error = QStringLiteral("there is no journal file %1").arg(QDir::toNativeSeparators(journalPath));
+            return false;
+        }
+        std::shared_ptr<Connection> journal = Connection::acquire(journalPath, QStringLiteral("merge"));
+        journal->checkPassword();
+        JournalLock lock(*journal);
+        BusyTimeout busy(*journal, busyMs);
+        BusyTimeout fileBusy(file, busyMs);
+        return moveRows(file, *journal);
+    } catch (const StoreError& e) {
+        *error = e.message();
+        return false;
+    }
+}
+
+} // namespace
+
+void writeToOutbox(Table& changed, const JournalValues& values)
+{
+    auto& t = TableAccess::of(changed);
+    if (!t.conn)
+        throw StoreError(QStringLiteral("Table %1: the table is not open.").arg(changed.tableName()));
+    Connection& file = *t.conn;
+    std::shared_ptr<Connection> journal = Connection::acquire(journalPathBeside(file.path()), QStringLiteral("merge"));
+    file.joinWrite();
+    ensureOutbox(file, *journal);
+
+    QStringList names;
+    QVariantList stored;
+    for (const auto& v : values) {
+        const int col = journal->columnIndex(v.first);
+        if (col < 0)
+            throw StoreError(QStringLiteral("Table merge has no field %1.").arg(v.first));
+        names << quoteIdentifier(journal->columns()[col].name);
+        stored << storedValue(journal->columns()[col].type, v.second);
+    }
+    Statement insert = file.statement(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                          .arg(kOutbox, names.join(QLatin1Char(',')), marks(int(names.size()))));
+    for (int i = 0; i < stored.size(); ++i)
+        insert.bind(i + 1, stored[i]);
+    insert.run();
+    file.outboxPending = true;
+    // Written ahead of its change (the row is being edited, or is about to be
+    // deleted): keep the transaction open until the change has joined it.
+    if (!t.justPosted)
+        file.pinned = true;
+}
+
+bool moveOutbox(Connection& connection)
+{
+    QString error;
+    // merge.db busy now: the rows wait for the next commit or the batch's end.
+    if (tryMove(connection, 0, &error)) {
+        waiting().remove(connection.path());
+        return true;
+    }
+    waiting().insert(connection.path());
+    return false;
+}
+
+void finishOutboxes()
+{
+    const QSet<QString> paths = waiting();
+    for (const QString& path : paths) {
+        QString error;
+        bool moved = false;
+        // Another workstation may be writing the journal: keep trying for
+        // about ten seconds, letting the windows repaint meanwhile.
+        QElapsedTimer clock;
+        clock.start();
+        std::shared_ptr<Connection> file;
+        try {
+            file = Connection::acquire(path, QFileInfo(path).fileName());
+        } catch (const StoreError& e) {
+            error = e.message();
+        }
+        while (file && !(moved = tryMove(*file, 0, &error)) && clock.elapsed() < 10000) {
+            if (QCoreApplication::instance())
+                QCoreApplication::processEvents();
+            QThread::msleep(10);
+        }
+        waiting().remove(path);
+        if (!moved)
+            reportBatchError(QStringLiteral("The journal rows of the changes to %1 could not be written to the change journal "
+                                            "merge.db (%2).  They are kept and written when Brisel next starts.")
+                                 .arg(QFileInfo(path).fileName(), error));
+    }
+}
+
+int moveLeftoverOutboxes(const QString& alias)
+{
+    const QString directory = Session::instance().aliasPath(alias);
+    const QString journalPath = QDir(directory).absoluteFilePath(kJournalFile);
+    if (!QFileInfo(journalPath).isFile())
+        return 0;
+    int moved = 0;
+    const QStringList files = QDir(directory).entryList({QStringLiteral("*.db")}, QDir::Files);
+    for (const QString& name : files) {
+        if (name.compare(kJournalFile, Qt::CaseInsensitive) == 0)
+            continue;
+        std::shared_ptr<Connection> file;
+        int before = 0;
+        try {
+            file = Connection::acquire(QDir(directory).absoluteFilePath(name), name);
+            if (!hasOutbox(*file))
+                continue;
+            Statement count = file->statement(QStringLiteral("SELECT count(*) FROM %1").arg(kOutbox));
+            before = count.step() ? int(count.columnInt(0)) : 0;
+        } catch (const StoreError&) {
+            continue; // not a table file of ours; opening it says why
+        }
+        if (before == 0)
+            continue;
+        QString error;
+        if (!tryMove(*file, Session::instance().busyTimeout(), &error))
+            throw StoreError(QStringLiteral("The journal rows left in %1 could not be written to merge.db: %2").arg(name, error));
+        moved += before;
+    }
+    return moved;
+}
+
+} // namespace store

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QPair>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+#include <functional>
+
+namespace store {
+
+class Connection;
+class Table;
+
+// The journal's outbox. While a WriteBatch is alive, a journal row for a
+// change is written into a table of the changed table's own file
+// (brisel_outbox), in the same transaction as the change, so that a crash can
+// never keep one without the other. Once that transaction has committed, the
+// rows move to the journal table (merge.db), which stays exactly as its
+// readers know it. Rows left behind by a crash move on the next start.
+//
+// A move that a crash interrupts after merge.db committed is recognised on
+// the next start: before inserting, the outbox rows record how far merge.db
+// went, and leftovers already present beyond that point are not written
+// twice.
+
+using JournalValues = QVector<QPair<QString, QVariant>>; // journal field -> value (text, integer, day count)
+
+// Writes one journal row for the changed table's current change. The row
+// joins the transaction that holds (or is about to hold) the change.
+void writeToOutbox(Table& changed, const JournalValues& values);
+
+// Moves the committed outbox rows of one table file into merge.db. Returns
+// false, keeping them for a later move, when merge.db cannot take them now.
+bool moveOutbox(Connection& connection);
+
+// Moves what a crash left in the outboxes of the alias's table files. Returns
+// the number of journal rows written to merge.db.
+int moveLeftoverOutboxes(const QString& alias);
+
+// The batch has ended: move what is still waiting (retrying while merge.db is
+// busy) and close the journal table.
+void finishOutboxes();
+
+} // namespace store
