@@ -7,6 +7,7 @@
 // store error is printed as "failed: <message>" with exit code 1.
 #include "accounts/ReplaceWalk.h"
 #include "store/Catalogue.h"
+#include "store/Outbox.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "support/Changes.h"
@@ -30,6 +31,13 @@ int main(int argc, char** argv)
     session.addPassword(catalogue::startupPasswordB());
     session.addPassword(catalogue::forceOffPassword());
     support::setJournalActive(support::journalFileExists());
+    // As the program does at start: journal rows a crash left behind first.
+    try {
+        store::moveLeftoverOutboxes(catalogue::kAlias);
+    } catch (const store::StoreError& e) {
+        std::printf("failed: %s\n", e.what());
+        return 1;
+    }
 
     const QString tables = args.at(5);
     accounts::ReplaceChoice choice;
