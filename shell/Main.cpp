@@ -1,5 +1,7 @@
 #include "shell/Main.h"
 
+#include "accounts/Replace.h"
+#include "accounts/Settings.h"
 #include "accounts/User.h"
 #include "shell/DeleteUser.h"
 #include "shell/Backup.h"
@@ -372,8 +374,11 @@ void TfrmMain::btReplaceClick()
     }
     if (tblUserPref.recordCount() < 1)
         return;
-    // The global replace window opens here once it exists; the contact table
-    // stays closed after it.
+    {
+        TfrmReplace dialog(this);
+        dialog.exec();
+    }
+    // The contact table stays closed after a replace.
     defaultCursor();
 }
 
@@ -381,7 +386,12 @@ void TfrmMain::btCopyClick()
 {
     if (tblUserPref.recordCount() < 2)
         return;
-    // The copy-settings window opens here once it exists.
+    {
+        TfrmSettings dialog(this);
+        dialog.exec();
+    }
+    // The copy writes user rows through objects of its own.
+    tblUserPref.refresh();
 }
 
 void TfrmMain::btPermissionClick()

@@ -95,7 +95,7 @@ QMessageBox::Icon iconOf(BoxKind kind)
 
 // Shows one modal box; returns the button pressed.
 int showBox(BoxKind kind, const QString& message, QMessageBox::StandardButtons buttons,
-            QMessageBox::StandardButton defaultButton)
+            QMessageBox::StandardButton defaultButton, const QString& detail = QString())
 {
     if (!haveWidgets()) {
         // No window system to show a box on: say it on the console instead.
@@ -104,6 +104,8 @@ int showBox(BoxKind kind, const QString& message, QMessageBox::StandardButtons b
     }
     QMessageBox box(iconOf(kind), titleOf(kind), message, buttons, QApplication::activeWindow());
     box.setDefaultButton(defaultButton);
+    if (!detail.isEmpty())
+        box.setInformativeText(detail);
     return box.exec();
 }
 
@@ -149,12 +151,12 @@ void showInfo(const QString& message)
         showBox(BoxKind::Information, message, QMessageBox::Ok, QMessageBox::Ok);
 }
 
-bool confirm(const QString& message, BoxKind icon)
+bool confirm(const QString& message, BoxKind icon, const QString& detail)
 {
     if (ScriptState* script = activeScript()) {
         // Recorded as a question whatever its icon, so that a test can tell
         // it from an information box.
-        script->shown.append({BoxKind::Question, message, icon});
+        script->shown.append({BoxKind::Question, message, icon, detail});
         if (script->answers.empty()) {
             qWarning().noquote() << "MessageScript: no answer queued, answering No to:" << message;
             return false;
@@ -164,7 +166,7 @@ bool confirm(const QString& message, BoxKind icon)
         return answer(message);
     }
     const BoxKind kind = icon == BoxKind::Information ? BoxKind::Information : BoxKind::Question;
-    return showBox(kind, message, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+    return showBox(kind, message, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, detail)
         == QMessageBox::Yes;
 }
 

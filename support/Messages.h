@@ -20,12 +20,14 @@ void showWarning(const QString& message); // critical-stop beep, warning box, OK
 void showInfo(const QString& message);    // information box, OK, no beep
 
 // A Yes/No question; true only for Yes. icon is Question or Information.
-bool confirm(const QString& message, BoxKind icon = BoxKind::Question);
+// A non-empty detail is shown in smaller type under the question.
+bool confirm(const QString& message, BoxKind icon = BoxKind::Question, const QString& detail = QString());
 
 struct ShownBox {
     BoxKind kind;          // Question for every Yes/No box
     QString text;
     BoxKind icon = kind;   // the icon the box shows
+    QString detail;        // the text under a question, if any
 };
 
 class MessageScript {

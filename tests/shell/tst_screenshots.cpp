@@ -1,7 +1,10 @@
-// Saves pictures of the main window and the user and password dialogs into
+// Saves pictures of the main window, the user and password dialogs and the
+// copy-settings and replace dialogs into
 // <build>/screenshots, so that a reviewer can look at them without a display.
 
 #include "accounts/Passwd.h"
+#include "accounts/Replace.h"
+#include "accounts/Settings.h"
 #include "accounts/User.h"
 #include "shell/Main.h"
 #include "support/Messages.h"
@@ -9,7 +12,11 @@
 #include "ui/DbEdit.h"
 #include "ui/DialogTestKit.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
 
@@ -66,6 +73,28 @@ private slots:
             QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
         });
         QTest::mouseClick(main.btModify, Qt::LeftButton);
+
+        testkit::whenModal<TfrmSettings>([&](TfrmSettings* d) {
+            d->cbTo->setCurrentIndex(1);
+            d->cbPhone->setChecked(true);
+            d->cbPermissions->setChecked(true);
+            QTest::qWait(20);
+            save(d, "copy-settings-dialog.png");
+            d->reject();
+        });
+        QTest::mouseClick(main.btCopy, Qt::LeftButton);
+
+        testkit::whenModal<TfrmReplace>([&](TfrmReplace* d) {
+            QTest::keyClicks(d->edWho, "jds");
+            d->cbTarget->setCurrentIndex(2);
+            d->cbContacts->click();
+            d->cbEventsNotDone->click();
+            d->lblStatus->setText("Working : CONTACT.DB 25"); // as it reads while a replace runs
+            QTest::qWait(20);
+            save(d, "replace-dialog.png");
+            d->reject();
+        });
+        QTest::mouseClick(main.btReplace, Qt::LeftButton);
         QVERIFY(script.shown().isEmpty());
     }
 };
