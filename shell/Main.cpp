@@ -1,6 +1,7 @@
 #include "shell/Main.h"
 
 #include "accounts/User.h"
+#include "login/force.h"
 #include "shell/DeleteUser.h"
 #include "shell/Backup.h"
 #include "shell/CleanDb.h"
@@ -398,7 +399,8 @@ void TfrmMain::btPermissionClick()
 
 void TfrmMain::ForceUsersOff1Click()
 {
-    // The force-off window opens here once it exists.
+    TfrmForce dialog(this);
+    dialog.exec();
 }
 
 void TfrmMain::btHelpClick() { support::openHelp(kHelpContext); }
