@@ -2,6 +2,7 @@
 
 #include "store/Catalogue.h"
 #include "store/DayCount.h"
+#include "store/StoreError.h"
 #include "store/Table.h"
 #include "support/Formatters.h"
 #include "support/Text.h"
@@ -58,6 +59,85 @@ struct UserDbFields {
     }
 };
 
+// The decimal number of count digits from s[i], or -1.
+int digits(const QChar* s, int i, int count)
+{
+    int n = 0;
+    for (int k = i; k < i + count; ++k) {
+        const char16_t c = s[k].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        n = n * 10 + (c - u'0');
+    }
+    return n;
+}
+
+// The store's own formats, "yyyy-MM-dd" for a date field and "HH:mm:ss.zzz"
+// for a time field, read without the general date parser, which costs more
+// than the rest of a refresh. Anything else is left to the store (false).
+bool quickDays(const QVariant& v, store::FieldType type, double* days)
+{
+    if (v.typeId() != QMetaType::QString)
+        return false;
+    const QString text = v.toString();
+    const QChar* s = text.constData();
+    if (type == store::FieldType::Date && text.size() == 10 && s[4] == u'-' && s[7] == u'-') {
+        const QDate date(digits(s, 0, 4), digits(s, 5, 2), digits(s, 8, 2));
+        if (!date.isValid() || date.year() < 1)
+            return false;
+        *days = store::daysFromDate(date);
+        return true;
+    }
+    if (type == store::FieldType::Time && text.size() == 12 && s[2] == u':' && s[5] == u':' && s[8] == u'.') {
+        const QTime time(digits(s, 0, 2), digits(s, 3, 2), digits(s, 6, 2), digits(s, 9, 3));
+        if (!time.isValid())
+            return false;
+        *days = store::daysFromTime(time);
+        return true;
+    }
+    return false;
+}
+
+// Stored values of USERDB.DB read as its fields read them; odd contents
+// give the store's clear error.
+struct StoredReader {
+    store::FieldType dateType;
+    store::FieldType timeType;
+
+    explicit StoredReader(store::Table& t)
+        : dateType(t.fieldByName(QStringLiteral("datelastlogin")).dataType()),
+          timeType(t.fieldByName(QStringLiteral("timelastlogin")).dataType())
+    {
+    }
+    static QString text(const QVariant& v) { return v.isNull() ? QString() : v.toString(); }
+    static double days(const QVariant& v, store::FieldType type, const char* field)
+    {
+        double d = 0;
+        if (quickDays(v, type, &d))
+            return d;
+        if (!store::storedValueDays(v, type, &d))
+            throw store::StoreError(QStringLiteral("Table %1: \"%2\" in field %3 is not a valid %4.")
+                                        .arg(catalogue::kUserDb, v.toString(), QLatin1String(field),
+                                             store::fieldTypeName(type)));
+        return d;
+    }
+    static int whole(const QVariant& v)
+    {
+        if (v.isNull())
+            return 0;
+        if (v.typeId() == QMetaType::LongLong)
+            return int(v.toLongLong());
+        if (v.typeId() == QMetaType::Double)
+            return int(std::llround(v.toDouble()));
+        bool ok = false;
+        const qint64 n = v.toString().trimmed().toLongLong(&ok);
+        if (!ok)
+            throw store::StoreError(QStringLiteral("Table %1: \"%2\" in field ntimes is not a whole number.")
+                                        .arg(catalogue::kUserDb, v.toString()));
+        return int(n);
+    }
+};
+
 // Columns 0, 1 and 6 of a log-in: its user ID, then the user's full name and
 // machine, empty when no user row has that ID.
 QStringList startLine(const QString& who, store::Table& userPref)
@@ -110,14 +190,20 @@ QVector<QStringList> whosOnLines(store::Table& usersOn, store::Table& userPref, 
     for (const QString& w : who)
         latest.insert(w, Latest());
 
-    // One walk for everybody: each user's rows are offered in table order,
-    // exactly as a walk of that user's rows alone would offer them.
+    // One read of the five columns of the logged-in users' rows: each user's
+    // rows are offered in table order, exactly as a walk of that user's rows alone
+    // would offer them, and converted as the fields would read them.
     if (!latest.isEmpty()) {
-        const UserDbFields fields(userDb);
-        for (userDb.first(); !userDb.eof(); userDb.next()) {
-            const auto it = latest.find(fields.who.asString());
+        const StoredReader read(userDb);
+        const auto rows = userDb.snapshot({catalogue::fWho, catalogue::fDb, QStringLiteral("datelastlogin"),
+                                           QStringLiteral("timelastlogin"), QStringLiteral("ntimes")},
+                                          catalogue::fWho, latest.keys());
+        for (const store::RowSnapshot& row : rows) {
+            const auto it = latest.find(read.text(row.values[0]));
             if (it != latest.end())
-                fields.offerTo(*it);
+                it->offer(read.days(row.values[2], read.dateType, "datelastlogin"),
+                          read.days(row.values[3], read.timeType, "timelastlogin"), read.text(row.values[1]),
+                          read.whole(row.values[4]));
         }
     }
 

@@ -7,9 +7,11 @@
 #include "login/Whoson.h"
 #include "store/Catalogue.h"
 #include "store/DayCount.h"
+#include "store/StoreError.h"
 #include "store/Table.h"
 #include "support/Clock.h"
 #include "support/Help.h"
+#include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 #include "testkit/WorkstationProcess.h"
@@ -152,6 +154,27 @@ private slots:
             logIn(who[random.bounded(5)]);
         Tables t;
         QCOMPARE(t.lines(support::nowDays()), t.linesPerLogIn(support::nowDays()));
+    }
+
+    // Rows written by another program in other forms read as the fields
+    // read them; a value that is no date is a clear error, never a crash.
+    void oddStoredValues()
+    {
+        support::ClockOverride clock(kNow);
+        testkit::RawDb raw(install->dataDir() + "/userdb.db");
+        QVERIFY(raw.exec("INSERT INTO userdb (DB, Who, datelastlogin, timelastlogin, ntimes) VALUES "
+                         "('N1', 'ADM', 45000.0, '10:15', '7'), ('N2', 'ADM', ' 2024-03-13 ', 0.25, 3.0), "
+                         "('N3', 'JDS', '2024-02-30', '10:00:00.000', 1)"));
+        logIn("ADM");
+        Tables t;
+        const auto lines = t.lines(support::nowDays());
+        QCOMPARE(lines, t.linesPerLogIn(support::nowDays()));
+        QCOMPARE(lines[0][ColDatabase], QString("N2"));
+        QCOMPARE(lines[0][ColSince], since(kNow.date(), QTime(6, 0)));
+
+        logIn("JDS");
+        QVERIFY_THROWS_EXCEPTION(store::StoreError, t.lines(support::nowDays()));
+        QVERIFY_THROWS_EXCEPTION(store::StoreError, t.linesPerLogIn(support::nowDays()));
     }
 
     // Another program logs in and out while the window is up; each shows at
