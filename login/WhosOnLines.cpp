@@ -157,7 +157,7 @@ void finishLine(QStringList& line, const Latest& latest, double now)
     const QLocale locale;
     line[ColDatabase] = latest.database;
     line[ColSince] = locale.toString(store::dateFromDays(latest.date), QLocale::ShortFormat) + QLatin1Char(' ')
-        + locale.toString(store::timeFromDays(latest.time), QLocale::LongFormat);
+        + longTimeText(store::timeFromDays(latest.time));
     line[ColDuration] = latest.date + latest.time > now ? support::uiText(QStringLiteral("Future???"))
                                                         : showDuration(now, latest.date, latest.time);
     line[ColTimes] = QString::number(latest.count);
@@ -230,6 +230,26 @@ QVector<QStringList> whosOnLinesPerLogIn(store::Table& usersOn, store::Table& us
         finishLine(lines.last(), latest, now);
     }
     return lines;
+}
+
+QString longTimeText(const QTime& time)
+{
+    static const QString format = [] {
+        // Drops the zone letters outside quoted literals, then the blanks
+        // they leave.
+        const QString pattern = QLocale().timeFormat(QLocale::LongFormat);
+        QString result;
+        bool quoted = false;
+        for (QChar c : pattern) {
+            if (c == u'\'')
+                quoted = !quoted;
+            if (!quoted && c == u't')
+                continue;
+            result += c;
+        }
+        return result.simplified();
+    }();
+    return QLocale().toString(time, format);
 }
 
 QString showDuration(double now, double date, double time)

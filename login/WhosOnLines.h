@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QTime>
 #include <QStringList>
 #include <QVector>
 
@@ -27,6 +28,10 @@ QVector<QStringList> whosOnLines(store::Table& usersOn, store::Table& userPref, 
 // kept as the reference the single pass is checked and measured against.
 QVector<QStringList> whosOnLinesPerLogIn(store::Table& usersOn, store::Table& userPref, store::Table& userDb,
                                          double now);
+
+// A time of day in the locale's long time format, without the time zone the
+// toolkit's long format adds (a time of day read from a table has none).
+QString longTimeText(const QTime& time);
 
 // The Duration cell of an entry made on date (whole days) at time (fraction
 // of a day), seen from now: a relative date on another day, a span of hours

@@ -1,6 +1,7 @@
 #include "login/force.h"
 
 #include "login/Alarm.h"
+#include "login/WhosOnLines.h"
 #include "login/Whoson.h"
 #include "store/Catalogue.h"
 #include "store/DayCount.h"
@@ -305,8 +306,7 @@ QString TfrmForce::lastTimeText()
                  {who,
                   locale.toString(store::dateFromDays(tblSettings.fieldByName(fForceDate).asDateTime()),
                                   QLocale::ShortFormat),
-                  locale.toString(store::timeFromDays(tblSettings.fieldByName(fForceTime).asDateTime()),
-                                  QLocale::LongFormat),
+                  login::longTimeText(store::timeFromDays(tblSettings.fieldByName(fForceTime).asDateTime())),
                   tblSettings.fieldByName(fForceReason).asString()});
 }
 

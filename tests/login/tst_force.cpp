@@ -4,6 +4,7 @@
 // password, the alarm's Test/Stop and the sound-file chooser.
 
 #include "login/Alarm.h"
+#include "login/WhosOnLines.h"
 #include "login/Whoson.h"
 #include "login/force.h"
 #include "store/Catalogue.h"
@@ -169,7 +170,7 @@ private slots:
         QCOMPARE(script.texts(),
                  QStringList{"The last time a forced logout was requested was by ADM on "
                              + locale.toString(kNow.date(), QLocale::ShortFormat) + " at "
-                             + locale.toString(kNow.time(), QLocale::LongFormat) + " because \"Say \"cheese\" %1 %s\""});
+                             + login::longTimeText(kNow.time()) + " because \"Say \"cheese\" %1 %s\""});
         QCOMPARE(script.shown().last().kind, support::BoxKind::Information);
 
         script.clear();

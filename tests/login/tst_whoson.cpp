@@ -50,7 +50,7 @@ void entry(const QString& who, const QString& db, const QDate& date, const QTime
 QString since(const QDate& date, const QTime& time)
 {
     const QLocale locale;
-    return locale.toString(date, QLocale::ShortFormat) + ' ' + locale.toString(time, QLocale::LongFormat);
+    return locale.toString(date, QLocale::ShortFormat) + ' ' + longTimeText(time);
 }
 
 struct Tables {
@@ -126,6 +126,7 @@ private slots:
                                         since(today, QTime(14, 45, 20)), " 45 min", "6",
                                         adm.value("loginmachinename").toString()}));
         QCOMPARE(lines[5], lines[0]);
+        QVERIFY2(!lines[0][ColSince].contains("UTC"), "a time of day from a table has no zone");
         QCOMPARE(lines[1][ColDatabase], QString("J1"));
         QCOMPARE(lines[1][ColDuration], QString("Future???"));
         // MKL has no database row at all.
