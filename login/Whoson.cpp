@@ -158,6 +158,13 @@ void TfrmWhosOn::fillGridWithWho()
 
 void TfrmWhosOn::Timer1Timer()
 {
+    // No tick while this one runs: an error box it shows would otherwise
+    // have the next ticks pile more boxes on top of it.
+    Timer1->stop();
+    struct Restart {
+        QTimer* timer;
+        ~Restart() { timer->start(); }
+    } restart{Timer1};
     fillGridWithWho();
 }
 

@@ -270,18 +270,39 @@ void TfrmForce::btOffClick()
         return;
 
     ui::startEditing(tblSettings);
-    tblSettings.fieldByName(fForceOff).setAsBoolean(true);
-    tblSettings.fieldByName(fForceWho).setAsString(who);
-    tblSettings.fieldByName(fForceDate).setAsDateTime(std::floor(support::nowDays()));
-    const double now = support::nowDays();
-    tblSettings.fieldByName(fForceTime).setAsDateTime(now - std::floor(now));
-    tblSettings.fieldByName(fForceReason).setAsString(Edit1->text());
-    tblSettings.fieldByName(fForceWarn).setAsInteger(edWarn->value());
-    tblSettings.post(); // the pending sound settings go with it
+    writeForceRecord([&] {
+        tblSettings.fieldByName(fForceOff).setAsBoolean(true);
+        tblSettings.fieldByName(fForceWho).setAsString(who);
+        tblSettings.fieldByName(fForceDate).setAsDateTime(std::floor(support::nowDays()));
+        const double now = support::nowDays();
+        tblSettings.fieldByName(fForceTime).setAsDateTime(now - std::floor(now));
+        tblSettings.fieldByName(fForceReason).setAsString(Edit1->text());
+        tblSettings.fieldByName(fForceWarn).setAsInteger(edWarn->value());
+        tblSettings.post(); // the pending sound settings go with it
+    });
 
     btOff->setEnabled(false);
     btOn->setEnabled(true);
     support::showInfo(text("Users will be forced off of Kontiva Professional"));
+}
+
+void TfrmForce::writeForceRecord(const std::function<void()>& write)
+{
+    // When the save fails, the force-off fields go back to what they were,
+    // so that a later Close cannot save a switch the supervisor saw fail;
+    // the pending sound settings stay for Close to save.
+    const QStringList names{fForceOff, fForceWho, fForceDate, fForceTime, fForceReason, fForceWarn};
+    QVariantList before;
+    for (const QString& name : names)
+        before << tblSettings.fieldByName(name).value();
+    try {
+        write();
+    } catch (...) {
+        if (ui::isEditing(tblSettings))
+            for (int i = 0; i < names.size(); ++i)
+                tblSettings.fieldByName(names[i]).setValue(before[i]);
+        throw;
+    }
 }
 
 void TfrmForce::btOnClick()
@@ -289,8 +310,10 @@ void TfrmForce::btOnClick()
     if (!support::confirm(text("Really allow all users back in?")))
         return;
     ui::startEditing(tblSettings);
-    tblSettings.fieldByName(fForceOff).setAsBoolean(false);
-    tblSettings.post();
+    writeForceRecord([&] {
+        tblSettings.fieldByName(fForceOff).setAsBoolean(false);
+        tblSettings.post();
+    });
     btOn->setEnabled(false);
     btOff->setEnabled(true);
     support::showInfo(text("Users can log back in to Kontiva Professional"));

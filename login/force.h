@@ -3,6 +3,7 @@
 #include "store/Table.h"
 
 #include <QDialog>
+#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -69,6 +70,7 @@ private:
     void buildWindow();
     bool saveSettings();
     void stopLoopingSound();
+    void writeForceRecord(const std::function<void()>& write);
 
     bool m_shown = false;
     bool m_saveFailed = false;

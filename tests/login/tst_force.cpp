@@ -13,6 +13,7 @@
 #include "support/Clock.h"
 #include "support/Help.h"
 #include "support/Messages.h"
+#include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 #include "ui/DbCheckBox.h"
@@ -178,6 +179,33 @@ private slots:
         const QVariantMap before = settings();
         QTest::mouseClick(d.btOff, Qt::LeftButton);
         QCOMPARE(settings(), before);
+    }
+
+    // A Force Off whose save fails (another program keeps the table busy)
+    // leaves the switch as it was; Close later saves only the sound settings.
+    void failedForceOffIsNotSavedLater()
+    {
+        store::Session::instance().setBusyTimeout(100);
+        support::MessageScript script;
+        TfrmForce d;
+        d.show();
+        d.cbUsers->setCurrentIndex(0);
+        d.Edit1->setText("Upgrade");
+        QTest::mouseClick(d.cbRepeat, Qt::LeftButton);
+        {
+            testkit::RawDb other(install->dataDir() + "/settings.db");
+            QVERIFY(other.exec("BEGIN IMMEDIATE"));
+            script.answerYes();
+            QTest::mouseClick(d.btOff, Qt::LeftButton);
+            QCOMPARE(script.shown().size(), 2);
+            QCOMPARE(script.shown().last().kind, support::BoxKind::Error);
+            QVERIFY(other.exec("COMMIT"));
+        }
+        QVERIFY(d.btOff->isEnabled());
+        QTest::mouseClick(d.btClose, Qt::LeftButton);
+        QCOMPARE(settings().value("forceoff").toBool(), false);
+        QCOMPARE(settings().value("forcewho").toString(), QString());
+        QCOMPARE(settings().value("forcerepeat").toBool(), true);
     }
 
     // No row: the defaults show, and the row is made on leaving.
