@@ -282,7 +282,10 @@ private slots:
         TfrmForce d;
         d.show();
         const QString wave = settings().value("forcewav").toString();
-        QVERIFY2(QFile::exists(wave), "the demo installation ships a wave file");
+        QFile waveFile(wave);
+        QVERIFY2(waveFile.open(QIODevice::ReadOnly), "the demo installation ships a wave file");
+        const QByteArray header = waveFile.read(12);
+        QVERIFY(header.startsWith("RIFF") && header.endsWith("WAVE"));
 
         QTest::mouseClick(d.btTest, Qt::LeftButton);
         QCOMPARE(sound.played.size(), 1);
