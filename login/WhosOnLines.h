@@ -20,8 +20,9 @@ QStringList whosOnHeadings();
 // cells; now is the current moment as a day count. The tables must be open;
 // they are walked from their first row and left at their end.
 //
-// USERDB.DB is read in a single pass for all log-ins: each user's latest
-// database row is the one a scan of that user's rows alone would pick.
+// USERDB.DB is read once for all log-ins (only the logged-in users' rows and
+// the five columns needed): each user's latest database row is the one a
+// scan of that user's rows alone would pick.
 QVector<QStringList> whosOnLines(store::Table& usersOn, store::Table& userPref, store::Table& userDb, double now);
 
 // The same lines by one scan of USERDB.DB per log-in. Slow on large tables;
