@@ -3,6 +3,7 @@
 #include "accounts/Replace.h"
 #include "accounts/Settings.h"
 #include "accounts/User.h"
+#include "login/force.h"
 #include "shell/DeleteUser.h"
 #include "shell/Backup.h"
 #include "permissions/permSel.h"
@@ -409,7 +410,8 @@ void TfrmMain::btPermissionClick()
 
 void TfrmMain::ForceUsersOff1Click()
 {
-    // The force-off window opens here once it exists.
+    TfrmForce dialog(this);
+    dialog.exec();
 }
 
 void TfrmMain::btHelpClick() { support::openHelp(kHelpContext); }

@@ -120,6 +120,15 @@ QVariant storedValue(FieldType type, const QVariant& value)
     }
 }
 
+bool storedValueDays(const QVariant& stored, FieldType type, double* days)
+{
+    if (!stored.isValid() || stored.isNull()) {
+        *days = 0.0;
+        return true;
+    }
+    return storedToDays(stored, isDateKind(type) ? type : FieldType::DateTime, days);
+}
+
 // Access to the owning table's private parts.
 #define TP (m_table->d)
 

@@ -20,6 +20,10 @@ QString fieldTypeName(FieldType type);
 // give the blank (NULL).
 QVariant storedValue(FieldType type, const QVariant& value);
 
+// A stored value as snapshot() gives it, read as Field::asDateTime reads a
+// field of that type (blank: day 0); false when it is no valid date or time.
+bool storedValueDays(const QVariant& stored, FieldType type, double* days);
+
 // A field of a table object's current row. Fields belong to their table
 // object and stay valid while it lives; reading a field of a closed table or
 // writing one outside edit or insert state raises StoreError.

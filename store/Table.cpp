@@ -1089,6 +1089,39 @@ QVector<RowSnapshot> Table::snapshot()
     return result;
 }
 
+QVector<RowSnapshot> Table::snapshot(const QStringList& fieldNames, const QString& matchField,
+                                     const QStringList& matchValues)
+{
+    d->requireActive();
+    auto column = [this](const QString& name) {
+        const int c = d->conn->columnIndex(name);
+        if (c < 0)
+            d->fail(QStringLiteral("there is no field %1.").arg(name));
+        return quoteIdentifier(d->conn->columns()[c].name);
+    };
+    QStringList list{QStringLiteral("rowid")};
+    for (const QString& name : fieldNames)
+        list << column(name);
+    QString where;
+    QVariantList args;
+    if (!matchField.isEmpty()) {
+        if (matchValues.isEmpty())
+            return {};
+        QStringList marks;
+        for (const QString& v : matchValues) {
+            marks << QStringLiteral("?");
+            args << v;
+        }
+        where = column(matchField) + QLatin1String(" IN (") + marks.join(QLatin1Char(',')) + QLatin1Char(')');
+    }
+    QVector<RowSnapshot> result;
+    for (Row& row : d->run(d->selectSql(list.join(QLatin1Char(',')), where, d->sql.orderBy, false), args, 0)) {
+        row.unpack();
+        result.append(RowSnapshot{row.rowId, std::move(row.values)});
+    }
+    return result;
+}
+
 QVariant Table::rawValue(int index) const
 {
     return d->valueAt(index);

@@ -101,6 +101,12 @@ public:
 
     // Every row that shows, in key order; used by bound grids.
     QVector<RowSnapshot> snapshot();
+    // The same with only the named fields, in the order named, and when
+    // matchField is given only the rows whose matchField equals one of
+    // matchValues exactly: one read for a walk that needs a few columns of
+    // some rows. The values are data, never SQL.
+    QVector<RowSnapshot> snapshot(const QStringList& fieldNames, const QString& matchField = QString(),
+                                  const QStringList& matchValues = {});
     // The value of one field of the current row buffer, without conversion.
     QVariant rawValue(int index) const;
 

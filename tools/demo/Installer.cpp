@@ -4,6 +4,7 @@
 #include "store/Schema.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
+#include "tools/demo/AlarmWave.h"
 #include "tools/demo/Layout.h"
 #include "tools/demo/RecordIds.h"
 #include "tools/demo/SqlFill.h"
@@ -404,13 +405,16 @@ private:
         db.commit();
     }
 
-    // The settings row as a fresh installation has it: nobody forced off yet.
+    // The settings row as a fresh installation has it: nobody forced off yet,
+    // the alarm pointing at the installation's own sound.
     void fillSettings()
     {
+        const QString wave = QDir(m_dataDir).filePath(kAlarmFileName);
+        writeAlarmWave(wave);
         FillConnection db(path(kSettings), kSettings);
         RowWriter rows(db, {QStringLiteral("ForceOff"), QStringLiteral("forceWarn"), QStringLiteral("ForcePlay"),
-                            QStringLiteral("ForceRepeat")});
-        rows.boolean(0, false).integer(1, 3).boolean(2, false).boolean(3, false).row();
+                            QStringLiteral("ForceRepeat"), QStringLiteral("ForceWav")});
+        rows.boolean(0, false).integer(1, 3).boolean(2, false).boolean(3, false).text(4, wave).row();
         db.commit();
     }
 

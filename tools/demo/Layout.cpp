@@ -3,6 +3,7 @@
 #include "store/Catalogue.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
+#include "tools/demo/AlarmWave.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,6 +27,7 @@ QStringList installedFileNames()
     QStringList names;
     for (const store::TableDef& def : catalogue::tableDefs())
         names << store::tableFileName(def.name);
+    names << kAlarmFileName;
     return names;
 }
 

@@ -1,0 +1,207 @@
+// One refresh of the who's-on list on a large installation: the single read
+// of the logged-in users' USERDB.DB rows that the window uses, beside one
+// scan of USERDB.DB per log-in, and beside a floor: reading the same rows'
+// columns through the SQLite C API alone.
+//
+//   bench_whoson [--logins N] [--rows N] [--sample N] [--dir DIR]
+//
+// The per-log-in scan takes minutes at full size, so by default it runs for
+// --sample log-ins and its time is scaled to all of them; --sample 0 runs it
+// whole and checks that both give the same lines.
+
+#include "login/WhosOnLines.h"
+#include "store/Catalogue.h"
+#include "store/DayCount.h"
+#include "store/Session.h"
+#include "store/Table.h"
+#include "support/Clock.h"
+#include "tools/demo/Installer.h"
+#include "tools/demo/Layout.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+constexpr int kDatabases = 50;
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// The log-in table holds the first n users, each once, in key order.
+void fillLogIns(int n)
+{
+    store::Table usersOn(catalogue::kAlias, catalogue::kUsersOn);
+    usersOn.open();
+    usersOn.first();
+    while (!usersOn.eof())
+        usersOn.deleteRecord();
+    store::Table users(catalogue::kAlias, catalogue::kUserPref);
+    users.open();
+    store::WriteBatch batch;
+    int added = 0;
+    for (users.first(); !users.eof() && added < n; users.next(), ++added) {
+        usersOn.insert();
+        usersOn.fieldByName(catalogue::fWho).setAsString(users.fieldByName(catalogue::fWho).asString());
+        usersOn.post();
+    }
+    batch.commit();
+}
+
+struct Tables {
+    store::Table usersOn{catalogue::kAlias, catalogue::kUsersOn};
+    store::Table userPref{catalogue::kAlias, catalogue::kUserPref};
+    store::Table userDb{catalogue::kAlias, catalogue::kUserDb};
+    Tables()
+    {
+        usersOn.open();
+        userPref.open();
+        userDb.open();
+    }
+    // What the window does on a tick: re-read the tables, then the lines.
+    QVector<QStringList> refresh(bool perLogIn)
+    {
+        userPref.refresh();
+        userDb.refresh();
+        usersOn.refresh();
+        const double now = support::nowDays();
+        return perLogIn ? login::whosOnLinesPerLogIn(usersOn, userPref, userDb, now)
+                        : login::whosOnLines(usersOn, userPref, userDb, now);
+    }
+};
+
+// The floor: the USERDB.DB columns the refresh needs, of the logged-in
+// users' rows, stepped through with the SQLite C API.
+double sqliteFloor(const QString& dataDir, const QStringList& who)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(QFile::encodeName(QDir(dataDir).filePath("userdb.db")).constData(), &db, SQLITE_OPEN_READONLY,
+                    nullptr);
+    sqlite3_stmt* st = nullptr;
+    QStringList marks(who.size(), QStringLiteral("?"));
+    const QByteArray sql = QStringLiteral("SELECT Who, DB, datelastlogin, timelastlogin, ntimes FROM userdb "
+                                          "WHERE Who IN (%1) ORDER BY DB, Who")
+                               .arg(marks.join(','))
+                               .toUtf8();
+    if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) != SQLITE_OK)
+        throw std::runtime_error(sqlite3_errmsg(db));
+    for (int i = 0; i < who.size(); ++i)
+        sqlite3_bind_text(st, i + 1, who[i].toUtf8().constData(), -1, SQLITE_TRANSIENT);
+    std::vector<double> times;
+    qint64 sum = 0;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer t;
+        t.start();
+        while (sqlite3_step(st) == SQLITE_ROW)
+            sum += sqlite3_column_bytes(st, 0) + sqlite3_column_bytes(st, 2) + sqlite3_column_int(st, 4);
+        sqlite3_reset(st);
+        times.push_back(t.nsecsElapsed() / 1e6);
+    }
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return sum >= 0 ? median(times) : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription("One who's-on refresh: single pass against one scan per log-in.");
+    parser.addHelpOption();
+    parser.addOption({"logins", "Log-ins.", "n", "200"});
+    parser.addOption({"rows", "USERDB.DB rows (rounded to whole users of 50 databases).", "n", "100000"});
+    parser.addOption({"sample", "Log-ins the per-log-in scan runs for (0: all).", "n", "3"});
+    parser.addOption({"dir", "Folder for the installation (default: a temporary one).", "dir"});
+    parser.process(app);
+
+    try {
+        const int logins = parser.value("logins").toInt();
+        const int rows = parser.value("rows").toInt();
+        const int sample = parser.value("sample").toInt();
+        QTemporaryDir temp;
+        const QString root = parser.isSet("dir") ? parser.value("dir") : temp.path();
+        demo::Options options;
+        options.root = root + "/install";
+        options.programDir = root + "/program";
+        options.writeProgramFiles = false;
+        options.replace = true;
+        options.databases = kDatabases;
+        // The demo gives every user but the last one row per database.
+        options.users = std::max(logins, rows / kDatabases) + 1;
+        options.contacts = 0;
+        options.events = 0;
+        QDir().mkpath(options.programDir);
+        std::printf("Making an installation: %d users x %d databases...\n", options.users, options.databases);
+        std::fflush(stdout);
+        const demo::Result install = demo::install(options);
+        demo::writeStoreConfig(install.configPath, install.dataDir);
+
+        store::Session& session = store::Session::instance();
+        session.reset();
+        session.setConfigPath(install.configPath);
+        session.setNetFileDir(install.netDir);
+        QDir().mkpath(root + "/priv");
+        session.setPrivateDir(root + "/priv");
+        session.addPassword(catalogue::startupPasswordA());
+        session.addPassword(catalogue::startupPasswordB());
+        session.addPassword(catalogue::forceOffPassword());
+
+        fillLogIns(logins);
+        Tables tables;
+        const int userDbRows = tables.userDb.recordCount();
+        std::printf("%d log-ins, %d USERDB.DB rows\n\n", tables.usersOn.recordCount(), userDbRows);
+
+        std::vector<double> onePass;
+        QVector<QStringList> lines;
+        for (int run = 0; run < 7; ++run) {
+            QElapsedTimer t;
+            t.start();
+            lines = tables.refresh(false);
+            onePass.push_back(t.nsecsElapsed() / 1e6);
+        }
+
+        const int scanned = sample > 0 ? std::min(sample, logins) : logins;
+        if (scanned < logins)
+            fillLogIns(scanned);
+        QElapsedTimer t;
+        t.start();
+        const QVector<QStringList> perLogIn = tables.refresh(true);
+        const double perLogInMs = t.nsecsElapsed() / 1e6 * logins / scanned;
+        const bool same = perLogIn == lines.mid(0, scanned);
+
+        QStringList who;
+        for (const QStringList& line : lines)
+            who << line[login::ColWho];
+        const double floor = sqliteFloor(install.dataDir, who);
+        std::printf("%-44s %12s\n", "", "ms");
+        std::printf("%-44s %12.1f   (median of 7; goal <= 50)\n", "one refresh, single pass (the window)",
+                    median(onePass));
+        std::printf("%-44s %12.1f   (%s)\n", "one refresh, one scan per log-in", perLogInMs,
+                    scanned < logins ? qPrintable(QString("measured for %1 log-ins, scaled to %2").arg(scanned).arg(logins))
+                                     : "measured");
+        std::printf("%-44s %12.1f\n", "floor: their USERDB.DB rows, SQLite alone", floor);
+        std::printf("\nper-log-in / single pass: %.0fx; single pass / floor: %.1fx\n", perLogInMs / median(onePass),
+                    median(onePass) / floor);
+        std::printf("same lines from both (first %d log-ins): %s\n", scanned, same ? "yes" : "NO");
+        return same ? 0 : 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_whoson: %s\n", e.what());
+        return 1;
+    }
+}

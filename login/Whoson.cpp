@@ -1,0 +1,255 @@
+#include "login/Whoson.h"
+
+#include "login/WhosOnLines.h"
+#include "store/Catalogue.h"
+#include "support/Clock.h"
+#include "support/Help.h"
+#include "support/Text.h"
+#include "ui/DialogFrame.h"
+#include "ui/GuardedSlot.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int kHelpContext = 1600;
+constexpr int kDefaultInterval = 10000;
+
+QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
+
+// The busy pointer, restored on every path.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
+
+TfrmWhosOn::TfrmWhosOn(QWidget* parent)
+    : QDialog(parent),
+      tblUserPref(catalogue::kAlias, catalogue::kUserPref),
+      tblUserDB(catalogue::kAlias, catalogue::kUserDb),
+      tblUsersOn(catalogue::kAlias, catalogue::kUsersOn)
+{
+    setWindowTitle(text("Who's on the system"));
+
+    grid = new QTableWidget(2, login::ColumnCount, this);
+    grid->setAlternatingRowColors(true);
+    grid->setShowGrid(true);
+    grid->setSortingEnabled(false);
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    grid->setSelectionBehavior(QAbstractItemView::SelectItems);
+    grid->verticalHeader()->hide();
+    grid->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    grid->horizontalHeader()->setSectionsClickable(false);
+    const QFontMetrics metrics(grid->font());
+    const int widths[] = {6, 20, 12, 24, 14, 8, 16}; // characters
+    int gridWidth = grid->frameWidth() * 2 + 2;
+    for (int c = 0; c < login::ColumnCount; ++c) {
+        grid->setColumnWidth(c, metrics.averageCharWidth() * widths[c] + 8);
+        gridWidth += grid->columnWidth(c);
+    }
+    grid->setFixedSize(gridWidth, grid->horizontalHeader()->sizeHint().height()
+                                      + grid->verticalHeader()->defaultSectionSize() * 12 + grid->frameWidth() * 2);
+
+    Print1 = new QAction(text("Print"), grid);
+    grid->addAction(Print1);
+    grid->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    lblNote = new QLabel(
+        text("Note: the accuracy of this table depends on a consistent clock time for each machine on the network."),
+        this);
+    lblNote->setWordWrap(true);
+    btHelp = new QPushButton(text("&Help"), this);
+    btCancel = new QPushButton(text("Cancel"), this);
+    btHelp->setAutoDefault(false);
+    btCancel->setAutoDefault(false);
+
+    // The buttons 10 pixels below the grid, the note on their left, the
+    // window ending 10 pixels below them.
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(lblNote, 1);
+    bottom->addWidget(btHelp, 0, Qt::AlignTop);
+    bottom->addWidget(btCancel, 0, Qt::AlignTop);
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(10);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->addWidget(grid);
+    layout->addLayout(bottom);
+
+    ui::setTabChain({grid, btHelp, btCancel});
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(kDefaultInterval);
+
+    choosePrinter = [this](QPrinter& printer) {
+        QPrintDialog dialog(&printer, this);
+        return dialog.exec() == QDialog::Accepted;
+    };
+
+    connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btHelp, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmWhosOn::btHelpClick));
+    connect(Print1, &QAction::triggered, this, ui::guardedSlot(this, &TfrmWhosOn::Print1Click));
+    connect(Timer1, &QTimer::timeout, this, ui::guardedSlot(this, &TfrmWhosOn::Timer1Timer));
+
+    ui::fixDialogBorder(this);
+}
+
+TfrmWhosOn::~TfrmWhosOn() = default;
+
+void TfrmWhosOn::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    ui::centreOnScreen(this);
+    support::guarded([this] { FormShow(); });
+}
+
+void TfrmWhosOn::FormShow()
+{
+    grid->setHorizontalHeaderLabels(login::whosOnHeadings());
+    tblUserPref.open();
+    tblUserDB.open();
+    tblUsersOn.open();
+    fillGridWithWho();
+    Timer1->start();
+}
+
+void TfrmWhosOn::clearGrid()
+{
+    grid->clearContents();
+}
+
+void TfrmWhosOn::fillGridWithWho()
+{
+    clearGrid();
+    // The clients change these rows from other machines at any time.
+    tblUserPref.refresh();
+    tblUserDB.refresh();
+    tblUsersOn.refresh();
+    const QVector<QStringList> lines =
+        login::whosOnLines(tblUsersOn, tblUserPref, tblUserDB, support::nowDays());
+    // With nobody on, one empty line shows under the heading.
+    grid->setRowCount(qMax(1, int(lines.size())));
+    for (int r = 0; r < lines.size(); ++r)
+        for (int c = 0; c < login::ColumnCount; ++c)
+            grid->setItem(r, c, new QTableWidgetItem(lines[r][c]));
+}
+
+void TfrmWhosOn::Timer1Timer()
+{
+    // No tick while this one runs: an error box it shows would otherwise
+    // have the next ticks pile more boxes on top of it.
+    Timer1->stop();
+    struct Restart {
+        QTimer* timer;
+        ~Restart() { timer->start(); }
+    } restart{Timer1};
+    fillGridWithWho();
+}
+
+void TfrmWhosOn::Print1Click()
+{
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(QPageLayout::Portrait);
+    printer.setDocName(windowTitle());
+    if (!choosePrinter(printer))
+        return;
+    BusyCursor busy;
+    printGrid(printer);
+}
+
+void TfrmWhosOn::printGrid(QPrinter& printer)
+{
+    printer.setPageOrientation(QPageLayout::Portrait);
+    QPainter painter;
+    if (!painter.begin(&printer))
+        throw std::runtime_error(text("Could not start printing.").toStdString());
+
+    painter.setFont(QFont(grid->font(), &printer));
+    const QFontMetrics metrics = painter.fontMetrics();
+    const QRect page = printer.pageLayout().paintRectPixels(printer.resolution()).translated(
+        -printer.pageLayout().paintRectPixels(printer.resolution()).topLeft());
+    const int pad = metrics.averageCharWidth() / 2;
+    const int lineHeight = metrics.height() + pad * 2;
+
+    // The screen's column widths at the printer's resolution, narrowed to
+    // the page when they do not fit.
+    QVector<double> widths;
+    double total = 0;
+    const double scale = double(printer.logicalDpiX()) / grid->logicalDpiX();
+    for (int c = 0; c < grid->columnCount(); ++c) {
+        widths.append(grid->columnWidth(c) * scale);
+        total += widths.last();
+    }
+    if (total > page.width())
+        for (double& w : widths)
+            w *= page.width() / total;
+
+    const QDateTime now = support::now();
+    const QString date = now.toString(QStringLiteral("dd/MM/yyyy"));
+    const QString time = QLocale().toString(now.time(), QLocale::ShortFormat);
+
+    auto drawLine = [&](int y, const QStringList& cells) {
+        double x = page.left();
+        for (int c = 0; c < cells.size(); ++c) {
+            const QRectF cell(x, y, widths[c], lineHeight);
+            painter.drawRect(cell);
+            painter.drawText(cell.adjusted(pad, 0, -pad, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                             metrics.elidedText(cells[c], Qt::ElideRight, int(widths[c]) - 2 * pad));
+            x += widths[c];
+        }
+    };
+    auto drawPageTop = [&]() {
+        const QRect top(page.left(), page.top(), page.width(), lineHeight);
+        painter.drawText(top, Qt::AlignLeft | Qt::AlignVCenter, date);
+        painter.drawText(top, Qt::AlignHCenter | Qt::AlignVCenter, windowTitle());
+        painter.drawText(top, Qt::AlignRight | Qt::AlignVCenter, time);
+        QStringList headings;
+        for (int c = 0; c < grid->columnCount(); ++c)
+            headings << grid->horizontalHeaderItem(c)->text();
+        drawLine(page.top() + lineHeight * 2, headings);
+        return page.top() + lineHeight * 3;
+    };
+
+    int y = drawPageTop();
+    for (int r = 0; r < grid->rowCount(); ++r) {
+        if (y + lineHeight > page.bottom()) {
+            printer.newPage();
+            y = drawPageTop();
+        }
+        QStringList cells;
+        for (int c = 0; c < grid->columnCount(); ++c) {
+            const QTableWidgetItem* item = grid->item(r, c);
+            cells << (item ? item->text() : QString());
+        }
+        drawLine(y, cells);
+        y += lineHeight;
+    }
+    painter.end();
+}
+
+void TfrmWhosOn::btHelpClick()
+{
+    support::openHelp(kHelpContext);
+}
