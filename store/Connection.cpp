@@ -515,6 +515,13 @@ void Connection::commitStale(bool force)
 {
     if (g_batchMembers.isEmpty())
         return;
+    if (!force) {
+        bool stale = false;
+        for (const Connection* c : std::as_const(g_batchMembers))
+            stale = stale || (!c->pinned && c->m_batchAge.elapsed() >= kBatchWindowMs);
+        if (!stale)
+            return;
+    }
     const QVector<Connection*> members = g_batchMembers;
     QString firstError;
     for (Connection* c : members) {
@@ -540,6 +547,7 @@ void Connection::beginRead()
     commitStale();
     if (!m_inBatch) {
         exec(QStringLiteral("BEGIN"));
+        ++m_txnSerial;
         m_inBatch = true;
         m_batchWrites = false;
         m_batchAge.start();
@@ -560,6 +568,7 @@ void Connection::joinWrite()
     if (m_inBatch)
         commitBatch(); // a read transaction holds nothing of ours
     exec(QStringLiteral("BEGIN IMMEDIATE"));
+    ++m_txnSerial;
     m_inBatch = true;
     m_batchWrites = true;
     m_batchAge.start();
@@ -571,6 +580,7 @@ void Connection::beginWrite()
     sqlite3_busy_timeout(m_db, Session::instance().busyTimeout());
     if (g_batchDepth == 0) {
         exec(QStringLiteral("BEGIN IMMEDIATE"));
+        ++m_txnSerial;
         m_ownTransaction = true;
         return;
     }
@@ -581,6 +591,7 @@ void Connection::beginWrite()
         commitBatch();
     if (!m_inBatch) {
         exec(QStringLiteral("BEGIN IMMEDIATE"));
+        ++m_txnSerial;
         m_inBatch = true;
         m_batchWrites = true;
         m_batchAge.start();

@@ -107,6 +107,10 @@ public:
     void endRead();
     void commitBatch();
     bool inBatch() const { return m_inBatch; }
+    // While this program holds a batch's write transaction on the file, no
+    // other program can change it; each transaction has its own serial.
+    bool inWriteTransaction() const { return m_inBatch && m_batchWrites; }
+    quint64 transactionSerial() const { return m_txnSerial; }
 
     // A batch commits every file it holds within about this long of its
     // first uncommitted read or write, whatever else it does meanwhile.
@@ -171,6 +175,7 @@ private:
     bool m_ownTransaction = false; // an unbatched write's BEGIN
     QElapsedTimer m_batchAge;
     quint64 m_localWrites = 0;
+    quint64 m_txnSerial = 0;
 };
 
 // Brackets one write: begins it, and rolls an unbatched write back when an

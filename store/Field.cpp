@@ -66,13 +66,51 @@ bool storedToDays(const QVariant& v, FieldType type, double* days)
     return true;
 }
 
+// Digits written by hand: the calendar's general formatter costs more than
+// the rest of a journal row together.
+char* putNumber(char* out, int value, int width)
+{
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = char('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
+}
+
+QString storedDate(const QDate& date)
+{
+    if (!date.isValid() || date.year() < 1 || date.year() > 9999)
+        return date.toString(kDateFormat);
+    char text[10];
+    char* p = putNumber(text, date.year(), 4);
+    *p++ = '-';
+    p = putNumber(p, date.month(), 2);
+    *p++ = '-';
+    putNumber(p, date.day(), 2);
+    return QString::fromLatin1(text, 10);
+}
+
+QString storedTime(const QTime& time)
+{
+    if (!time.isValid())
+        return time.toString(kTimeFormat);
+    char text[12];
+    char* p = putNumber(text, time.hour(), 2);
+    *p++ = ':';
+    p = putNumber(p, time.minute(), 2);
+    *p++ = ':';
+    p = putNumber(p, time.second(), 2);
+    *p++ = '.';
+    putNumber(p, time.msec(), 3);
+    return QString::fromLatin1(text, 12);
+}
+
 QVariant daysToStored(double days, FieldType type)
 {
     switch (type) {
-    case FieldType::Date: return dateFromDays(days).toString(kDateFormat);
-    case FieldType::Time: return timeFromDays(days).toString(kTimeFormat);
-    case FieldType::DateTime:
-        return dateFromDays(days).toString(kDateFormat) + QLatin1Char(' ') + timeFromDays(days).toString(kTimeFormat);
+    case FieldType::Date: return storedDate(dateFromDays(days));
+    case FieldType::Time: return storedTime(timeFromDays(days));
+    case FieldType::DateTime: return storedDate(dateFromDays(days)) + QLatin1Char(' ') + storedTime(timeFromDays(days));
     default: return days;
     }
 }

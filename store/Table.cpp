@@ -295,6 +295,7 @@ std::vector<Row> Table::Private::run(const QString& sql, const QVariantList& arg
     // window look older than it is, never newer.
     lastReadVersion = conn->dataVersion();
     lastReadOthers = othersWrites();
+    lastReadSerial = conn->inWriteTransaction() ? conn->transactionSerial() : 0;
     std::vector<Row> rows;
     {
         Statement stmt = conn->statement(sql);
@@ -475,6 +476,7 @@ void Table::Private::setWindow(std::vector<Row> rows, bool more)
     // buffer are never taken as fresh: they are not packed).
     windowVersion = lastReadVersion;
     windowOthers = lastReadOthers;
+    windowSerial = lastReadSerial;
     page = std::move(rows);
     pos = page.empty() ? -1 : 0;
     morePages = more;
@@ -809,7 +811,8 @@ void Table::edit()
     // Editing starts from the row as the file holds it now, not from the
     // window read earlier; the counter taken first lets post() see whether
     // anybody wrote to the file since.
-    const qint64 version = d->conn->dataVersion();
+    const bool sameTransaction = d->stillInTransaction(d->windowSerial);
+    const qint64 version = sameTransaction ? d->windowVersion : d->conn->dataVersion();
     const quint64 others = d->othersWrites();
     Row& cached = d->page[size_t(d->pos)];
     const bool fresh = !cached.partial && !cached.packed.isEmpty() && version == d->windowVersion
@@ -823,6 +826,7 @@ void Table::edit()
     }
     d->editVersion = version;
     d->editOthers = others;
+    d->editSerial = d->conn->inWriteTransaction() ? d->conn->transactionSerial() : 0;
     d->before = d->page[size_t(d->pos)];
     d->buffer = d->before;
     d->buffer.unpack();
@@ -879,7 +883,8 @@ void Table::post()
             // The write transaction keeps others out from here on. When the
             // file changed since editing began, the row must still be as it
             // was then, or another program's change would be overwritten.
-            if (conn.dataVersion() != d->editVersion || d->othersWrites() != d->editOthers) {
+            const bool unchanged = d->stillInTransaction(d->editSerial) || conn.dataVersion() == d->editVersion;
+            if (!unchanged || d->othersWrites() != d->editOthers) {
                 Row now;
                 if (!d->reloadRow(d->before.rowId, &now) || now.packed != d->before.packed)
                     d->failChanged(d->page[size_t(d->pos)], QStringLiteral("saved"));

@@ -55,6 +55,15 @@ public:
     quint64 windowOthers = 0;
     qint64 lastReadVersion = -3; // taken by every read; a new window adopts it
     quint64 lastReadOthers = 0;
+    quint64 lastReadSerial = 0;   // the transaction a read ran in, when a write transaction
+    quint64 windowSerial = 0;
+    quint64 editSerial = 0;
+    // True when the file cannot have changed since a read made in transaction
+    // serial: this program still holds that write transaction.
+    bool stillInTransaction(quint64 serial) const
+    {
+        return serial != 0 && conn->inWriteTransaction() && conn->transactionSerial() == serial;
+    }
     quint64 ownWrites = 0;
     quint64 othersWrites() const { return conn->localWrites() - ownWrites; }
     bool justPosted = false;  // the last thing done was a post of the current row
