@@ -119,19 +119,20 @@ private:
     store::Table m_table;
 };
 
-// Counts the matching rows of a table opened shared; count(table) decides
-// where each matching row is added.
+// Counts the matching rows of a table opened shared; count(values) decides
+// where each matching row is added (values: Who, then the extra fields). Only
+// the columns the count needs are read.
 template <typename Count>
-void countMatches(ReplaceCounts& counts, const QString& tableName, const QString& source, Count count)
+void countMatches(ReplaceCounts& counts, const QString& tableName, const QString& source, Count count,
+                  const QStringList& extraFields = {})
 {
     try {
         store::Table table(catalogue::kAlias, tableName);
         table.open();
-        store::Field& who = table.fieldByName(catalogue::fWho);
-        for (table.first(); !table.eof(); table.next()) {
-            if (whoMatches(who.asString(), source))
-                count(table);
-        }
+        table.scan(QStringList{catalogue::fWho} + extraFields, [&](const QVariantList& values) {
+            if (whoMatches(values[0].toString(), source))
+                count(values);
+        });
     } catch (const store::StoreError& e) {
         counts.unreadable.insert(tableName, e.message());
     }
@@ -153,20 +154,24 @@ ReplaceCounts countReplace(const QString& source, const ReplaceChoice& choice)
 {
     ReplaceCounts counts;
     if (choice.contacts)
-        countMatches(counts, catalogue::kContact, source, [&](store::Table&) { ++counts.contacts; });
+        countMatches(counts, catalogue::kContact, source, [&](const QVariantList&) { ++counts.contacts; });
     if (choice.eventsNotDone || choice.eventsDone) {
-        countMatches(counts, catalogue::kEvent, source, [&](store::Table& table) {
-            if (table.fieldByName(kCompleted).asBoolean())
-                counts.eventsDone += choice.eventsDone ? 1 : 0;
-            else
-                counts.eventsNotDone += choice.eventsNotDone ? 1 : 0;
-        });
+        // A blank "completed" counts as not done, as the walk reads it.
+        countMatches(
+            counts, catalogue::kEvent, source,
+            [&](const QVariantList& values) {
+                if (store::storedValueBoolean(values[1]))
+                    counts.eventsDone += choice.eventsDone ? 1 : 0;
+                else
+                    counts.eventsNotDone += choice.eventsNotDone ? 1 : 0;
+            },
+            {kCompleted});
     }
     if (choice.holiday)
-        countMatches(counts, catalogue::kHoliday, source, [&](store::Table&) { ++counts.holiday; });
+        countMatches(counts, catalogue::kHoliday, source, [&](const QVariantList&) { ++counts.holiday; });
     if (choice.marketing) {
-        countMatches(counts, catalogue::kSteps, source, [&](store::Table&) { ++counts.steps; });
-        countMatches(counts, catalogue::kActions, source, [&](store::Table&) { ++counts.actions; });
+        countMatches(counts, catalogue::kSteps, source, [&](const QVariantList&) { ++counts.steps; });
+        countMatches(counts, catalogue::kActions, source, [&](const QVariantList&) { ++counts.actions; });
     }
     return counts;
 }

@@ -167,6 +167,21 @@ bool storedValueDays(const QVariant& stored, FieldType type, double* days)
     return storedToDays(stored, isDateKind(type) ? type : FieldType::DateTime, days);
 }
 
+bool storedValueBoolean(const QVariant& stored, bool* ok)
+{
+    bool value = false;
+    bool parsed = true;
+    if (stored.isValid() && !stored.isNull()) {
+        if (stored.typeId() == QMetaType::QString)
+            parsed = parseBoolean(stored.toString(), &value);
+        else
+            value = stored.toDouble() != 0.0;
+    }
+    if (ok)
+        *ok = parsed;
+    return parsed && value;
+}
+
 // Access to the owning table's private parts.
 #define TP (m_table->d)
 

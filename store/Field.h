@@ -23,6 +23,9 @@ QVariant storedValue(FieldType type, const QVariant& value);
 // A stored value as snapshot() gives it, read as Field::asDateTime reads a
 // field of that type (blank: day 0); false when it is no valid date or time.
 bool storedValueDays(const QVariant& stored, FieldType type, double* days);
+// A stored value read as Field::asBoolean reads it (blank: false); false in
+// *ok when it is neither True nor False.
+bool storedValueBoolean(const QVariant& stored, bool* ok = nullptr);
 
 // A field of a table object's current row. Fields belong to their table
 // object and stay valid while it lives; reading a field of a closed table or

@@ -1127,6 +1127,32 @@ QVector<RowSnapshot> Table::snapshot(const QStringList& fieldNames, const QStrin
     return result;
 }
 
+void Table::scan(const QStringList& fieldNames, const std::function<void(const QVariantList&)>& visit)
+{
+    d->requireActive();
+    QStringList list;
+    for (const QString& name : fieldNames) {
+        const int c = d->conn->columnIndex(name);
+        if (c < 0)
+            d->fail(QStringLiteral("there is no field %1.").arg(name));
+        list << quoteIdentifier(d->conn->columns()[c].name);
+    }
+    if (list.isEmpty())
+        list << QStringLiteral("1");
+    d->conn->beginRead();
+    {
+        Statement stmt = d->conn->statement(d->selectSql(list.join(QLatin1Char(',')), QString(), QString(), false));
+        d->bindFilter(stmt);
+        QVariantList values(fieldNames.size());
+        while (stmt.step()) {
+            for (int i = 0; i < values.size(); ++i)
+                values[i] = stmt.column(i);
+            visit(values);
+        }
+    }
+    d->conn->endRead();
+}
+
 QVariant Table::rawValue(int index) const
 {
     return d->valueAt(index);

@@ -107,6 +107,10 @@ public:
     // some rows. The values are data, never SQL.
     QVector<RowSnapshot> snapshot(const QStringList& fieldNames, const QString& matchField = QString(),
                                   const QStringList& matchValues = {});
+    // Calls visit with the stored values of the named fields of every row that
+    // shows, in no particular order, without moving the cursor: a count or a
+    // survey that needs a few columns of a large table.
+    void scan(const QStringList& fieldNames, const std::function<void(const QVariantList& values)>& visit);
     // The value of one field of the current row buffer, without conversion.
     QVariant rawValue(int index) const;
 
