@@ -4,6 +4,7 @@
 #include "shell/NetDirIni.h"
 #include "shell/Paths.h"
 #include "store/Catalogue.h"
+#include "store/FileModes.h"
 #include "store/Session.h"
 #include "support/Messages.h"
 #include "support/Text.h"
@@ -78,8 +79,7 @@ QString configureStore(const QString& programDir, const QString& netDir)
     session.setNetFileDir(netDir);
 
     const QString privateDir = privateDirPath(programDir);
-    QDir().mkpath(privateDir);
-    if (!QFileInfo(privateDir).isDir())
+    if (!store::makeFolder(privateDir))
         support::showError(support::uiText(QStringLiteral("Could not create the private directory ")) + privateDir);
     session.setPrivateDir(privateDir);
 

@@ -1,5 +1,6 @@
 #include "store/Connection.h"
 
+#include "store/FileModes.h"
 #include "store/Schema.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace store {
@@ -408,10 +410,13 @@ void Connection::lock(bool exclusive)
     }
     if (m_lockFd < 0) {
         m_lockPath = lockPath;
-        m_lockFd = ::open(lockPath.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        m_lockFd = ::open(lockPath.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
         if (m_lockFd < 0)
             throw StoreError(QStringLiteral("Table %1 cannot be opened: the lock file %2 cannot be created in the network control directory (%3).")
                                  .arg(m_label, QDir::toNativeSeparators(lockPath), QString::fromLocal8Bit(strerror(errno))));
+        // Exactly rw for owner and group whatever the umask; fails harmlessly
+        // on a lock file that another user made.
+        ::fchmod(m_lockFd, kFileMode);
     }
     // fcntl locks belong to the process: this program's own objects share
     // them, and only other programs are kept out.

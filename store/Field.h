@@ -48,6 +48,7 @@ private:
     friend class Table;
     Field(Table* table, int index) : m_table(table), m_index(index) {}
     void assign(const QVariant& value);
+    QString rowText() const; // names the current row in error messages
     Table* m_table;
     int m_index;
 };

@@ -1,5 +1,6 @@
 #include "support/Messages.h"
 
+#include "store/StoreError.h"
 #include "support/Text.h"
 
 #include <QApplication>
@@ -93,25 +94,28 @@ QMessageBox::Icon iconOf(BoxKind kind)
 
 // Shows one modal box; returns the button pressed.
 int showBox(BoxKind kind, const QString& message, QMessageBox::StandardButtons buttons,
-            QMessageBox::StandardButton defaultButton)
+            QMessageBox::StandardButton defaultButton, const QString& detail = QString())
 {
     if (!haveWidgets()) {
         // No window system to show a box on: say it on the console instead.
-        qWarning().noquote() << titleOf(kind) + QStringLiteral(": ") + message;
+        qWarning().noquote() << titleOf(kind) + QStringLiteral(": ") + message
+                                    + (detail.isEmpty() ? QString() : QStringLiteral(" (") + detail + QLatin1Char(')'));
         return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
     }
     QMessageBox box(iconOf(kind), titleOf(kind), message, buttons, QApplication::activeWindow());
     box.setDefaultButton(defaultButton);
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
     return box.exec();
 }
 
 // Records a box in the active script; false when no script is alive.
-bool record(BoxKind kind, const QString& message)
+bool record(BoxKind kind, const QString& message, const QString& detail = QString())
 {
     ScriptState* script = activeScript();
     if (!script)
         return false;
-    script->shown.append({kind, message});
+    script->shown.append({kind, message, kind, detail});
     return true;
 }
 
@@ -119,10 +123,25 @@ bool record(BoxKind kind, const QString& message)
 
 int showError(const QString& message)
 {
+    return showError(message, QString());
+}
+
+int showError(const QString& message, const QString& detail)
+{
     beep();
-    if (!record(BoxKind::Error, message))
-        showBox(BoxKind::Error, message, QMessageBox::Ok, QMessageBox::Ok);
+    if (!record(BoxKind::Error, message, detail))
+        showBox(BoxKind::Error, message, QMessageBox::Ok, QMessageBox::Ok, detail);
     return QMessageBox::Ok;
+}
+
+int showError(const QString& message, const std::exception& reason)
+{
+    QString detail;
+    if (const auto* storeError = dynamic_cast<const store::StoreError*>(&reason))
+        detail = storeError->message();
+    else
+        detail = QString::fromUtf8(reason.what());
+    return showError(message, detail.trimmed());
 }
 
 void showWarning(const QString& message)
@@ -200,6 +219,14 @@ QStringList MessageScript::texts() const
     QStringList result;
     for (const ShownBox& box : stateOf(this).shown)
         result.append(box.text);
+    return result;
+}
+
+QStringList MessageScript::details() const
+{
+    QStringList result;
+    for (const ShownBox& box : stateOf(this).shown)
+        result.append(box.detail);
     return result;
 }
 
