@@ -28,7 +28,9 @@ bool makeFolder(const QString& path)
     if (parent != clean && !QFileInfo(parent).isDir() && !makeFolder(parent))
         return false;
     // mkdir applies the umask; the chmod that follows gives the exact mode.
-    if (::mkdir(nativePath(clean).constData(), kFolderMode) != 0 && errno != EEXIST)
+    // Another program may make it meanwhile; a file of that name is no folder.
+    if (::mkdir(nativePath(clean).constData(), kFolderMode) != 0
+        && !(errno == EEXIST && QFileInfo(clean).isDir()))
         return false;
     return setMode(clean, kFolderMode);
 }
