@@ -145,9 +145,9 @@ void TfrmUser::OKBtnClick()
         } else {
             support::journalrecord(*table, support::ActionAdded);
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         support::showError(support::uiText(
-            QStringLiteral("Try a different WHO value.  The user id is in use by somebody else.")));
+            QStringLiteral("Try a different WHO value.  The user id is in use by somebody else.")), error);
         edWho->setFocus();
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "shell/Paths.h"
 #include "store/Catalogue.h"
+#include "store/FileModes.h"
 #include "store/Table.h"
 #include "support/Clock.h"
 #include "support/Messages.h"
@@ -9,6 +10,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <cerrno>
 
 namespace shell {
 
@@ -32,11 +35,12 @@ bool backupUserTables(store::Table& userPref, store::Table& userDb)
 {
     const QString folder = joinPath(aliasDirectory(catalogue::kAlias),
                                     backupFolderName(support::todayDayNumber()));
-    QDir().mkpath(folder);
-    if (!QFileInfo(folder).isDir()) {
+    if (!store::makeFolder(folder)) {
+        const QString reason = QStringLiteral("The folder %1 cannot be made (%2).")
+                                   .arg(QDir::toNativeSeparators(folder), qt_error_string(errno));
         support::showError(support::uiText(QStringLiteral(
             "Could not create backup folder under the DATA folder.  Unable to make temporary "
-            "backup of the userpref.*, userdb.* and settings.* files")));
+            "backup of the userpref.*, userdb.* and settings.* files")), reason);
         return false;
     }
 

@@ -242,8 +242,8 @@ void TfrmMain::FormShow()
     if (!tblUserPref.active()) {
         try {
             tblUserPref.open();
-        } catch (const std::exception&) {
-            support::showError(text("Could not open the userpref database."));
+        } catch (const std::exception& error) {
+            support::showError(text("Could not open the userpref database."), error);
             TurnOffButtons();
             return;
         }
@@ -253,9 +253,9 @@ void TfrmMain::FormShow()
     tblContact.setExclusive(true);
     try {
         tblContact.open();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         tblContact.setExclusive(false);
-        support::showError(text("You cannot delete or replace existing users while others are accessing Kontiva."));
+        support::showError(text("You cannot delete or replace existing users while others are accessing Kontiva."), error);
         btDelete->setEnabled(false);
         btReplace->setEnabled(false);
         return;
@@ -269,15 +269,17 @@ void TfrmMain::TurnOffButtons()
         b->setEnabled(false);
 }
 
-bool TfrmMain::IsContactTableInUse()
+bool TfrmMain::IsContactTableInUse(QString* reason)
 {
     tblContact.close();
     tblContact.setExclusive(true);
     bool inUse = false;
     try {
         tblContact.open();
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         inUse = true;
+        if (reason)
+            *reason = QString::fromUtf8(error.what());
     }
     tblContact.close();
     tblContact.setExclusive(false);
@@ -322,8 +324,9 @@ void TfrmMain::btModifyClick()
 
 void TfrmMain::btDeleteClick()
 {
-    if (IsContactTableInUse()) {
-        support::showError(support::uiText(contactInUseMessage()));
+    QString inUse;
+    if (IsContactTableInUse(&inUse)) {
+        support::showError(support::uiText(contactInUseMessage()), inUse);
         return;
     }
     // Nobody may start Kontiva while the user's rows go.
@@ -369,8 +372,9 @@ void TfrmMain::releaseContactTable()
 
 void TfrmMain::btReplaceClick()
 {
-    if (IsContactTableInUse()) {
-        support::showError(support::uiText(contactInUseMessage()));
+    QString inUse;
+    if (IsContactTableInUse(&inUse)) {
+        support::showError(support::uiText(contactInUseMessage()), inUse);
         return;
     }
     if (tblUserPref.recordCount() < 1)

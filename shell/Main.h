@@ -61,7 +61,7 @@ public:
     // error stopped them, and the window then stays open.
     bool FormClose();
     void TurnOffButtons();
-    bool IsContactTableInUse();
+    bool IsContactTableInUse(QString* reason = nullptr); // reason: the store's words when in use
 
     void btAddClick();
     void btDeleteClick();

@@ -1,6 +1,7 @@
 #include "shell/NetDirIni.h"
 
 #include "shell/Paths.h"
+#include "store/FileModes.h"
 #include "store/Session.h"
 #include "support/Text.h"
 
@@ -85,7 +86,10 @@ bool writeNetDir(const QString& programDir, const QString& netDir)
     for (const QString& line : lines)
         stream << line << '\n';
     stream.flush();
-    return out.commit();
+    if (!out.commit())
+        return false;
+    store::setMode(path, store::kFileMode);
+    return true;
 }
 
 } // namespace shell

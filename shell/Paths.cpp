@@ -1,5 +1,6 @@
 #include "shell/Paths.h"
 
+#include "store/FileModes.h"
 #include "store/Session.h"
 #include "support/Clock.h"
 #include "support/Text.h"
@@ -102,6 +103,9 @@ bool copyFile(const QString& source, const QString& destination)
     const QString sourcePath = QFileInfo(source).canonicalFilePath();
     if (!sourcePath.isEmpty() && sourcePath == QFileInfo(destination).canonicalFilePath())
         return false;
+    // A new copy starts with its source's mode, before any data goes in.
+    const int mode = store::modeOf(source);
+    store::createFile(destination, mode >= 0 ? unsigned(mode) : store::kFileMode);
     QFile out(destination);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;

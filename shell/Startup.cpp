@@ -7,6 +7,7 @@
 #include "store/Outbox.h"
 #include "support/Changes.h"
 #include "support/ErrorBox.h"
+#include "store/FileModes.h"
 #include "store/Session.h"
 #include "support/Messages.h"
 #include "support/Text.h"
@@ -81,8 +82,7 @@ QString configureStore(const QString& programDir, const QString& netDir)
     session.setNetFileDir(netDir);
 
     const QString privateDir = privateDirPath(programDir);
-    QDir().mkpath(privateDir);
-    if (!QFileInfo(privateDir).isDir())
+    if (!store::makeFolder(privateDir))
         support::showError(support::uiText(QStringLiteral("Could not create the private directory ")) + privateDir);
     session.setPrivateDir(privateDir);
 

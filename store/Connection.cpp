@@ -1,5 +1,6 @@
 #include "store/Connection.h"
 
+#include "store/FileModes.h"
 #include "store/Outbox.h"
 #include "store/Schema.h"
 #include "store/Session.h"
@@ -12,8 +13,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace store {
@@ -416,12 +417,14 @@ bool sameFile(int fd, const QString& path)
 void Connection::reopenLockFile()
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
-        const int fd = ::open(m_lockPath.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+        const int fd = ::open(m_lockPath.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
         if (fd < 0)
             throw StoreError(QStringLiteral("Table %1 cannot be opened: the lock file %2 cannot be created in the network control directory (%3).")
                                  .arg(m_label, QDir::toNativeSeparators(m_lockPath), QString::fromLocal8Bit(strerror(errno))));
-        // Others of the office share the lock files through the group.
-        fchmod(fd, 0660);
+        // Exactly rw for owner and group whatever the umask (the office's
+        // workstations share the lock files through the group); fails
+        // harmlessly on a lock file that another user made.
+        ::fchmod(fd, kFileMode);
         if (sameFile(fd, m_lockPath)) {
             const int old = m_lockFd;
             m_lockFd = fd;

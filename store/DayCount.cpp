@@ -31,14 +31,25 @@ double daysFromDateTime(const QDateTime& dateTime)
     return day < 0 ? day - fraction : day + fraction;
 }
 
+bool isStorableDayCount(double days)
+{
+    return std::isfinite(days) && days >= kFirstDayCount && days < kEndDayCount;
+}
+
 QDate dateFromDays(double days)
 {
+    // Far outside any calendar (or not a number at all): no date, instead of
+    // an integer conversion that overflows.
+    if (!std::isfinite(days) || std::fabs(days) > kMaxDayCount)
+        return QDate();
     const double whole = std::trunc(days);
     return QDate::fromJulianDay(kEpochJulianDay + qint64(whole));
 }
 
 QTime timeFromDays(double days)
 {
+    if (!std::isfinite(days))
+        return QTime();
     const double fraction = std::fabs(days - std::trunc(days));
     qint64 ms = qint64(std::llround(fraction * kMsPerDay));
     if (ms >= qint64(kMsPerDay))

@@ -11,6 +11,13 @@
 namespace store {
 
 constexpr qint64 kEpochJulianDay = 2415019; // QDate(1899, 12, 30).toJulianDay()
+// Day counts a stored date may have: 1 January 0001 to 31 December 9999.
+constexpr double kFirstDayCount = -693593.0;
+constexpr double kEndDayCount = 2958466.0; // exclusive
+// Beyond this a day count is no date at all (and no conversion is tried).
+constexpr double kMaxDayCount = 1.0e9;
+
+bool isStorableDayCount(double days); // finite and within the range above
 
 double daysFromDate(const QDate& date);
 double daysFromTime(const QTime& time);           // fraction of a day, 0 <= f < 1

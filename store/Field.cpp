@@ -5,6 +5,7 @@
 #include "store/TablePrivate.h"
 
 #include <cmath>
+#include <limits>
 
 namespace store {
 
@@ -36,7 +37,7 @@ bool storedToDays(const QVariant& v, FieldType type, double* days)
 {
     if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::LongLong) {
         *days = v.toDouble();
-        return true;
+        return isStorableDayCount(*days);
     }
     const QString text = v.toString().trimmed();
     if (type == FieldType::Time) {
@@ -131,6 +132,19 @@ bool parseBoolean(const QString& text, bool* value)
     return false;
 }
 
+// A stored boolean: a number (non-zero is true) or one of the words above.
+bool storedToBoolean(const QVariant& v, bool* value)
+{
+    if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double) {
+        *value = v.toDouble() != 0;
+        return true;
+    }
+    return parseBoolean(v.toString(), value);
+}
+
+// The largest magnitude a double converts to qint64 without overflow.
+constexpr double kLargestWhole = 9.2e18;
+
 bool isDateKind(FieldType t)
 {
     return t == FieldType::Date || t == FieldType::Time || t == FieldType::DateTime;
@@ -221,10 +235,14 @@ QString Field::asString() const
         return QString();
     const FieldType type = dataType();
     switch (type) {
-    case FieldType::Boolean:
-        return v.toLongLong() != 0 || v.toString().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0
-                   ? QStringLiteral("True")
-                   : QStringLiteral("False");
+    case FieldType::Boolean: {
+        // Text another program stored that is no boolean shows as it is,
+        // like a date that is no date; asBoolean reports it.
+        bool b = false;
+        if (!storedToBoolean(v, &b))
+            return v.toString();
+        return b ? QStringLiteral("True") : QStringLiteral("False");
+    }
     case FieldType::Date:
     case FieldType::Time:
     case FieldType::DateTime: {
@@ -252,7 +270,13 @@ qint64 Field::asLargeInt() const
         return 0;
     switch (v.typeId()) {
     case QMetaType::LongLong: return v.toLongLong();
-    case QMetaType::Double: return std::llround(v.toDouble());
+    case QMetaType::Double: {
+        const double d = v.toDouble();
+        if (!std::isfinite(d) || std::fabs(d) > kLargestWhole)
+            TP->fail(QStringLiteral("%1 in field %2 of %3 is not a whole number within range.")
+                         .arg(v.toString(), fieldName(), rowText()));
+        return std::llround(d);
+    }
     default: break;
     }
     if (dataType() == FieldType::Boolean)
@@ -260,22 +284,26 @@ qint64 Field::asLargeInt() const
     bool ok = false;
     const qint64 n = v.toString().trimmed().toLongLong(&ok);
     if (!ok)
-        TP->fail(QStringLiteral("\"%1\" in field %2 is not a whole number.").arg(v.toString(), fieldName()));
+        TP->fail(QStringLiteral("\"%1\" in field %2 of %3 is not a whole number.").arg(v.toString(), fieldName(), rowText()));
     return n;
 }
 
-int Field::asInteger() const { return int(asLargeInt()); }
+int Field::asInteger() const
+{
+    const qint64 n = asLargeInt();
+    if (n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max())
+        TP->fail(QStringLiteral("%1 in field %2 of %3 is too large.").arg(n).arg(fieldName(), rowText()));
+    return int(n);
+}
 
 bool Field::asBoolean() const
 {
     const QVariant v = value();
     if (!v.isValid() || v.isNull())
         return false;
-    if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double)
-        return v.toDouble() != 0;
     bool b = false;
-    if (!parseBoolean(v.toString(), &b))
-        TP->fail(QStringLiteral("\"%1\" in field %2 is not True or False.").arg(v.toString(), fieldName()));
+    if (!storedToBoolean(v, &b))
+        TP->fail(QStringLiteral("\"%1\" in field %2 of %3 is not True or False.").arg(v.toString(), fieldName(), rowText()));
     return b;
 }
 
@@ -291,7 +319,7 @@ double Field::asFloat() const
     bool ok = false;
     const double n = v.toString().trimmed().toDouble(&ok);
     if (!ok)
-        TP->fail(QStringLiteral("\"%1\" in field %2 is not a number.").arg(v.toString(), fieldName()));
+        TP->fail(QStringLiteral("\"%1\" in field %2 of %3 is not a number.").arg(v.toString(), fieldName(), rowText()));
     return n;
 }
 
@@ -303,8 +331,22 @@ double Field::asDateTime() const
     const FieldType type = isDateKind(dataType()) ? dataType() : FieldType::DateTime;
     double days;
     if (!storedToDays(v, type, &days))
-        TP->fail(QStringLiteral("\"%1\" in field %2 is not a valid %3.").arg(v.toString(), fieldName(), fieldTypeName(type)));
+        TP->fail(QStringLiteral("\"%1\" in field %2 of %3 is not a valid %4.")
+                     .arg(v.toString(), fieldName(), rowText(), fieldTypeName(type)));
     return days;
+}
+
+QString Field::rowText() const
+{
+    // The row as the supervisor finds it: by its key, else by its number.
+    if (TP->state == TableState::Insert)
+        return QStringLiteral("the new row");
+    QStringList key;
+    for (int k : TP->conn->keyColumns())
+        key << m_table->rawValue(k).toString();
+    if (!key.isEmpty() && !key.join(QString()).trimmed().isEmpty())
+        return QStringLiteral("the row with key %1").arg(key.join(QStringLiteral(", ")));
+    return QStringLiteral("row number %1").arg(m_table->rowId());
 }
 
 void Field::assign(const QVariant& v)
@@ -444,6 +486,8 @@ void Field::setAsDateTime(double days)
     if (TP->state != TableState::Edit && TP->state != TableState::Insert)
         TP->fail(QStringLiteral("field %1 cannot be changed: the row is not being edited.").arg(fieldName()));
     const FieldType type = dataType();
+    if (isDateKind(type) && !isStorableDayCount(days))
+        TP->fail(QStringLiteral("%1 is not a valid %2 (field %3).").arg(days).arg(fieldTypeName(type), fieldName()));
     if (isDateKind(type))
         assign(daysToStored(days, type));
     else if (type == FieldType::Float)

@@ -62,6 +62,7 @@ private:
     Field(Table* table, int index) : m_table(table), m_index(index) {}
     void assign(const QVariant& value);
     const ColumnInfo& column() const;
+    QString rowText() const; // names the current row in error messages
     Table* m_table;
     int m_index;
 };

@@ -1,6 +1,7 @@
 #include "store/Schema.h"
 
 #include "store/Connection.h"
+#include "store/FileModes.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
 
@@ -46,6 +47,11 @@ void createTableFile(const QString& dir, const TableDef& def, const QString& pas
     const QString path = QDir(dir).filePath(tableFileName(def.name));
     if (QFileInfo::exists(path))
         throw StoreError(QStringLiteral("Table %1 already exists in %2.").arg(def.name, QDir::toNativeSeparators(dir)));
+    // Made with its final mode first; SQLite opens it as it is, and gives its
+    // journal files the same mode.
+    if (!createFile(path))
+        throw StoreError(QStringLiteral("Table %1 could not be created: %2 cannot be made.")
+                             .arg(def.name, QDir::toNativeSeparators(path)));
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         const QString message = QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");

@@ -1,5 +1,6 @@
 #include "store/Table.h"
 
+#include "store/FileModes.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "store/TablePrivate.h"
@@ -1193,6 +1194,9 @@ bool backupTable(const QString& alias, const QString& tableName, const QString& 
         return false; // the table file cannot be read
     }
     sqlite3_busy_timeout(src, Session::instance().busyTimeout());
+    // The copy gets its table's mode before any data goes in.
+    const int mode = modeOf(source);
+    createFile(temp, mode >= 0 ? unsigned(mode) : kFileMode);
     if (sqlite3_open_v2(temp.toUtf8().constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         cleanup();
         QFile::remove(temp);

@@ -4,7 +4,7 @@
 
 #include <QTimeZone>
 
-#include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -31,11 +31,11 @@ QDateTime now()
     // local time re-reads the zone file on every call, so the offset is
     // looked up at most once a second (journalling calls the clock several
     // times per row).
-    static qint64 offsetCheckedAt = std::numeric_limits<qint64>::min();
+    static std::optional<qint64> offsetCheckedAt; // empty until the first call
     static int offsetSeconds = 0;
     const QDateTime utc = QDateTime::currentDateTimeUtc();
     const qint64 ms = utc.toMSecsSinceEpoch();
-    if (ms - offsetCheckedAt >= 1000 || ms < offsetCheckedAt) {
+    if (!offsetCheckedAt || ms < *offsetCheckedAt || ms - *offsetCheckedAt >= 1000) {
         offsetSeconds = QDateTime::currentDateTime().offsetFromUtc();
         offsetCheckedAt = ms;
     }

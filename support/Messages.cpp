@@ -1,5 +1,6 @@
 #include "support/Messages.h"
 
+#include "store/StoreError.h"
 #include "support/Text.h"
 
 #include <QApplication>
@@ -99,18 +100,27 @@ int showBox(BoxKind kind, const QString& message, QMessageBox::StandardButtons b
 {
     if (!haveWidgets()) {
         // No window system to show a box on: say it on the console instead.
-        qWarning().noquote() << titleOf(kind) + QStringLiteral(": ") + message;
+        qWarning().noquote() << titleOf(kind) + QStringLiteral(": ") + message
+                                    + (detail.isEmpty() ? QString() : QStringLiteral(" (") + detail + QLatin1Char(')'));
         return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
     }
     QMessageBox box(iconOf(kind), titleOf(kind), message, buttons, QApplication::activeWindow());
     box.setDefaultButton(defaultButton);
     if (!detail.isEmpty())
-        box.setInformativeText(detail);
+    {
+        // A question's detail (what Yes will change) must be read before
+        // answering, so it stands under the question; an error's reason waits
+        // behind the details button.
+        if (buttons.testFlag(QMessageBox::Yes))
+            box.setInformativeText(detail);
+        else
+            box.setDetailedText(detail);
+    }
     return box.exec();
 }
 
 // Records a box in the active script; false when no script is alive.
-bool record(BoxKind kind, const QString& message)
+bool record(BoxKind kind, const QString& message, const QString& detail = QString())
 {
     // A box waits for the supervisor: a write batch must not keep tables
     // locked meanwhile.
@@ -118,7 +128,7 @@ bool record(BoxKind kind, const QString& message)
     ScriptState* script = activeScript();
     if (!script)
         return false;
-    script->shown.append({kind, message});
+    script->shown.append({kind, message, kind, detail});
     return true;
 }
 
@@ -126,9 +136,14 @@ bool record(BoxKind kind, const QString& message)
 
 int showError(const QString& message)
 {
+    return showError(message, QString());
+}
+
+int showError(const QString& message, const QString& detail)
+{
     beep();
-    if (!record(BoxKind::Error, message))
-        showBox(BoxKind::Error, message, QMessageBox::Ok, QMessageBox::Ok);
+    if (!record(BoxKind::Error, message, detail))
+        showBox(BoxKind::Error, message, QMessageBox::Ok, QMessageBox::Ok, detail);
     return QMessageBox::Ok;
 }
 
@@ -136,6 +151,16 @@ void showErrorQuiet(const QString& message)
 {
     if (!record(BoxKind::Error, message))
         showBox(BoxKind::Error, message, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+int showError(const QString& message, const std::exception& reason)
+{
+    QString detail;
+    if (const auto* storeError = dynamic_cast<const store::StoreError*>(&reason))
+        detail = storeError->message();
+    else
+        detail = QString::fromUtf8(reason.what());
+    return showError(message, detail.trimmed());
 }
 
 void showWarning(const QString& message)
@@ -213,6 +238,14 @@ QStringList MessageScript::texts() const
     QStringList result;
     for (const ShownBox& box : stateOf(this).shown)
         result.append(box.text);
+    return result;
+}
+
+QStringList MessageScript::details() const
+{
+    QStringList result;
+    for (const ShownBox& box : stateOf(this).shown)
+        result.append(box.detail);
     return result;
 }
 

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QList>
+#include <exception>
 #include <functional>
 
 class QWidget;
@@ -16,6 +17,12 @@ enum class BoxKind { Error, Warning, Information, Question };
 
 int showError(const QString& message);   // exclamation beep, error box, OK; returns QMessageBox::Ok
 void showErrorQuiet(const QString& message); // error box, OK, no beep
+// The same box with detail text below the message (the box's details).
+int showError(const QString& message, const QString& detail);
+// Ends a command that failed on an error, usually the store's: the box says
+// the program's message word for word and gives the error's own words (which
+// table, which file, what went wrong) as its detail text.
+int showError(const QString& message, const std::exception& reason);
 void showWarning(const QString& message); // critical-stop beep, warning box, OK
 void showInfo(const QString& message);    // information box, OK, no beep
 
@@ -27,7 +34,7 @@ struct ShownBox {
     BoxKind kind;          // Question for every Yes/No box
     QString text;
     BoxKind icon = kind;   // the icon the box shows
-    QString detail;        // the text under a question, if any
+    QString detail;        // the detail text; empty when the box has none
 };
 
 class MessageScript {
@@ -41,6 +48,7 @@ public:
     void answerWith(std::function<bool(const QString&)> answer);
     QList<ShownBox> shown() const;
     QStringList texts() const;
+    QStringList details() const; // each box's detail text, in order
     int beeps() const;   // beeps sounded while the script was alive
     void clear();
     MessageScript(const MessageScript&) = delete;

@@ -232,6 +232,7 @@ void TestCleanUp::backupRotatesByDayParity()
              QStringList{"Could not create backup folder under the DATA folder.  Unable to make temporary "
                          "backup of the userpref.*, userdb.* and settings.* files"});
     QCOMPARE(messages.shown().value(0).kind, support::BoxKind::Error);
+    QVERIFY(messages.details().value(0).contains(QDir::toNativeSeparators(data.filePath("backup2"))));
     QVERIFY(w.tblUserPref.active());
 
     // A missing table is skipped: its earlier copy stays as it was.

@@ -128,6 +128,9 @@ private slots:
         TfrmMain w;
         w.show();
         QCOMPARE(script.texts(), QStringList{kInUseAtShow});
+        // The details say which table and why, in the store's words.
+        QVERIFY2(script.details().first().contains(catalogue::kContact, Qt::CaseInsensitive),
+                 qPrintable(script.details().first()));
         QVERIFY(!w.btDelete->isEnabled());
         QVERIFY(!w.btReplace->isEnabled());
         for (QPushButton* b : {w.btAdd, w.btModify, w.btCopy, w.btPermission, w.btForce, w.btHelp, w.btClose})
@@ -153,6 +156,7 @@ private slots:
         TfrmMain w;
         w.show();
         QCOMPARE(script.texts(), QStringList{"Could not open the userpref database."});
+        QVERIFY2(script.details().first().contains(QLatin1String("password")), qPrintable(script.details().first()));
         for (QPushButton* b : {w.btAdd, w.btDelete, w.btModify, w.btCopy, w.btReplace})
             QVERIFY(!b->isEnabled());
         for (QPushButton* b : {w.btPermission, w.btForce, w.btHelp, w.btClose})
@@ -160,6 +164,26 @@ private slots:
         for (QAction* a : {w.AddUser1, w.DeleteUser1, w.ModifyUser1, w.CopySettings1, w.ReplaceUsers1})
             QVERIFY(a->isEnabled());
         QVERIFY(w.grid->model()->rowCount() == 0);
+    }
+
+    void userTableThatIsNoTableSaysWhich()
+    {
+        const QString path = QDir(install->dataDir()).filePath(QStringLiteral("userpref.db"));
+        for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+            QFile::remove(path + suffix);
+        QFile junk(path);
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'x'));
+        junk.close();
+
+        support::MessageScript script;
+        TfrmMain w;
+        w.show();
+        QCOMPARE(script.texts(), QStringList{"Could not open the userpref database."});
+        const QString detail = script.details().first();
+        QVERIFY2(detail.contains(catalogue::kUserPref, Qt::CaseInsensitive)
+                     && detail.contains(QDir::toNativeSeparators(path)) && detail.contains(QLatin1String("not a valid table file")),
+                 qPrintable(detail));
     }
 
     void deleteAsksThenRemovesOnlyThatUser_data()

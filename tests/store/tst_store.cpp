@@ -472,6 +472,71 @@ private slots:
         QVERIFY(!t.active());
     }
 
+    void valuesWrittenByAnotherProgram()
+    {
+        // Another program writes what it likes: SQLite keeps text in typed
+        // columns, dates that do not exist, numbers far out of range, texts
+        // longer than their declared size and blank key fields.
+        {
+            testkit::RawDb raw(m_data + QStringLiteral("/userdb.db"));
+            QVERIFY(raw.exec(QStringLiteral(
+                "INSERT INTO USERDB (DB, Who, ntimes, small, flag, lastday, lasttime, stamp, notes) VALUES "
+                "('D1', 'ABCDEFG', 'many', 5e9, 'maybe', '2023-02-30', 'noon', 1e300, 'kept'),"
+                "('D2', 'X', 5000000000, 7, 'yes', 1e300, 0.5, '2024-01-02 03:04:05', NULL)")));
+        }
+        Table t(kAlias, QStringLiteral("USERDB.DB"));
+        t.open();
+        QVERIFY(t.findKey({QStringLiteral("D1"), QStringLiteral("ABCDEFG")}));
+        auto field = [&](const char* name) -> Field& { return t.fieldByName(QLatin1String(name)); };
+
+        // A wrong value is an error naming the table, the field and the row...
+        const QString many = errorOf([&] { field("ntimes").asInteger(); });
+        QVERIFY2(many.contains(QLatin1String("USERDB.DB")) && many.contains(QLatin1String("ntimes"))
+                     && many.contains(QLatin1String("D1, ABCDEFG")) && many.contains(QLatin1String("\"many\"")),
+                 qPrintable(many));
+        QVERIFY(errorOf([&] { field("flag").asBoolean(); }).contains(QLatin1String("flag of the row with key D1")));
+        QVERIFY(errorOf([&] { field("lastday").asDateTime(); }).contains(QLatin1String("not a valid date")));
+        QVERIFY(errorOf([&] { field("lasttime").asDateTime(); }).contains(QLatin1String("not a valid time")));
+        QVERIFY(errorOf([&] { field("stamp").asDateTime(); }).contains(QLatin1String("stamp")));
+        QVERIFY(errorOf([&] { field("small").asInteger(); }).contains(QLatin1String("too large")));
+        // ...while the text of the field shows what is stored, in full.
+        QCOMPARE(field("flag").asString(), QStringLiteral("maybe"));
+        QCOMPARE(field("lastday").asString(), QStringLiteral("2023-02-30"));
+        QCOMPARE(field("who").asString(), QStringLiteral("ABCDEFG"));
+        QCOMPARE(field("small").asLargeInt(), Q_INT64_C(5000000000));
+
+        // A row with a wrong value elsewhere is edited and saved without
+        // losing the over-long text.
+        t.edit();
+        field("notes").setAsString(QStringLiteral("seen"));
+        t.post();
+        QCOMPARE(testkit::findRow(QStringLiteral("USERDB.DB"), QStringLiteral("notes"), QStringLiteral("seen"))
+                     .value(QStringLiteral("who")).toString(), QStringLiteral("ABCDEFG"));
+
+        // Day counts beyond any calendar neither read nor write as dates.
+        QVERIFY(t.findKey({QStringLiteral("D2"), QStringLiteral("X")}));
+        QVERIFY(field("flag").asBoolean());
+        QVERIFY(errorOf([&] { field("lastday").asDateTime(); }).contains(QLatin1String("D2, X")));
+        QVERIFY(errorOf([&] { field("ntimes").asInteger(); }).contains(QLatin1String("too large")));
+        QCOMPARE(field("lasttime").asString(), QStringLiteral("12:00:00"));
+        t.edit();
+        QVERIFY(errorOf([&] { field("lastday").setAsDateTime(1e300); }).contains(QLatin1String("lastday")));
+        t.cancel();
+        t.close();
+
+        // A blank key field reads as blank, and its row by number.
+        {
+            testkit::RawDb raw(m_data + QStringLiteral("/blank.db"));
+            QVERIFY(raw.exec(QStringLiteral("CREATE TABLE blank (k VARCHAR(3), n INTEGER, PRIMARY KEY (k))")));
+            QVERIFY(raw.exec(QStringLiteral("INSERT INTO blank VALUES (NULL, 'one')")));
+        }
+        Table b(kAlias, QStringLiteral("BLANK.DB"));
+        b.open();
+        QCOMPARE(b.recordCount(), 1);
+        QCOMPARE(b.fieldByName(QStringLiteral("k")).asString(), QString());
+        QVERIFY(errorOf([&] { b.fieldByName(QStringLiteral("n")).asInteger(); }).contains(QLatin1String("row number 1")));
+    }
+
     void locksHoldBetweenProcesses()
     {
         const QString name = QStringLiteral("CONTACT.DB");

@@ -1,7 +1,11 @@
+#include "store/StoreError.h"
 #include "support/Messages.h"
+#include "ui/DialogTestKit.h"
 
 #include <QMessageBox>
 #include <QtTest>
+
+#include <stdexcept>
 
 using namespace support;
 
@@ -44,6 +48,30 @@ private slots:
         QVERIFY(confirm(QStringLiteral("three")));
         QCOMPARE(asked, QStringLiteral("three"));
         QCOMPARE(outer.texts(), QStringList({"one", "two", "three"}));
+    }
+
+    void storeReasonIsTheDetail()
+    {
+        const store::StoreError locked(QStringLiteral("Table CONTACT.DB cannot be opened: another program holds it."));
+        {
+            MessageScript script;
+            showError(QStringLiteral("Could not open the userpref database."), locked);
+            showError(QStringLiteral("Plain"), std::runtime_error("disk full"));
+            showError(QStringLiteral("No detail"));
+            QCOMPARE(script.texts(), QStringList({"Could not open the userpref database.", "Plain", "No detail"}));
+            QCOMPARE(script.details(), QStringList({locked.message(), "disk full", ""}));
+            QCOMPARE(script.beeps(), 3);
+        }
+        // The real box: the message as its text, the reason as its details.
+        QString text, details;
+        testkit::whenModal<QMessageBox>([&](QMessageBox* box) {
+            text = box->text();
+            details = box->detailedText();
+            box->accept();
+        });
+        showError(QStringLiteral("Could not open the userpref database."), locked);
+        QCOMPARE(text, QStringLiteral("Could not open the userpref database."));
+        QCOMPARE(details, locked.message());
     }
 };
 

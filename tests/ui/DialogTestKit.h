@@ -18,7 +18,10 @@ namespace testkit {
 template <typename T>
 void whenModal(std::function<void(T*)> action, bool* ran = nullptr)
 {
-    auto* timer = new QTimer;
+    // Owned by the application: a timer whose deleteLater() was posted inside
+    // the dialog's exec() may never see an event loop again before the test
+    // ends, and the application deletes its children when it goes.
+    auto* timer = new QTimer(QCoreApplication::instance());
     auto tries = std::make_shared<int>(0);
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, tries, action, ran] {

@@ -1,5 +1,6 @@
 #include "tools/demo/AlarmWave.h"
 
+#include "store/FileModes.h"
 #include "store/StoreError.h"
 
 #include <QDataStream>
@@ -40,6 +41,7 @@ void writeAlarmWave(const QString& path)
     if (!wave.open(QIODevice::WriteOnly) || wave.write(file) != file.size() || !wave.commit())
         throw store::StoreError(
             QStringLiteral("Could not write the alarm sound %1.").arg(QDir::toNativeSeparators(path)));
+    store::setMode(path, store::kFileMode); // like every file of the installation
 }
 
 } // namespace demo

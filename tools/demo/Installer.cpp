@@ -1,6 +1,7 @@
 #include "tools/demo/Installer.h"
 
 #include "store/Catalogue.h"
+#include "store/FileModes.h"
 #include "store/Schema.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
@@ -601,7 +602,7 @@ void checkOptions(const Options& options)
 
 void makeDir(const QString& path)
 {
-    if (!QDir().mkpath(path))
+    if (!store::makeFolder(path))
         throw store::StoreError(QStringLiteral("Could not create the folder %1.").arg(QDir::toNativeSeparators(path)));
 }
 

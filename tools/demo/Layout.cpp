@@ -1,6 +1,7 @@
 #include "tools/demo/Layout.h"
 
 #include "store/Catalogue.h"
+#include "store/FileModes.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "tools/demo/AlarmWave.h"
@@ -66,6 +67,7 @@ void writeIni(const QString& path, const QString& section, const QString& key, c
     file.write(QStringLiteral("[%1]\n%2=%3\n").arg(section, key, value).toUtf8());
     if (!file.commit())
         throw store::StoreError(QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+    store::setMode(path, store::kFileMode);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "NetDirDialog.h"
 
 #include "shell/NetDirIni.h"
+#include "store/FileModes.h"
 #include "support/Messages.h"
 #include "support/Text.h"
 #include "ui/DialogFrame.h"
@@ -82,7 +83,7 @@ void NetDirDialog::OKBtnClick()
     if (!QFileInfo(dir).isDir()) {
         if (!support::confirm(text("The folder %1 does not exist.  Create it?").arg(dir)))
             return;
-        if (!QDir().mkpath(dir)) {
+        if (!store::makeFolder(dir)) {
             support::showError(text("Could not create the folder %1.").arg(dir));
             return;
         }
