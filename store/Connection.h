@@ -132,6 +132,7 @@ public:
     // transaction; moved to merge.db once the transaction has committed.
     bool outboxPending = false;
     bool outboxReady = false; // brisel_outbox exists in this file
+    bool outboxAttached = false; // merge.db attached as brisel_journal
     std::shared_ptr<Connection> outboxJournal; // merge.db beside this file
     QString outboxFields;                      // the field list of the last outbox row
     QString outboxInsert;                      // and its insert statement
