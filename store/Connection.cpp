@@ -548,14 +548,18 @@ void Connection::beginRead()
     // A read must not see a snapshot older than the window, nor keep other
     // files locked while this one is read.
     commitStale();
-    if (!m_inBatch) {
-        exec(QStringLiteral("BEGIN"));
-        ++m_txnSerial;
-        m_inBatch = true;
-        m_batchWrites = false;
-        m_batchAge.start();
-        g_batchMembers.append(this);
-    }
+    if (!m_inBatch)
+        joinBatch(false);
+}
+
+void Connection::joinBatch(bool write)
+{
+    exec(write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+    ++m_txnSerial;
+    m_inBatch = true;
+    m_batchWrites = write;
+    m_batchAge.start();
+    g_batchMembers.append(this);
 }
 
 // A batch commits at the start of the next store call, never at the end of
@@ -570,12 +574,7 @@ void Connection::joinWrite()
         return;
     if (m_inBatch)
         commitBatch(); // a read transaction holds nothing of ours
-    exec(QStringLiteral("BEGIN IMMEDIATE"));
-    ++m_txnSerial;
-    m_inBatch = true;
-    m_batchWrites = true;
-    m_batchAge.start();
-    g_batchMembers.append(this);
+    joinBatch(true);
 }
 
 void Connection::beginWrite()
@@ -592,14 +591,8 @@ void Connection::beginWrite()
     // another program has written; start the write transaction afresh.
     if (m_inBatch && !m_batchWrites)
         commitBatch();
-    if (!m_inBatch) {
-        exec(QStringLiteral("BEGIN IMMEDIATE"));
-        ++m_txnSerial;
-        m_inBatch = true;
-        m_batchWrites = true;
-        m_batchAge.start();
-        g_batchMembers.append(this);
-    }
+    if (!m_inBatch)
+        joinBatch(true);
 }
 
 void Connection::endWrite()

@@ -156,6 +156,7 @@ private:
     void readSchema();
     void setLock(short type);
     void reopenLockFile();
+    void joinBatch(bool write); // begins this file's batch transaction
 
     sqlite3* m_db = nullptr;
     QString m_path;
