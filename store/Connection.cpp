@@ -521,14 +521,14 @@ void Connection::commitStale(bool force)
     if (!force) {
         bool stale = false;
         for (const Connection* c : std::as_const(g_batchMembers))
-            stale = stale || (!c->pinned && c->m_batchAge.elapsed() >= kBatchWindowMs);
+            stale = stale || (!c->holdsPair() && c->m_batchAge.elapsed() >= kBatchWindowMs);
         if (!stale)
             return;
     }
     const QVector<Connection*> members = g_batchMembers;
     QString firstError;
     for (Connection* c : members) {
-        if (!force && (c->pinned || c->m_batchAge.elapsed() < kBatchWindowMs))
+        if (!force && (c->holdsPair() || c->m_batchAge.elapsed() < kBatchWindowMs))
             continue;
         try {
             c->commitBatch();
@@ -541,13 +541,14 @@ void Connection::commitStale(bool force)
         throw StoreError(firstError);
 }
 
-void Connection::beginRead()
+void Connection::beginRead(bool mayCommit)
 {
     if (g_batchDepth == 0)
         return;
     // A read must not see a snapshot older than the window, nor keep other
     // files locked while this one is read.
-    commitStale();
+    if (mayCommit)
+        commitStale();
     if (!m_inBatch)
         joinBatch(false);
 }

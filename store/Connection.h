@@ -103,7 +103,7 @@ public:
     // Reads join a batch too (a read transaction, turned into a write
     // transaction at the first write), so a batch of lookups pays for its
     // locks once instead of once per statement.
-    void beginRead();
+    void beginRead(bool mayCommit = true);
     void endRead();
     void commitBatch();
     bool inBatch() const { return m_inBatch; }
@@ -140,6 +140,14 @@ public:
     // BeforeDelete hook): the transaction is not committed until the change
     // has joined it.
     bool pinned = false;
+    // A change just posted: its journal row usually follows at once, so the
+    // transaction waits for it too. Either pin lasts at most a few windows.
+    void pin()
+    {
+        pinned = true;
+        m_pinAge.start();
+    }
+    bool holdsPair() const { return pinned && m_pinAge.elapsed() < 3 * kBatchWindowMs; }
     // Joins the batch's write transaction on this file as it stands, without
     // committing it first: the journal row of a change just posted must land
     // in the change's own transaction.
@@ -176,6 +184,7 @@ private:
     bool m_batchWrites = false;
     bool m_ownTransaction = false; // an unbatched write's BEGIN
     QElapsedTimer m_batchAge;
+    QElapsedTimer m_pinAge;
     quint64 m_localWrites = 0;
     quint64 m_txnSerial = 0;
 };

@@ -286,8 +286,11 @@ void writeToOutbox(Table& changed, const JournalValues& values)
     file.outboxPending = true;
     // Written ahead of its change (the row is being edited, or is about to be
     // deleted): keep the transaction open until the change has joined it.
-    if (!t.justPosted)
-        file.pinned = true;
+    // After a post the pair is complete.
+    if (t.justPosted)
+        file.pinned = false;
+    else
+        file.pin();
 }
 
 bool moveOutbox(Connection& connection)

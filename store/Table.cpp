@@ -289,9 +289,9 @@ QString Table::Private::selectSql(const QString& list, const QString& where, con
     return text;
 }
 
-std::vector<Row> Table::Private::run(const QString& sql, const QVariantList& args, int limit)
+std::vector<Row> Table::Private::run(const QString& sql, const QVariantList& args, int limit, bool stayInTransaction)
 {
-    conn->beginRead();
+    conn->beginRead(!stayInTransaction);
     // Taken before the rows: a change that lands in between makes the
     // window look older than it is, never newer.
     lastReadVersion = conn->dataVersion();
@@ -396,9 +396,9 @@ bool Table::Private::fetchBefore(const Row& row, Row* out)
     return true;
 }
 
-bool Table::Private::reloadRow(qint64 rowId, Row* out)
+bool Table::Private::reloadRow(qint64 rowId, Row* out, bool stayInTransaction)
 {
-    auto rows = run(sql.rowId, {rowId}, 0);
+    auto rows = run(sql.rowId, {rowId}, 0, stayInTransaction);
     if (rows.empty())
         return false;
     *out = std::move(rows.front());
@@ -637,7 +637,7 @@ bool Table::active() const { return d->state != TableState::Inactive; }
 void Table::first()
 {
     d->requireActive();
-    d->justPosted = false;
+    d->settle();
     d->postIfEditing();
     d->nextPageSize = 16;
     auto rows = d->run(d->fullRows ? d->sql.first : d->sql.firstKeys, {}, d->nextPageSize);
@@ -650,7 +650,7 @@ void Table::first()
 void Table::next()
 {
     d->requireActive();
-    d->justPosted = false;
+    d->settle();
     d->postIfEditing();
     if (d->pos < 0) {
         d->eof = true;
@@ -701,7 +701,7 @@ int Table::recordCount()
 bool Table::findKey(const QVariantList& keyValues)
 {
     d->requireActive();
-    d->justPosted = false;
+    d->settle();
     d->postIfEditing();
     const auto& keys = d->conn->keyColumns();
     if (keys.isEmpty())
@@ -733,7 +733,7 @@ qint64 Table::rowId() const
 bool Table::gotoRowId(qint64 rowId)
 {
     d->requireActive();
-    d->justPosted = false;
+    d->settle();
     if (d->state == TableState::Browse && d->pos >= 0 && d->page[size_t(d->pos)].rowId == rowId)
         return true;
     d->postIfEditing();
@@ -789,7 +789,7 @@ Field& Table::field(int index)
 void Table::insert()
 {
     d->requireActive();
-    d->justPosted = false;
+    d->settle();
     d->postIfEditing();
     d->buffer = Row();
     d->buffer.values.resize(d->conn->columns().size());
@@ -808,7 +808,7 @@ void Table::edit()
         return;
     if (d->pos < 0)
         d->fail(QStringLiteral("there is no row to edit."));
-    d->justPosted = false;
+    d->settle();
     // Editing starts from the row as the file holds it now, not from the
     // window read earlier; the counter taken first lets post() see whether
     // anybody wrote to the file since.
@@ -858,7 +858,7 @@ void Table::post()
         ++d->ownWrites;
         write.commit();
         Row row;
-        if (!d->reloadRow(rowId, &row)) { // a row the filter hides stays out of view
+        if (!d->reloadRow(rowId, &row, true)) { // a row the filter hides stays out of view
             row = d->buffer;
             row.rowId = rowId;
         }
@@ -905,7 +905,7 @@ void Table::post()
         }
         if (keyChanged) {
             Row row;
-            if (!d->reloadRow(d->buffer.rowId, &row))
+            if (!d->reloadRow(d->buffer.rowId, &row, true))
                 row = d->buffer;
             std::vector<Row> rows;
             rows.push_back(std::move(row));
@@ -921,6 +921,8 @@ void Table::post()
     d->buffer = Row();
     d->before = Row();
     d->justPosted = true;
+    if (conn.inBatch())
+        conn.pin(); // the journal row that follows joins the same transaction
     d->notifyState();
     d->notifyDataSet();
 }
@@ -928,7 +930,7 @@ void Table::post()
 void Table::cancel()
 {
     d->requireActive();
-    d->justPosted = false;
+    d->settle();
     if (d->state == TableState::Browse)
         return;
     const bool wasInsert = d->state == TableState::Insert;
@@ -951,7 +953,7 @@ void Table::deleteRecord()
         cancel();
     if (d->pos < 0)
         d->fail(QStringLiteral("there is no row to delete."));
-    d->justPosted = false;
+    d->settle();
     if (beforeDelete)
         beforeDelete(*this);
     const Row gone = d->page[size_t(d->pos)];
@@ -1012,7 +1014,7 @@ bool Table::modified() const
 void Table::refresh()
 {
     d->requireActive();
-    d->justPosted = false;
+    d->settle();
     d->postIfEditing();
     Row row;
     const bool hadRow = d->pos >= 0;

@@ -67,6 +67,13 @@ public:
     quint64 ownWrites = 0;
     quint64 othersWrites() const { return conn->localWrites() - ownWrites; }
     bool justPosted = false;  // the last thing done was a post of the current row
+    // This object moves on from a post: its journal row, if any, has come.
+    void settle()
+    {
+        if (justPosted && conn)
+            conn->pinned = false;
+        justPosted = false;
+    }
     QVector<bool> dirty;
 
     QStringList filterLines;
@@ -84,7 +91,10 @@ public:
     QString selectSql(const QString& list, const QString& where, const QString& order, bool limited) const;
     QVariant valueAt(int index);
     void readWholeCurrentRow();
-    std::vector<Row> run(const QString& sql, const QVariantList& args, int limit);
+    // stayInTransaction: a read that is part of a write just made (the row
+    // read back after a post) joins the open transaction and commits
+    // nothing, so the journal row that follows the post lands with it.
+    std::vector<Row> run(const QString& sql, const QVariantList& args, int limit, bool stayInTransaction = false);
 
     void requireActive() const;
     void parseFilter();
@@ -99,7 +109,7 @@ public:
     QString keyCondition(const QVariantList& key, bool after, QVariantList* args) const;
     bool readCurrentFromFile(const Row& row, Row* out);
     [[noreturn]] void failChanged(const Row& row, const QString& what) const;
-    bool reloadRow(qint64 rowId, Row* out);
+    bool reloadRow(qint64 rowId, Row* out, bool stayInTransaction = false);
     void setWindow(std::vector<Row> rows, bool more);
     void postIfEditing();
     void notifyDataSet();
