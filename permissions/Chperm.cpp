@@ -10,6 +10,7 @@
 #include "support/Help.h"
 #include "support/Messages.h"
 #include "support/Text.h"
+#include "ui/BusyCursor.h"
 #include "ui/DataSource.h"
 #include "ui/DbCheckBox.h"
 #include "ui/DbCheckList.h"
@@ -35,14 +36,6 @@ constexpr int kHelpContext = 1420;
 const QString kAccess = QStringLiteral("Access");
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
-
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 // Stops tables from notifying their controls and lets them again on every
 // path, so that an error in the walk does not leave the windows frozen.
@@ -288,7 +281,7 @@ void TfrmPerm::FormShow()
 {
     pnlHide->raise();
     {
-        BusyCursor busy;
+        ui::BusyCursor busy;
         tblPerm.open();
         const permissions::FlagRun run = permissions::actionRun(tblPerm);
         firstAction = run.first;

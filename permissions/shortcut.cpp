@@ -4,6 +4,7 @@
 #include "support/Changes.h"
 #include "support/Messages.h"
 #include "support/Text.h"
+#include "ui/BusyCursor.h"
 #include "ui/DialogFrame.h"
 #include "ui/GuardedSlot.h"
 #include "ui/TitleLabel.h"
@@ -18,14 +19,6 @@
 namespace {
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
-
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 // A fixed size: the window's own size, or more where its layout needs it.
 void fixSize(QWidget* window, QSize size)
@@ -94,7 +87,7 @@ void TfrmShortCut::copyToRowsWhere(const QString& fieldName, const QString& valu
     if (!support::confirm(text("Are you sure?"), support::BoxKind::Question))
         return;
     {
-        BusyCursor busy;
+        ui::BusyCursor busy;
         if (!tblPerm1.active())
             tblPerm1.open();
         if (!tblPerm2.active())
