@@ -63,14 +63,6 @@ QPushButton* button(const char* caption, QWidget* parent)
     return new QPushButton(text(caption), parent);
 }
 
-// A fixed size: the window's own size, or more where its layout needs it.
-void fixSize(QWidget* window, QSize size)
-{
-    if (QLayout* layout = window->layout())
-        layout->setSizeConstraint(QLayout::SetDefaultConstraint);
-    window->setFixedSize(window->sizeHint().expandedTo(size));
-}
-
 } // namespace
 
 TfrmPerm::TfrmPerm(store::Table& userTable, QWidget* parent)
@@ -160,7 +152,7 @@ void TfrmPerm::buildWindow()
     connect(Shortcuts, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmPerm::ShortcutsClick));
 
     ui::fixDialogBorder(this);
-    fixSize(this, QSize(632, 413));
+    ui::fixDialogSize(this, QSize(632, 413));
 }
 
 QWidget* TfrmPerm::buildDataPage()

@@ -20,14 +20,6 @@ namespace {
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
 
-// A fixed size: the window's own size, or more where its layout needs it.
-void fixSize(QWidget* window, QSize size)
-{
-    if (QLayout* layout = window->layout())
-        layout->setSizeConstraint(QLayout::SetDefaultConstraint);
-    window->setFixedSize(window->sizeHint().expandedTo(size));
-}
-
 } // namespace
 
 TfrmShortCut::TfrmShortCut(QWidget* parent)
@@ -61,7 +53,7 @@ TfrmShortCut::TfrmShortCut(QWidget* parent)
     connect(btAllUsers, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmShortCut::btAllUsersClick));
     connect(btClose, &QPushButton::clicked, this, &QDialog::reject); // Esc closes too
     ui::fixDialogBorder(this);
-    fixSize(this, QSize(440, 282));
+    ui::fixDialogSize(this, QSize(440, 282));
 }
 
 void TfrmShortCut::showEvent(QShowEvent* event)
