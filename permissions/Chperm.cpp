@@ -11,6 +11,7 @@
 #include "support/Messages.h"
 #include "support/Text.h"
 #include "ui/BusyCursor.h"
+#include "ui/ControlsPaused.h"
 #include "ui/DataSource.h"
 #include "ui/DbCheckBox.h"
 #include "ui/DbCheckList.h"
@@ -36,27 +37,6 @@ constexpr int kHelpContext = 1420;
 const QString kAccess = QStringLiteral("Access");
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
-
-// Stops tables from notifying their controls and lets them again on every
-// path, so that an error in the walk does not leave the windows frozen.
-class ControlsPaused {
-public:
-    explicit ControlsPaused(QList<store::Table*> tables) : m_tables(std::move(tables))
-    {
-        for (store::Table* t : m_tables)
-            t->disableControls();
-    }
-    ~ControlsPaused()
-    {
-        for (store::Table* t : m_tables)
-            t->enableControls();
-    }
-    ControlsPaused(const ControlsPaused&) = delete;
-    ControlsPaused& operator=(const ControlsPaused&) = delete;
-
-private:
-    QList<store::Table*> m_tables;
-};
 
 QPushButton* button(const char* caption, QWidget* parent)
 {
@@ -298,7 +278,7 @@ void TfrmPerm::FormShow()
 void TfrmPerm::InitializeAllUsers()
 {
     {
-        ControlsPaused paused({&tblUserPref, &tblDatabase, &tblPerm});
+        ui::ControlsPaused paused({&tblUserPref, &tblDatabase, &tblPerm});
         // Up to 100,000 small writes: one batch keeps them quick without
         // keeping other programs waiting.
         store::WriteBatch batch;
