@@ -14,6 +14,7 @@
 #include "support/Help.h"
 #include "support/Messages.h"
 #include "testkit/OtherProgram.h"
+#include "testkit/Screenshots.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 #include "ui/DbCheckBox.h"
@@ -527,11 +528,9 @@ private slots:
 
     void chooserHelpAndScreenshots()
     {
-        const QString folder = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../screenshots");
-        QVERIFY(QDir().mkpath(folder));
-        auto save = [&](QWidget* w, const QString& name) {
+        auto save = [](QWidget* w, const QString& name) {
             QTest::qWait(20);
-            QVERIFY(w->grab().save(QDir(folder).filePath(name)));
+            testkit::saveScreenshot(w, name);
         };
         support::HelpRecorder help;
         support::MessageScript script;

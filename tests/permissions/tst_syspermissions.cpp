@@ -16,6 +16,7 @@
 #include "support/Changes.h"
 #include "support/Messages.h"
 #include "testkit/OtherProgram.h"
+#include "testkit/Screenshots.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 #include "ui/DbCheckBox.h"
@@ -346,23 +347,16 @@ private slots:
 
     void screenshots()
     {
-        const QString folder = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../screenshots");
-        QVERIFY(QDir().mkpath(folder));
-        auto save = [&](QWidget* w, const QString& name) {
-            const QString path = QDir(folder).filePath(name);
-            QVERIFY(w->grab().save(path));
-            QVERIFY(QFileInfo(path).size() > 1000);
-        };
         runDialog(users[1], [&](TfrmSysPerm* d) {
             QTest::qWait(20);
-            save(d, "system-permissions.png");
+            testkit::saveScreenshot(d, "system-permissions.png");
             d->reject();
         });
         TfrmBrowse browser;
         browser.show();
         QVERIFY(QTest::qWaitForWindowExposed(&browser));
         QTest::qWait(20);
-        save(&browser, "permission-browser.png");
+        testkit::saveScreenshot(&browser, "permission-browser.png");
         browser.reject();
     }
 };
