@@ -128,7 +128,7 @@ QString permEntry(int action, const QString& db, const QString& who)
 class TestDbPermissions : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TestInstall> install;
+    std::unique_ptr<JournalledInstall> install;
     QStringList users;     // Who in key order
     QStringList databases; // DB in key order
     std::unique_ptr<store::Table> userTable;
@@ -151,10 +151,8 @@ class TestDbPermissions : public QObject {
 private slots:
     void init()
     {
-        install = std::make_unique<TestInstall>();
+        install = std::make_unique<JournalledInstall>();
         QVERIFY(install->ok());
-        support::setJournalActive(true);
-        support::resetJournal();
         users = testkit::column(catalogue::kUserPref, catalogue::fWho);
         databases = testkit::column(catalogue::kDatabase, catalogue::fDb);
         QCOMPARE(users.size(), 4);
@@ -163,7 +161,6 @@ private slots:
     void cleanup()
     {
         userTable.reset();
-        support::setJournalActive(false);
         install.reset();
     }
 

@@ -33,7 +33,7 @@
 class TestSysPermissions : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TestInstall> install;
+    std::unique_ptr<JournalledInstall> install;
     QStringList users;
     QStringList sysFields;
     int userCode = 0;
@@ -93,10 +93,8 @@ class TestSysPermissions : public QObject {
 private slots:
     void init()
     {
-        install = std::make_unique<TestInstall>();
+        install = std::make_unique<JournalledInstall>();
         QVERIFY(install->ok());
-        support::setJournalActive(true);
-        support::resetJournal();
         users = testkit::column(catalogue::kUserPref, catalogue::fWho);
         QVERIFY(users.size() >= 4);
         sysFields = catalogue::systemFlagNames();
@@ -104,7 +102,6 @@ private slots:
     }
     void cleanup()
     {
-        support::setJournalActive(false);
         store::Session::instance().setBusyTimeout(5000);
         install.reset();
     }
