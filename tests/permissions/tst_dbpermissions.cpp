@@ -147,6 +147,22 @@ class TestDbPermissions : public QObject {
         dialog.exec();
         QVERIFY(ran);
     }
+    // Opens the short cut window for who and db, runs action inside exec().
+    void runShortcut(const QString& who, const QString& db, const std::function<void(TfrmShortCut*)>& action)
+    {
+        TfrmShortCut dialog;
+        dialog.userId = who;
+        dialog.database = db;
+        bool ran = false;
+        testkit::whenModal<TfrmShortCut>(action, &ran);
+        dialog.exec();
+        QVERIFY(ran);
+    }
+    static void toAllUsers(TfrmShortCut* s)
+    {
+        QTest::mouseClick(s->btAllUsers, Qt::LeftButton);
+        s->reject();
+    }
 
 private slots:
     void init()
@@ -207,10 +223,7 @@ private slots:
                 QTest::mouseClick(chooser->Button1, Qt::LeftButton);
             },
             &chooserRan);
-        const QPoint cell = main.grid->visualRect(main.grid->model()->index(1, 0)).center();
-        // A double-click: the first click, then the second press and release.
-        QTest::mouseClick(main.grid->viewport(), Qt::LeftButton, {}, cell);
-        QTest::mouseDClick(main.grid->viewport(), Qt::LeftButton, {}, cell);
+        testkit::doubleClickLine(main.grid, 1);
         QVERIFY(chooserRan && dialogRan);
         QCOMPARE(permValue(databases[0], who, "actExport"), QVariant(false));
         QCOMPARE(journalSince(journalBefore), QStringList{permEntry(6, databases[0], who)});
@@ -392,23 +405,16 @@ private slots:
         const QString targetId = syncwellNo(db, users[1]);
         testkit::OtherProgram other(*install);
 
-        auto runShortcut = [&](support::MessageScript& script) {
+        auto toAllUsersAnsweringYes = [&](support::MessageScript& script) {
             script.answerYes();
-            TfrmShortCut dialog;
-            dialog.userId = users[0];
-            dialog.database = db;
-            testkit::whenModal<TfrmShortCut>([](TfrmShortCut* s) {
-                QTest::mouseClick(s->btAllUsers, Qt::LeftButton);
-                s->reject();
-            });
-            dialog.exec();
+            runShortcut(users[0], db, toAllUsers);
         };
 
         QVERIFY(other.hold(catalogue::kPerm, "exclusive"));
         {
             support::MessageScript script;
             const int before = testkit::journalEntries().size();
-            runShortcut(script);
+            toAllUsersAnsweringYes(script);
             QCOMPARE(script.shown().size(), 2);
             QCOMPARE(script.shown().at(1).kind, support::BoxKind::Error);
             QVERIFY2(script.texts().at(1).contains("PERM", Qt::CaseInsensitive), qPrintable(script.texts().at(1)));
@@ -421,7 +427,7 @@ private slots:
         {
             support::MessageScript script;
             const int before = testkit::journalEntries().size();
-            runShortcut(script);
+            toAllUsersAnsweringYes(script);
             QCOMPARE(script.texts(), (QStringList{"Are you sure?", "Completed"}));
             QCOMPARE(testkit::journalEntries().size() - before, 3); // the three users with rows
         }
@@ -451,14 +457,7 @@ private slots:
         const int before = testkit::journalEntries().size();
         support::MessageScript script;
         script.answerYes();
-        TfrmShortCut dialog;
-        dialog.userId = users[0];
-        dialog.database = db;
-        testkit::whenModal<TfrmShortCut>([](TfrmShortCut* s) {
-            QTest::mouseClick(s->btAllUsers, Qt::LeftButton);
-            s->reject();
-        });
-        dialog.exec();
+        runShortcut(users[0], db, toAllUsers);
         QCOMPARE(script.shown().size(), 2);
         QCOMPARE(script.shown().at(1).kind, support::BoxKind::Error);
         QCOMPARE(permValue(db, users[1], "Access"), QVariant(false));
@@ -472,15 +471,11 @@ private slots:
         script.answerNo();
         script.answerYes();
         const int before = testkit::journalEntries().size();
-        TfrmShortCut dialog;
-        dialog.userId = "QQ";
-        dialog.database = databases[0];
-        testkit::whenModal<TfrmShortCut>([](TfrmShortCut* s) {
+        runShortcut("QQ", databases[0], [](TfrmShortCut* s) {
             QTest::mouseClick(s->btUsers, Qt::LeftButton);
             QTest::mouseClick(s->btUsers, Qt::LeftButton);
             s->reject();
         });
-        dialog.exec();
         QCOMPARE(script.texts(), (QStringList{"Are you sure?", "Are you sure?",
                                               "Could not position the database!  Operation aborted."}));
         QCOMPARE(script.beeps(), 0);

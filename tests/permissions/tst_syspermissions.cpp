@@ -331,9 +331,7 @@ private slots:
                 QTest::mouseClick(chooser->Button1, Qt::LeftButton);
             },
             &chooserRan);
-        const QPoint cell = main.grid->visualRect(main.grid->model()->index(1, 0)).center();
-        QTest::mouseClick(main.grid->viewport(), Qt::LeftButton, {}, cell);
-        QTest::mouseDClick(main.grid->viewport(), Qt::LeftButton, {}, cell);
+        testkit::doubleClickLine(main.grid, 1);
         QVERIFY(chooserRan && dialogRan);
         QString expected = QString(before).replace('-', '0');
         expected[8] = '0';
