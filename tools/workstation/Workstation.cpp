@@ -46,6 +46,8 @@ Workstation::Workstation(const Options& options, QObject* parent)
 {
     m_poll.setInterval(options.pollMs);
     m_warning.setSingleShot(true);
+    // A coarse timer may fire up to 5% early: the users get the whole warning.
+    m_warning.setTimerType(Qt::PreciseTimer);
     connect(&m_poll, &QTimer::timeout, this, &Workstation::poll);
     connect(&m_warning, &QTimer::timeout, this, [this] {
         logOut();
