@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace benchkit {
 
@@ -116,21 +117,19 @@ struct Installation {
     int databases = 0;
 };
 
-// A demo installation of users x databases under root, with the store and
-// the journal pointed at it.
-inline Installation makeInstallation(const QString& root, int users, int databases)
+// A demo installation made from options under root (its own folders there),
+// with the store pointed at it. The journal is left as it is.
+inline Installation makeInstallation(const QString& root, demo::Options options)
 {
-    demo::Options options;
     options.root = root + "/install";
     options.programDir = root + "/program";
     options.writeProgramFiles = false;
     options.replace = true;
-    options.users = users;
-    options.databases = databases;
-    options.contacts = 0;
-    options.events = 0;
     QDir().mkpath(options.programDir);
-    std::printf("Making an installation of %d databases x %d users...\n", databases, users);
+    std::printf("Making an installation of %d databases x %d users", options.databases, options.users);
+    if (options.contacts > 0 || options.events > 0)
+        std::printf(", %d contacts, %d events", options.contacts, options.events);
+    std::printf("...\n");
     std::fflush(stdout);
     const demo::Result install = demo::install(options);
     demo::writeStoreConfig(install.configPath, install.dataDir);
@@ -144,7 +143,18 @@ inline Installation makeInstallation(const QString& root, int users, int databas
     session.addPassword(catalogue::startupPasswordA());
     session.addPassword(catalogue::startupPasswordB());
     session.addPassword(catalogue::forceOffPassword());
-    return {install.dataDir, users, databases};
+    return {install.dataDir, options.users, options.databases};
+}
+
+// The same with users x databases and no contacts or events.
+inline Installation makeInstallation(const QString& root, int users, int databases)
+{
+    demo::Options options;
+    options.users = users;
+    options.databases = databases;
+    options.contacts = 0;
+    options.events = 0;
+    return makeInstallation(root, std::move(options));
 }
 
 inline void printRatio(const char* label, double store, double floor)

@@ -6,114 +6,31 @@
 // Two runs each: first with no USERDB.DB and PERM.DB rows (every pair's rows
 // are made and journalled), then with every row present (lookups only).
 
+#include "BenchKit.h"
+
 #include "shell/CleanDb.h"
 #include "shell/Paths.h"
 #include "store/Catalogue.h"
 #include "store/DayCount.h"
-#include "store/Schema.h"
-#include "store/Session.h"
 #include "store/StoreError.h"
 #include "store/Table.h"
 #include "support/Changes.h"
-#include "tools/demo/Installer.h"
-#include "tools/demo/Layout.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
-
 #include <cstdio>
-#include <memory>
-#include <stdexcept>
+
+using benchkit::Connection;
+using benchkit::Statement;
 
 namespace {
-
-[[noreturn]] void fail(const QString& message)
-{
-    throw std::runtime_error(message.toStdString());
-}
-
-class Connection {
-public:
-    explicit Connection(const QString& path)
-    {
-        if (sqlite3_open(QFile::encodeName(path).constData(), &m_db) != SQLITE_OK)
-            fail("cannot open " + path);
-        sqlite3_busy_timeout(m_db, 5000);
-    }
-    ~Connection() { sqlite3_close(m_db); }
-    sqlite3* handle() const { return m_db; }
-    void exec(const QString& sql)
-    {
-        char* error = nullptr;
-        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
-            const QString message = QString::fromUtf8(error);
-            sqlite3_free(error);
-            fail(sql + ": " + message);
-        }
-    }
-    qint64 count(const QString& table);
-
-private:
-    sqlite3* m_db = nullptr;
-};
-
-class Statement {
-public:
-    Statement(Connection& c, const QString& sql)
-    {
-        if (sqlite3_prepare_v2(c.handle(), sql.toUtf8().constData(), -1, &m_st, nullptr) != SQLITE_OK)
-            fail(sql + ": " + QString::fromUtf8(sqlite3_errmsg(c.handle())));
-    }
-    ~Statement() { sqlite3_finalize(m_st); }
-    void bind(int i, const QByteArray& text) { sqlite3_bind_text(m_st, i, text.constData(), text.size(), SQLITE_TRANSIENT); }
-    void bind(int i, qint64 value) { sqlite3_bind_int64(m_st, i, value); }
-    bool step()
-    {
-        const int rc = sqlite3_step(m_st);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc != SQLITE_DONE)
-            fail(QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_st))));
-        return false;
-    }
-    void run() { step(); reset(); }
-    void reset() { sqlite3_reset(m_st); sqlite3_clear_bindings(m_st); }
-    QByteArray text(int column) const
-    {
-        return QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(m_st, column)),
-                          sqlite3_column_bytes(m_st, column));
-    }
-    qint64 integer(int column) const { return sqlite3_column_int64(m_st, column); }
-
-private:
-    sqlite3_stmt* m_st = nullptr;
-};
-
-qint64 Connection::count(const QString& table)
-{
-    Statement st(*this, "SELECT count(*) FROM " + table);
-    st.step();
-    return st.integer(0);
-}
 
 QString quoted(const QString& name)
 {
     return '"' + name + '"';
-}
-
-QStringList booleanColumns(const QString& tableName)
-{
-    QStringList names;
-    for (const store::ColumnDef& c : catalogue::tableDef(tableName).columns)
-        if (c.declaredType.compare("BOOLEAN", Qt::CaseInsensitive) == 0)
-            names << c.name;
-    return names;
 }
 
 // The same clean-up in plain SQL over one connection with the five table
@@ -123,13 +40,13 @@ public:
     explicit RawCleanUp(const QString& dataDir) : m_c(dataDir + "/userdb.db")
     {
         for (const char* name : {"perm", "database", "userpref", "merge"})
-            m_c.exec(QString("ATTACH DATABASE '%1/%2.db' AS s_%2").arg(dataDir, name));
+            m_c.attach(dataDir, name);
     }
 
     void run()
     {
         m_c.exec("BEGIN");
-        const QStringList userDbBooleans = booleanColumns(catalogue::kUserDb);
+        const QStringList userDbBooleans = benchkit::booleanColumns(catalogue::kUserDb);
         QStringList userDbColumns = userDbBooleans;
         userDbColumns << "DB" << "Who" << "ntimes";
         for (const char* font : {"FontData", "FontLabel", "FontGrid"})
@@ -142,7 +59,7 @@ public:
         ensurePairs("main.userdb", userDbColumns, userDbValues, 13);
         deleteOrphans("main.userdb");
 
-        QStringList permColumns = booleanColumns(catalogue::kPerm);
+        QStringList permColumns = benchkit::booleanColumns(catalogue::kPerm);
         QStringList permValues(permColumns.size(), "1");
         permColumns << "DB" << "Who" << "syncwellno";
         permValues << "?1" << "?2" << "?3";
@@ -229,10 +146,7 @@ struct Counts {
 
 Counts counts(const QString& dataDir)
 {
-    Connection c(dataDir + "/userdb.db");
-    c.exec(QString("ATTACH DATABASE '%1/perm.db' AS p").arg(dataDir));
-    c.exec(QString("ATTACH DATABASE '%1/merge.db' AS m").arg(dataDir));
-    return {c.count("main.userdb"), c.count("p.perm"), c.count("m.merge")};
+    return {benchkit::count(dataDir, "userdb"), benchkit::count(dataDir, "perm"), benchkit::count(dataDir, "merge")};
 }
 
 double storeCleanUp()
@@ -286,33 +200,11 @@ int main(int argc, char** argv)
     try {
         QTemporaryDir temp;
         const QString root = parser.isSet("dir") ? parser.value("dir") : temp.path();
-        demo::Options options;
-        options.root = root + "/install";
-        options.programDir = root + "/program";
-        options.writeProgramFiles = false;
-        options.replace = true;
-        options.users = parser.value("users").toInt();
-        options.databases = parser.value("databases").toInt();
-        options.contacts = 0;
-        options.events = 0;
-        QDir().mkpath(options.programDir);
-        std::printf("Making an installation of %d databases x %d users...\n", options.databases, options.users);
-        std::fflush(stdout);
-        const demo::Result install = demo::install(options);
-        demo::writeStoreConfig(install.configPath, install.dataDir);
-
-        store::Session& session = store::Session::instance();
-        session.reset();
-        session.setConfigPath(install.configPath);
-        session.setNetFileDir(install.netDir);
-        QDir().mkpath(root + "/priv");
-        session.setPrivateDir(root + "/priv");
-        session.addPassword(catalogue::startupPasswordA());
-        session.addPassword(catalogue::startupPasswordB());
-        session.addPassword(catalogue::forceOffPassword());
+        const benchkit::Installation in =
+            benchkit::makeInstallation(root, parser.value("users").toInt(), parser.value("databases").toInt());
         support::setJournalActive(true);
-        const QString data = install.dataDir;
-        const qint64 pairs = qint64(options.databases) * options.users;
+        const QString data = in.dataDir;
+        const qint64 pairs = qint64(in.databases) * in.users;
 
         clearPairRows(data);
         const double storeMake = storeCleanUp();

@@ -6,6 +6,8 @@
 // walks alone without the window.
 //
 //   bench_replace [--contacts N] [--events N]
+#include "BenchKit.h"
+
 #include "accounts/Replace.h"
 #include "accounts/ReplaceWalk.h"
 #include "store/Catalogue.h"
@@ -14,8 +16,6 @@
 #include "support/Changes.h"
 #include "support/Messages.h"
 #include "support/Text.h"
-#include "tools/demo/Layout.h"
-#include "tools/demo/Installer.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -140,17 +140,6 @@ qint64 floorReplace(const QString& dataDir, const QString& source, const QString
     return changed;
 }
 
-qint64 journalRows(const QString& dataDir)
-{
-    sqlite3* merge = openRaw(QDir(dataDir).filePath("merge.db"));
-    sqlite3_stmt* count = prepare(merge, "SELECT count(*) FROM merge");
-    sqlite3_step(count);
-    const qint64 n = sqlite3_column_int64(count, 0);
-    sqlite3_finalize(count);
-    sqlite3_close(merge);
-    return n;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -166,32 +155,15 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     demo::Options options;
-    options.root = dir.path() + "/install";
-    options.programDir = dir.path() + "/program";
-    QDir().mkpath(options.programDir);
-    options.writeProgramFiles = false;
     options.users = 10; // the rows are shared out among the users: one in ten each
     options.databases = 10;
     options.contacts = parser.value("contacts").toInt();
     options.events = parser.value("events").toInt();
-    std::printf("Making an installation: %d contacts, %d events, %d users ...\n", options.contacts, options.events,
-                options.users);
-    std::fflush(stdout);
-    demo::Result made;
-    const double installTime = seconds([&] {
-        made = demo::install(options);
-        demo::writeStoreConfig(made.configPath, made.dataDir);
-    });
+    benchkit::Installation made;
+    const double installTime = seconds([&] { made = benchkit::makeInstallation(dir.path(), options); });
     std::printf("  made in %.1f s\n", installTime);
 
     auto& session = store::Session::instance();
-    session.setConfigPath(made.configPath);
-    session.setNetFileDir(made.netDir);
-    QDir().mkpath(dir.path() + "/priv");
-    session.setPrivateDir(dir.path() + "/priv");
-    session.addPassword(catalogue::startupPasswordA());
-    session.addPassword(catalogue::startupPasswordB());
-    session.addPassword(catalogue::forceOffPassword());
     support::setJournalActive(support::journalFileExists());
     {
         store::Table users(catalogue::kAlias, catalogue::kUserPref);
@@ -211,7 +183,7 @@ int main(int argc, char** argv)
                 static_cast<long long>(counts.eventsDone + counts.eventsNotDone));
 
     // Through the dialog, as the supervisor does it: type, pick, tick, OK, Yes.
-    const qint64 journalBefore = journalRows(made.dataDir);
+    const qint64 journalBefore = benchkit::count(made.dataDir, "merge");
     double dialogTime = 0, dialogCpu = 0;
     {
         support::MessageScript script;
@@ -227,7 +199,7 @@ int main(int argc, char** argv)
         if (!script.texts().contains("Finished"))
             std::printf("  (the replace did not finish: %s)\n", qPrintable(script.texts().join(" / ")));
     }
-    const qint64 journalled = journalRows(made.dataDir) - journalBefore;
+    const qint64 journalled = benchkit::count(made.dataDir, "merge") - journalBefore;
 
     // The same walks without the window (no events processed, no preview),
     // handing the rows back: what the window itself costs.

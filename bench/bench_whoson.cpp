@@ -9,14 +9,13 @@
 // --sample log-ins and its time is scaled to all of them; --sample 0 runs it
 // whole and checks that both give the same lines.
 
+#include "BenchKit.h"
+
 #include "login/WhosOnLines.h"
 #include "store/Catalogue.h"
 #include "store/DayCount.h"
-#include "store/Session.h"
 #include "store/Table.h"
 #include "support/Clock.h"
-#include "tools/demo/Installer.h"
-#include "tools/demo/Layout.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -136,31 +135,9 @@ int main(int argc, char** argv)
         const int sample = parser.value("sample").toInt();
         QTemporaryDir temp;
         const QString root = parser.isSet("dir") ? parser.value("dir") : temp.path();
-        demo::Options options;
-        options.root = root + "/install";
-        options.programDir = root + "/program";
-        options.writeProgramFiles = false;
-        options.replace = true;
-        options.databases = kDatabases;
         // The demo gives every user but the last one row per database.
-        options.users = std::max(logins, rows / kDatabases) + 1;
-        options.contacts = 0;
-        options.events = 0;
-        QDir().mkpath(options.programDir);
-        std::printf("Making an installation: %d users x %d databases...\n", options.users, options.databases);
-        std::fflush(stdout);
-        const demo::Result install = demo::install(options);
-        demo::writeStoreConfig(install.configPath, install.dataDir);
-
-        store::Session& session = store::Session::instance();
-        session.reset();
-        session.setConfigPath(install.configPath);
-        session.setNetFileDir(install.netDir);
-        QDir().mkpath(root + "/priv");
-        session.setPrivateDir(root + "/priv");
-        session.addPassword(catalogue::startupPasswordA());
-        session.addPassword(catalogue::startupPasswordB());
-        session.addPassword(catalogue::forceOffPassword());
+        const benchkit::Installation in =
+            benchkit::makeInstallation(root, std::max(logins, rows / kDatabases) + 1, kDatabases);
 
         fillLogIns(logins);
         Tables tables;
@@ -188,7 +165,7 @@ int main(int argc, char** argv)
         QStringList who;
         for (const QStringList& line : lines)
             who << line[login::ColWho];
-        const double floor = sqliteFloor(install.dataDir, who);
+        const double floor = sqliteFloor(in.dataDir, who);
         std::printf("%-44s %12s\n", "", "ms");
         std::printf("%-44s %12.1f   (median of 7; goal <= 50)\n", "one refresh, single pass (the window)",
                     median(onePass));

@@ -5,6 +5,7 @@
 #include "support/Clock.h"
 #include "support/Help.h"
 #include "support/Text.h"
+#include "ui/BusyCursor.h"
 #include "ui/DialogFrame.h"
 #include "ui/GuardedSlot.h"
 
@@ -30,15 +31,6 @@ constexpr int kHelpContext = 1600;
 constexpr int kDefaultInterval = 10000;
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
-
-// The busy pointer, restored on every path.
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 } // namespace
 
@@ -175,7 +167,7 @@ void TfrmWhosOn::Print1Click()
     printer.setDocName(windowTitle());
     if (!choosePrinter(printer))
         return;
-    BusyCursor busy;
+    ui::BusyCursor busy;
     printGrid(printer);
 }
 

@@ -9,6 +9,7 @@
 #include "support/ErrorBox.h"
 #include "support/Text.h"
 #include "ui/BusyCursor.h"
+#include "ui/ControlsPaused.h"
 #include "ui/DataSource.h"
 #include "ui/DbGrid.h"
 #include "ui/DialogFrame.h"
@@ -66,19 +67,6 @@ QString legendLabel(QChar letter)
             return support::uiText(kind.legendLabel);
     return QString();
 }
-
-// Keeps the grid from hearing about the table's changes while a line is
-// rewritten, and lets it hear again on every path.
-class ControlsPaused {
-public:
-    explicit ControlsPaused(store::Table& table) : m_table(table) { m_table.disableControls(); }
-    ~ControlsPaused() { m_table.enableControls(); }
-    ControlsPaused(const ControlsPaused&) = delete;
-    ControlsPaused& operator=(const ControlsPaused&) = delete;
-
-private:
-    store::Table& m_table;
-};
 
 } // namespace
 
@@ -257,7 +245,7 @@ void TfrmBrowse::SetRow(bool value)
 {
     if (!tblPerm->active() || (tblPerm->rowId() == 0 && !ui::isEditing(*tblPerm)))
         return; // no line shown
-    ControlsPaused paused(*tblPerm);
+    ui::ControlsPaused paused({tblPerm});
     ui::startEditing(*tblPerm);
     for (const QString& name : permissions::recordKindFields())
         tblPerm->fieldByName(name).setAsBoolean(value);

@@ -10,6 +10,8 @@
 #include "support/Help.h"
 #include "support/Messages.h"
 #include "support/Text.h"
+#include "ui/BusyCursor.h"
+#include "ui/ControlsPaused.h"
 #include "ui/DataSource.h"
 #include "ui/DbCheckBox.h"
 #include "ui/DbCheckList.h"
@@ -36,46 +38,9 @@ const QString kAccess = QStringLiteral("Access");
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
 
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
-// Stops tables from notifying their controls and lets them again on every
-// path, so that an error in the walk does not leave the windows frozen.
-class ControlsPaused {
-public:
-    explicit ControlsPaused(QList<store::Table*> tables) : m_tables(std::move(tables))
-    {
-        for (store::Table* t : m_tables)
-            t->disableControls();
-    }
-    ~ControlsPaused()
-    {
-        for (store::Table* t : m_tables)
-            t->enableControls();
-    }
-    ControlsPaused(const ControlsPaused&) = delete;
-    ControlsPaused& operator=(const ControlsPaused&) = delete;
-
-private:
-    QList<store::Table*> m_tables;
-};
-
 QPushButton* button(const char* caption, QWidget* parent)
 {
     return new QPushButton(text(caption), parent);
-}
-
-// A fixed size: the window's own size, or more where its layout needs it.
-void fixSize(QWidget* window, QSize size)
-{
-    if (QLayout* layout = window->layout())
-        layout->setSizeConstraint(QLayout::SetDefaultConstraint);
-    window->setFixedSize(window->sizeHint().expandedTo(size));
 }
 
 } // namespace
@@ -167,7 +132,7 @@ void TfrmPerm::buildWindow()
     connect(Shortcuts, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmPerm::ShortcutsClick));
 
     ui::fixDialogBorder(this);
-    fixSize(this, QSize(632, 413));
+    ui::fixDialogSize(this, QSize(632, 413));
 }
 
 QWidget* TfrmPerm::buildDataPage()
@@ -288,7 +253,7 @@ void TfrmPerm::FormShow()
 {
     pnlHide->raise();
     {
-        BusyCursor busy;
+        ui::BusyCursor busy;
         tblPerm.open();
         const permissions::FlagRun run = permissions::actionRun(tblPerm);
         firstAction = run.first;
@@ -313,7 +278,7 @@ void TfrmPerm::FormShow()
 void TfrmPerm::InitializeAllUsers()
 {
     {
-        ControlsPaused paused({&tblUserPref, &tblDatabase, &tblPerm});
+        ui::ControlsPaused paused({&tblUserPref, &tblDatabase, &tblPerm});
         // Up to 100,000 small writes: one batch keeps them quick without
         // keeping other programs waiting.
         store::WriteBatch batch;

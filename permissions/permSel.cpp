@@ -35,14 +35,6 @@ QFrame* panel(const QString& explanation, QPushButton* button, QWidget* parent)
     return frame;
 }
 
-// A fixed size: the window's own size, or more where its layout needs it.
-void fixSize(QWidget* window, QSize size)
-{
-    if (QLayout* layout = window->layout())
-        layout->setSizeConstraint(QLayout::SetDefaultConstraint);
-    window->setFixedSize(window->sizeHint().expandedTo(size));
-}
-
 } // namespace
 
 TfrmSelectPermission::TfrmSelectPermission(QWidget* parent) : QDialog(parent)
@@ -77,7 +69,7 @@ TfrmSelectPermission::TfrmSelectPermission(QWidget* parent) : QDialog(parent)
     connect(Button1, &QPushButton::clicked, this, &QDialog::reject); // Esc closes too
     connect(HelpBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSelectPermission::HelpBtnClick));
     ui::fixDialogBorder(this);
-    fixSize(this, QSize(487, 304));
+    ui::fixDialogSize(this, QSize(487, 304));
 }
 
 void TfrmSelectPermission::showEvent(QShowEvent* event)

@@ -141,10 +141,8 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
     connect(CancelBtn, &QPushButton::clicked, this, &TfrmSysPerm::reject);
     connect(HelpBtn, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::HelpBtnClick));
 
-    // Its own size, or more where the layout needs it (a larger font).
     ui::fixDialogBorder(this);
-    layout->setSizeConstraint(QLayout::SetDefaultConstraint);
-    setFixedSize(sizeHint().expandedTo(QSize(592, 393)));
+    ui::fixDialogSize(this, QSize(592, 393));
 }
 
 TfrmSysPerm::~TfrmSysPerm()

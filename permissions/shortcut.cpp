@@ -4,6 +4,7 @@
 #include "support/Changes.h"
 #include "support/Messages.h"
 #include "support/Text.h"
+#include "ui/BusyCursor.h"
 #include "ui/DialogFrame.h"
 #include "ui/GuardedSlot.h"
 #include "ui/TitleLabel.h"
@@ -18,22 +19,6 @@
 namespace {
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
-
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
-// A fixed size: the window's own size, or more where its layout needs it.
-void fixSize(QWidget* window, QSize size)
-{
-    if (QLayout* layout = window->layout())
-        layout->setSizeConstraint(QLayout::SetDefaultConstraint);
-    window->setFixedSize(window->sizeHint().expandedTo(size));
-}
 
 } // namespace
 
@@ -68,7 +53,7 @@ TfrmShortCut::TfrmShortCut(QWidget* parent)
     connect(btAllUsers, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmShortCut::btAllUsersClick));
     connect(btClose, &QPushButton::clicked, this, &QDialog::reject); // Esc closes too
     ui::fixDialogBorder(this);
-    fixSize(this, QSize(440, 282));
+    ui::fixDialogSize(this, QSize(440, 282));
 }
 
 void TfrmShortCut::showEvent(QShowEvent* event)
@@ -94,7 +79,7 @@ void TfrmShortCut::copyToRowsWhere(const QString& fieldName, const QString& valu
     if (!support::confirm(text("Are you sure?"), support::BoxKind::Question))
         return;
     {
-        BusyCursor busy;
+        ui::BusyCursor busy;
         if (!tblPerm1.active())
             tblPerm1.open();
         if (!tblPerm2.active())

@@ -5,6 +5,7 @@
 #include "store/Catalogue.h"
 #include "store/Table.h"
 #include "support/Changes.h"
+#include "ui/ControlsPaused.h"
 
 #include <QList>
 
@@ -13,27 +14,6 @@ namespace shell {
 namespace {
 
 const QString kArial = QStringLiteral("Arial");
-
-// Pauses the bound controls of some tables and resumes them on every path,
-// so an error in a walk does not leave the grid frozen.
-class ControlsPaused {
-public:
-    explicit ControlsPaused(QList<store::Table*> tables) : m_tables(std::move(tables))
-    {
-        for (store::Table* t : m_tables)
-            t->disableControls();
-    }
-    ~ControlsPaused()
-    {
-        for (store::Table* t : m_tables)
-            t->enableControls();
-    }
-    ControlsPaused(const ControlsPaused&) = delete;
-    ControlsPaused& operator=(const ControlsPaused&) = delete;
-
-private:
-    QList<store::Table*> m_tables;
-};
 
 void openIfClosed(store::Table& table)
 {
@@ -123,12 +103,12 @@ void cleanUp(store::Table& database, store::Table& userDb, store::Table& userPre
     // often enough not to keep other programs waiting.
     store::WriteBatch batch;
     {
-        ControlsPaused paused({&userPref, &userDb, &database});
+        ui::ControlsPaused paused({&userPref, &userDb, &database});
         ensureAllPairs(database, userPref, userDb, ensureUserDbRow);
         deleteOrphans(userDb, database, userPref);
     }
     {
-        ControlsPaused paused({&userPref, &perm, &database});
+        ui::ControlsPaused paused({&userPref, &perm, &database});
         ensureAllPairs(database, userPref, perm, ensurePermRow);
         deleteOrphans(perm, database, userPref);
     }

@@ -71,15 +71,6 @@ void runOnPendingRow(store::Table& table, F&& run)
     runThen(std::forward<F>(run), [&table] { ui::dropPendingRow(table); });
 }
 
-// The busy pointer, restored on every path.
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
-
 void defaultCursor()
 {
     while (QApplication::overrideCursor())

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
+#include <QSize>
 #include <QWidget>
 
 namespace ui {
@@ -15,6 +16,13 @@ void fixDialogBorder(QWidget* window)
     window->setWindowFlags(flags);
     if (QLayout* layout = window->layout())
         layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void fixDialogSize(QWidget* window, QSize size)
+{
+    if (QLayout* layout = window->layout())
+        layout->setSizeConstraint(QLayout::SetDefaultConstraint);
+    window->setFixedSize(window->sizeHint().expandedTo(size));
 }
 
 void centreOnScreen(QWidget* window)

@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+class QSize;
 class QWidget;
 
 namespace ui {
@@ -9,6 +10,10 @@ namespace ui {
 // A fixed border with a close box and no minimise or maximise box; the size
 // follows the window's layout.
 void fixDialogBorder(QWidget* window);
+
+// Fixes the window at the given size, or larger where its layout needs more
+// room (a larger font). Call after fixDialogBorder.
+void fixDialogSize(QWidget* window, QSize size);
 
 // Moves the window to the middle of the screen it is on.
 void centreOnScreen(QWidget* window);

@@ -85,7 +85,7 @@ bool sameInEveryGroup(const QString& a, const QString& b)
 
 class TestSettings : public QObject {
     Q_OBJECT
-    std::unique_ptr<TestInstall> install;
+    std::unique_ptr<JournalledInstall> install;
 
     // Opens the dialog, picks the users and boxes, presses OK n times.
     QStringList copyThroughDialog(const QString& from, const QString& to, const QList<int>& boxes, int presses = 1)
@@ -109,15 +109,12 @@ class TestSettings : public QObject {
 private slots:
     void init()
     {
-        install = std::make_unique<TestInstall>();
+        install = std::make_unique<JournalledInstall>();
         QVERIFY(install->ok());
-        support::resetJournal();
-        support::setJournalActive(true);
     }
     void cleanup()
     {
         install.reset();
-        support::setJournalActive(false);
     }
 
     void returnAddressLineByLine_data()

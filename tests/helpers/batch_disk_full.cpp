@@ -9,6 +9,7 @@
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "store/Table.h"
+#include "testkit/Tables.h"
 
 #include <QCoreApplication>
 
@@ -23,9 +24,7 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments();
     if (args.size() < 4)
         return 2;
-    auto& session = store::Session::instance();
-    session.setConfigPath(args.at(1));
-    session.setNetFileDir(args.at(2));
+    testkit::useStore(args.at(1), args.at(2), false);
     store::setBatchErrorHandler([](const QString& message) {
         std::printf("reported: %s\n", qPrintable(message));
         std::fflush(stdout);

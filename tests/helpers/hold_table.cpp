@@ -7,6 +7,7 @@
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "store/Table.h"
+#include "testkit/Tables.h"
 
 #include <QCoreApplication>
 
@@ -23,12 +24,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const QString mode = args.size() > 4 ? args.at(4) : QStringLiteral("shared");
-    auto& session = store::Session::instance();
-    session.setConfigPath(args.at(1));
-    session.setNetFileDir(args.at(2));
-    session.addPassword(catalogue::startupPasswordA());
-    session.addPassword(catalogue::startupPasswordB());
-    session.addPassword(catalogue::forceOffPassword());
+    testkit::useStore(args.at(1), args.at(2));
 
     store::Table table(catalogue::kAlias, args.at(3));
     table.setExclusive(mode.contains(QLatin1String("exclusive")));

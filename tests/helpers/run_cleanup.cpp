@@ -10,6 +10,7 @@
 #include "store/StoreError.h"
 #include "store/Table.h"
 #include "support/Changes.h"
+#include "testkit/Tables.h"
 
 #include <QCoreApplication>
 
@@ -21,11 +22,7 @@ int main(int argc, char** argv)
     const QStringList args = app.arguments();
     if (args.size() < 3)
         return 2;
-    auto& session = store::Session::instance();
-    session.setConfigPath(args.at(1));
-    session.setNetFileDir(args.at(2));
-    session.addPassword(catalogue::startupPasswordA());
-    session.addPassword(catalogue::startupPasswordB());
+    testkit::useStore(args.at(1), args.at(2));
     store::setBatchErrorHandler([](const QString& message) { std::printf("error: %s\n", qPrintable(message)); });
     try {
         store::moveLeftoverOutboxes(catalogue::kAlias);

@@ -11,6 +11,7 @@
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "support/Changes.h"
+#include "testkit/Tables.h"
 
 #include <QCoreApplication>
 
@@ -24,12 +25,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: run_replace <configPath> <netDir> <source> <target> <tables>\n");
         return 2;
     }
-    auto& session = store::Session::instance();
-    session.setConfigPath(args.at(1));
-    session.setNetFileDir(args.at(2));
-    session.addPassword(catalogue::startupPasswordA());
-    session.addPassword(catalogue::startupPasswordB());
-    session.addPassword(catalogue::forceOffPassword());
+    testkit::useStore(args.at(1), args.at(2));
     support::setJournalActive(support::journalFileExists());
     // As the program does at start: journal rows a crash left behind first.
     try {

@@ -4,6 +4,7 @@
 #include "login/Whoson.h"
 #include "login/force.h"
 #include "support/Messages.h"
+#include "testkit/Screenshots.h"
 #include "testkit/TestInstall.h"
 #include "testkit/WorkstationProcess.h"
 
@@ -18,22 +19,7 @@
 class TestLoginScreenshots : public QObject {
     Q_OBJECT
 
-    QString folder;
-
-    void save(QWidget* w, const QString& name)
-    {
-        const QString path = QDir(folder).filePath(name);
-        QVERIFY(w->grab().save(path));
-        QVERIFY(QFileInfo(path).size() > 1000);
-    }
-
 private slots:
-    void initTestCase()
-    {
-        folder = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../screenshots");
-        QVERIFY(QDir().mkpath(folder));
-    }
-
     void windows()
     {
         TestInstall install;
@@ -47,14 +33,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&force));
         force.cbUsers->setCurrentIndex(0);
         force.Edit1->setText("Moving the server; back at 2 pm");
-        save(&force, "force-off-dialog.png");
+        testkit::saveScreenshot(&force, "force-off-dialog.png");
 
         TfrmWhosOn whosOn;
         whosOn.show();
         QVERIFY(QTest::qWaitForWindowExposed(&whosOn));
         QVERIFY(whosOn.grid->rowCount() >= 3);
-        save(&whosOn, "whos-on-window.png");
+        testkit::saveScreenshot(&whosOn, "whos-on-window.png");
 
+        const QString folder = testkit::screenshotFolder();
+        QVERIFY(!folder.isEmpty());
         const QString pdf = QDir(folder).filePath("whos-on-printed.pdf");
         QFile::remove(pdf);
         whosOn.choosePrinter = [&](QPrinter& printer) {

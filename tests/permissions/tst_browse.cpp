@@ -29,7 +29,7 @@
 class TestBrowse : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TestInstall> install;
+    std::unique_ptr<JournalledInstall> install;
     int permCode = 0;
 
     static void clickCell(ui::DbGrid& grid, int row, int column)
@@ -73,15 +73,12 @@ class TestBrowse : public QObject {
 private slots:
     void init()
     {
-        install = std::make_unique<TestInstall>();
+        install = std::make_unique<JournalledInstall>();
         QVERIFY(install->ok());
-        support::setJournalActive(true);
-        support::resetJournal();
         permCode = support::tablecode(catalogue::kPerm);
     }
     void cleanup()
     {
-        support::setJournalActive(false);
         install.reset();
     }
 

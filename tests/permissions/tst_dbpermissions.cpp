@@ -14,6 +14,7 @@
 #include "support/Help.h"
 #include "support/Messages.h"
 #include "testkit/OtherProgram.h"
+#include "testkit/Screenshots.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 #include "ui/DbCheckBox.h"
@@ -127,7 +128,7 @@ QString permEntry(int action, const QString& db, const QString& who)
 class TestDbPermissions : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TestInstall> install;
+    std::unique_ptr<JournalledInstall> install;
     QStringList users;     // Who in key order
     QStringList databases; // DB in key order
     std::unique_ptr<store::Table> userTable;
@@ -146,14 +147,28 @@ class TestDbPermissions : public QObject {
         dialog.exec();
         QVERIFY(ran);
     }
+    // Opens the short cut window for who and db, runs action inside exec().
+    void runShortcut(const QString& who, const QString& db, const std::function<void(TfrmShortCut*)>& action)
+    {
+        TfrmShortCut dialog;
+        dialog.userId = who;
+        dialog.database = db;
+        bool ran = false;
+        testkit::whenModal<TfrmShortCut>(action, &ran);
+        dialog.exec();
+        QVERIFY(ran);
+    }
+    static void toAllUsers(TfrmShortCut* s)
+    {
+        QTest::mouseClick(s->btAllUsers, Qt::LeftButton);
+        s->reject();
+    }
 
 private slots:
     void init()
     {
-        install = std::make_unique<TestInstall>();
+        install = std::make_unique<JournalledInstall>();
         QVERIFY(install->ok());
-        support::setJournalActive(true);
-        support::resetJournal();
         users = testkit::column(catalogue::kUserPref, catalogue::fWho);
         databases = testkit::column(catalogue::kDatabase, catalogue::fDb);
         QCOMPARE(users.size(), 4);
@@ -162,7 +177,6 @@ private slots:
     void cleanup()
     {
         userTable.reset();
-        support::setJournalActive(false);
         install.reset();
     }
 
@@ -209,10 +223,7 @@ private slots:
                 QTest::mouseClick(chooser->Button1, Qt::LeftButton);
             },
             &chooserRan);
-        const QPoint cell = main.grid->visualRect(main.grid->model()->index(1, 0)).center();
-        // A double-click: the first click, then the second press and release.
-        QTest::mouseClick(main.grid->viewport(), Qt::LeftButton, {}, cell);
-        QTest::mouseDClick(main.grid->viewport(), Qt::LeftButton, {}, cell);
+        testkit::doubleClickLine(main.grid, 1);
         QVERIFY(chooserRan && dialogRan);
         QCOMPARE(permValue(databases[0], who, "actExport"), QVariant(false));
         QCOMPARE(journalSince(journalBefore), QStringList{permEntry(6, databases[0], who)});
@@ -394,23 +405,16 @@ private slots:
         const QString targetId = syncwellNo(db, users[1]);
         testkit::OtherProgram other(*install);
 
-        auto runShortcut = [&](support::MessageScript& script) {
+        auto toAllUsersAnsweringYes = [&](support::MessageScript& script) {
             script.answerYes();
-            TfrmShortCut dialog;
-            dialog.userId = users[0];
-            dialog.database = db;
-            testkit::whenModal<TfrmShortCut>([](TfrmShortCut* s) {
-                QTest::mouseClick(s->btAllUsers, Qt::LeftButton);
-                s->reject();
-            });
-            dialog.exec();
+            runShortcut(users[0], db, toAllUsers);
         };
 
         QVERIFY(other.hold(catalogue::kPerm, "exclusive"));
         {
             support::MessageScript script;
             const int before = testkit::journalEntries().size();
-            runShortcut(script);
+            toAllUsersAnsweringYes(script);
             QCOMPARE(script.shown().size(), 2);
             QCOMPARE(script.shown().at(1).kind, support::BoxKind::Error);
             QVERIFY2(script.texts().at(1).contains("PERM", Qt::CaseInsensitive), qPrintable(script.texts().at(1)));
@@ -423,7 +427,7 @@ private slots:
         {
             support::MessageScript script;
             const int before = testkit::journalEntries().size();
-            runShortcut(script);
+            toAllUsersAnsweringYes(script);
             QCOMPARE(script.texts(), (QStringList{"Are you sure?", "Completed"}));
             QCOMPARE(testkit::journalEntries().size() - before, 3); // the three users with rows
         }
@@ -453,14 +457,7 @@ private slots:
         const int before = testkit::journalEntries().size();
         support::MessageScript script;
         script.answerYes();
-        TfrmShortCut dialog;
-        dialog.userId = users[0];
-        dialog.database = db;
-        testkit::whenModal<TfrmShortCut>([](TfrmShortCut* s) {
-            QTest::mouseClick(s->btAllUsers, Qt::LeftButton);
-            s->reject();
-        });
-        dialog.exec();
+        runShortcut(users[0], db, toAllUsers);
         QCOMPARE(script.shown().size(), 2);
         QCOMPARE(script.shown().at(1).kind, support::BoxKind::Error);
         QCOMPARE(permValue(db, users[1], "Access"), QVariant(false));
@@ -474,15 +471,11 @@ private slots:
         script.answerNo();
         script.answerYes();
         const int before = testkit::journalEntries().size();
-        TfrmShortCut dialog;
-        dialog.userId = "QQ";
-        dialog.database = databases[0];
-        testkit::whenModal<TfrmShortCut>([](TfrmShortCut* s) {
+        runShortcut("QQ", databases[0], [](TfrmShortCut* s) {
             QTest::mouseClick(s->btUsers, Qt::LeftButton);
             QTest::mouseClick(s->btUsers, Qt::LeftButton);
             s->reject();
         });
-        dialog.exec();
         QCOMPARE(script.texts(), (QStringList{"Are you sure?", "Are you sure?",
                                               "Could not position the database!  Operation aborted."}));
         QCOMPARE(script.beeps(), 0);
@@ -527,11 +520,9 @@ private slots:
 
     void chooserHelpAndScreenshots()
     {
-        const QString folder = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../screenshots");
-        QVERIFY(QDir().mkpath(folder));
-        auto save = [&](QWidget* w, const QString& name) {
+        auto save = [](QWidget* w, const QString& name) {
             QTest::qWait(20);
-            QVERIFY(w->grab().save(QDir(folder).filePath(name)));
+            testkit::saveScreenshot(w, name);
         };
         support::HelpRecorder help;
         support::MessageScript script;

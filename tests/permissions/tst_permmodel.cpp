@@ -48,19 +48,16 @@ QStringList changed(const QMap<QString, QVariant>& before, const QMap<QString, Q
 class TestPermModel : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TestInstall> install;
+    std::unique_ptr<JournalledInstall> install;
 
 private slots:
     void init()
     {
-        install = std::make_unique<TestInstall>();
+        install = std::make_unique<JournalledInstall>();
         QVERIFY(install->ok());
-        support::setJournalActive(true);
-        support::resetJournal();
     }
     void cleanup()
     {
-        support::setJournalActive(false);
         install.reset();
     }
 

@@ -16,6 +16,7 @@
 #include "support/Changes.h"
 #include "support/Messages.h"
 #include "testkit/OtherProgram.h"
+#include "testkit/Screenshots.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 #include "ui/DbCheckBox.h"
@@ -32,7 +33,7 @@
 class TestSysPermissions : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<TestInstall> install;
+    std::unique_ptr<JournalledInstall> install;
     QStringList users;
     QStringList sysFields;
     int userCode = 0;
@@ -92,10 +93,8 @@ class TestSysPermissions : public QObject {
 private slots:
     void init()
     {
-        install = std::make_unique<TestInstall>();
+        install = std::make_unique<JournalledInstall>();
         QVERIFY(install->ok());
-        support::setJournalActive(true);
-        support::resetJournal();
         users = testkit::column(catalogue::kUserPref, catalogue::fWho);
         QVERIFY(users.size() >= 4);
         sysFields = catalogue::systemFlagNames();
@@ -103,7 +102,6 @@ private slots:
     }
     void cleanup()
     {
-        support::setJournalActive(false);
         store::Session::instance().setBusyTimeout(5000);
         install.reset();
     }
@@ -333,9 +331,7 @@ private slots:
                 QTest::mouseClick(chooser->Button1, Qt::LeftButton);
             },
             &chooserRan);
-        const QPoint cell = main.grid->visualRect(main.grid->model()->index(1, 0)).center();
-        QTest::mouseClick(main.grid->viewport(), Qt::LeftButton, {}, cell);
-        QTest::mouseDClick(main.grid->viewport(), Qt::LeftButton, {}, cell);
+        testkit::doubleClickLine(main.grid, 1);
         QVERIFY(chooserRan && dialogRan);
         QString expected = QString(before).replace('-', '0');
         expected[8] = '0';
@@ -346,23 +342,16 @@ private slots:
 
     void screenshots()
     {
-        const QString folder = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../screenshots");
-        QVERIFY(QDir().mkpath(folder));
-        auto save = [&](QWidget* w, const QString& name) {
-            const QString path = QDir(folder).filePath(name);
-            QVERIFY(w->grab().save(path));
-            QVERIFY(QFileInfo(path).size() > 1000);
-        };
         runDialog(users[1], [&](TfrmSysPerm* d) {
             QTest::qWait(20);
-            save(d, "system-permissions.png");
+            testkit::saveScreenshot(d, "system-permissions.png");
             d->reject();
         });
         TfrmBrowse browser;
         browser.show();
         QVERIFY(QTest::qWaitForWindowExposed(&browser));
         QTest::qWait(20);
-        save(&browser, "permission-browser.png");
+        testkit::saveScreenshot(&browser, "permission-browser.png");
         browser.reject();
     }
 };

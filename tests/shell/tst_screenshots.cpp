@@ -8,6 +8,7 @@
 #include "accounts/User.h"
 #include "shell/Main.h"
 #include "support/Messages.h"
+#include "testkit/Screenshots.h"
 #include "testkit/TestInstall.h"
 #include "ui/DbEdit.h"
 #include "ui/DialogTestKit.h"
@@ -23,22 +24,7 @@
 class TestScreenshots : public QObject {
     Q_OBJECT
 
-    QString folder;
-
-    void save(QWidget* w, const QString& name)
-    {
-        const QString path = QDir(folder).filePath(name);
-        QVERIFY(w->grab().save(path));
-        QVERIFY(QFileInfo(path).size() > 1000);
-    }
-
 private slots:
-    void initTestCase()
-    {
-        folder = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath("../screenshots");
-        QVERIFY(QDir().mkpath(folder));
-    }
-
     void windows()
     {
         demo::Options options = TestInstall::smallOptions();
@@ -49,17 +35,17 @@ private slots:
         TfrmMain main;
         main.show();
         QVERIFY(QTest::qWaitForWindowExposed(&main));
-        save(&main, "main-window.png");
+        testkit::saveScreenshot(&main, "main-window.png");
 
         testkit::whenModal<TfrmUser>([&](TfrmUser* d) {
             QTest::keyClicks(d->edWho, "new");
             QTest::keyClicks(d->edFullname, "New Person");
             QTest::qWait(20);
-            save(d, "user-dialog-add.png");
-            save(&main, "main-window-adding.png");
+            testkit::saveScreenshot(d, "user-dialog-add.png");
+            testkit::saveScreenshot(&main, "main-window-adding.png");
             testkit::whenModal<TfrmPassword>([&](TfrmPassword* p) {
                 QTest::keyClicks(p->edPass1, "secret");
-                save(p, "password-dialog.png");
+                testkit::saveScreenshot(p, "password-dialog.png");
                 p->reject();
             });
             QTest::mouseClick(d->btPassword, Qt::LeftButton);
@@ -69,7 +55,7 @@ private slots:
 
         testkit::whenModal<TfrmUser>([&](TfrmUser* d) {
             QTest::qWait(20);
-            save(d, "user-dialog-modify.png");
+            testkit::saveScreenshot(d, "user-dialog-modify.png");
             QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
         });
         QTest::mouseClick(main.btModify, Qt::LeftButton);
@@ -79,7 +65,7 @@ private slots:
             d->cbPhone->setChecked(true);
             d->cbPermissions->setChecked(true);
             QTest::qWait(20);
-            save(d, "copy-settings-dialog.png");
+            testkit::saveScreenshot(d, "copy-settings-dialog.png");
             d->reject();
         });
         QTest::mouseClick(main.btCopy, Qt::LeftButton);
@@ -91,7 +77,7 @@ private slots:
             d->cbEventsNotDone->click();
             d->lblStatus->setText("Working : CONTACT.DB 25"); // as it reads while a replace runs
             QTest::qWait(20);
-            save(d, "replace-dialog.png");
+            testkit::saveScreenshot(d, "replace-dialog.png");
             d->reject();
         });
         QTest::mouseClick(main.btReplace, Qt::LeftButton);

@@ -4,6 +4,7 @@
 
 #include "store/Session.h"
 #include "store/StoreError.h"
+#include "support/Changes.h"
 #include "tools/demo/Layout.h"
 
 #include <QDir>
@@ -76,4 +77,17 @@ QString TestInstall::configPath() const
 bool TestInstall::ok() const
 {
     return m_ok;
+}
+
+JournalledInstall::JournalledInstall(demo::Options options) : TestInstall(std::move(options))
+{
+    if (!ok())
+        return;
+    support::setJournalActive(true);
+    support::resetJournal();
+}
+
+JournalledInstall::~JournalledInstall()
+{
+    support::setJournalActive(false);
 }

@@ -25,3 +25,11 @@ private:
     demo::Result m_result;
     bool m_ok = false;
 };
+
+// A test installation whose change journal is on and empty from the start,
+// and off again when the installation goes.
+class JournalledInstall : public TestInstall {
+public:
+    explicit JournalledInstall(demo::Options options = smallOptions());
+    ~JournalledInstall();
+};

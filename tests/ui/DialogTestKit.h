@@ -2,6 +2,7 @@
 
 // Small helpers for tests that drive windows offscreen.
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
 #include <QPointer>
@@ -46,6 +47,15 @@ void whenModal(std::function<void(T*)> action, bool* ran = nullptr)
         }
     });
     timer->start();
+}
+
+// Double-clicks a line of a view as a mouse does it: the first click, then
+// the second press and release, on the line's first cell.
+inline void doubleClickLine(QAbstractItemView* view, int row)
+{
+    const QPoint cell = view->visualRect(view->model()->index(row, 0)).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell);
 }
 
 } // namespace testkit
