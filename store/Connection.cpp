@@ -504,8 +504,15 @@ void Connection::unlock(bool exclusive)
 
 qint64 Connection::dataVersion()
 {
+    // Within one batch transaction the file cannot change under this
+    // connection (a read transaction keeps its snapshot, a write transaction
+    // keeps the others out): ask once per transaction.
+    if (m_inBatch && m_versionSerial == m_txnSerial)
+        return m_version;
     Statement stmt = statement(QStringLiteral("PRAGMA data_version"));
-    return stmt.step() ? stmt.columnInt(0) : -1;
+    m_version = stmt.step() ? stmt.columnInt(0) : -1;
+    m_versionSerial = m_inBatch ? m_txnSerial : 0;
+    return m_version;
 }
 
 // --- Batches -----------------------------------------------------------------

@@ -187,6 +187,8 @@ private:
     QElapsedTimer m_pinAge;
     quint64 m_localWrites = 0;
     quint64 m_txnSerial = 0;
+    qint64 m_version = -1;        // the file's change counter, as last asked
+    quint64 m_versionSerial = 0;  // the batch transaction it holds for (0: none)
 };
 
 // Brackets one write: begins it, and rolls an unbatched write back when an
