@@ -1,8 +1,12 @@
-// Runs the exit clean-up of an installation in a process of its own, as
-// Brisel does when it closes, so that a test can kill it part-way.
-//   run_cleanup <configPath> <netDir> [recover]
+// Runs a batched command of Brisel on an installation in a process of its
+// own, so that a test can kill it part-way.
+//   run_cleanup <configPath> <netDir> [recover|cleanup|permissions]
 // First moves journal rows a crash left behind (as start-up does); with
-// "recover" it stops there. Prints "done" at the end.
+// "recover" it stops there. "cleanup" (the default) runs the exit clean-up,
+// "permissions" the walk that opening the database permissions dialog makes
+// (every missing permission row created and journalled). Prints "done" at
+// the end.
+#include "permissions/PermModel.h"
 #include "shell/CleanDb.h"
 #include "store/Catalogue.h"
 #include "store/Outbox.h"
@@ -26,7 +30,8 @@ int main(int argc, char** argv)
     store::setBatchErrorHandler([](const QString& message) { std::printf("error: %s\n", qPrintable(message)); });
     try {
         store::moveLeftoverOutboxes(catalogue::kAlias);
-        if (args.size() > 3 && args.at(3) == QLatin1String("recover")) {
+        const QString command = args.size() > 3 ? args.at(3) : QStringLiteral("cleanup");
+        if (command == QLatin1String("recover")) {
             std::printf("done\n");
             return 0;
         }
@@ -42,7 +47,17 @@ int main(int argc, char** argv)
         };
         std::printf("started\n");
         std::fflush(stdout);
-        shell::cleanUp(database, userDb, userPref, perm);
+        if (command == QLatin1String("permissions")) {
+            permissions::installPermHooks(perm);
+            database.open();
+            userPref.open();
+            perm.open();
+            store::WriteBatch batch;
+            permissions::initializeAllPairs(userPref, database, perm);
+            batch.commit();
+        } else {
+            shell::cleanUp(database, userDb, userPref, perm);
+        }
     } catch (const store::StoreError& e) {
         std::printf("error: %s\n", e.what());
         return 1;
