@@ -49,17 +49,23 @@ QVariant permValue(const QString& db, const QString& who, const QString& field)
     return perm.fieldByName(field).value();
 }
 
+// Sets (or, with a null value, clears) one field of the row with that key.
+void setValue(const QString& tableName, const QVariantList& key, const QString& field, const QVariant& value)
+{
+    store::Table t(catalogue::kAlias, tableName);
+    t.open();
+    QVERIFY(t.findKey(key));
+    t.edit();
+    if (value.isNull())
+        t.fieldByName(field).clear();
+    else
+        t.fieldByName(field).setValue(value);
+    t.post();
+}
+
 void setPermValue(const QString& db, const QString& who, const QString& field, const QVariant& value)
 {
-    store::Table perm(catalogue::kAlias, catalogue::kPerm);
-    perm.open();
-    QVERIFY(perm.findKey({db, who}));
-    perm.edit();
-    if (value.isNull())
-        perm.fieldByName(field).clear();
-    else
-        perm.fieldByName(field).setValue(value);
-    perm.post();
+    setValue(catalogue::kPerm, {db, who}, field, value);
 }
 
 // Sets every boolean of the pair's row.
@@ -77,15 +83,7 @@ void setAllPerm(const QString& db, const QString& who, bool value)
 
 void setUserValue(const QString& who, const QString& field, const QVariant& value)
 {
-    store::Table users(catalogue::kAlias, catalogue::kUserPref);
-    users.open();
-    QVERIFY(users.findKey({who}));
-    users.edit();
-    if (value.isNull())
-        users.fieldByName(field).clear();
-    else
-        users.fieldByName(field).setValue(value);
-    users.post();
+    setValue(catalogue::kUserPref, {who}, field, value);
 }
 
 // The demo's last user has no rows; opening the dialog would make them.
