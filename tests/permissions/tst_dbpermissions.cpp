@@ -252,8 +252,11 @@ private slots:
         QCOMPARE(permValue(databases[1], users[0], "Access"), QVariant(false));
         store::Table perm(catalogue::kAlias, catalogue::kPerm);
         perm.open();
-        QVERIFY(perm.findKey({databases[0], lastUser}));
-        QVERIFY(!permissions::hasBlankBoolean(perm));
+        QVERIFY(perm.findKey({databases[0], lastUser})); // a new row: every flag true, a fresh key
+        for (int i = 0; i < perm.fieldCount(); ++i)
+            if (perm.field(i).dataType() == store::FieldType::Boolean)
+                QVERIFY2(perm.field(i).asBoolean(), qPrintable(perm.field(i).fieldName()));
+        QCOMPARE(syncwellNo(databases[0], lastUser).size(), 24);
         QCOMPARE(testkit::findRow(catalogue::kUserPref, "Who", users[2]).value("superuser"), QVariant(false));
         QCOMPARE(testkit::findRow(catalogue::kUserPref, "Who", users[0]).value("superuser"), QVariant(true));
 
