@@ -29,7 +29,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-using testkit::JournalEntry;
 
 namespace {
 
@@ -103,22 +102,9 @@ QString syncwellNo(const QString& db, const QString& who)
     return permValue(db, who, catalogue::fSyncwellNo).toString();
 }
 
-// (table code, action, key) of each journal entry after the first `from`.
-QStringList journalSince(int from)
-{
-    QStringList lines;
-    const QList<JournalEntry> all = testkit::journalEntries();
-    for (int i = from; i < all.size(); ++i)
-        lines << QStringLiteral("%1 %2 %3%4")
-                     .arg(all[i].table)
-                     .arg(all[i].action)
-                     .arg(all[i].recno, all[i].fieldname.isEmpty() ? QString() : " " + all[i].fieldname);
-    return lines;
-}
-
 QString permEntry(int action, const QString& db, const QString& who)
 {
-    return QStringLiteral("%1 %2 %3").arg(kPermCode).arg(action).arg(syncwellNo(db, who));
+    return QStringLiteral("%1/%2/%3").arg(kPermCode).arg(action).arg(syncwellNo(db, who));
 }
 
 } // namespace
@@ -224,7 +210,7 @@ private slots:
         testkit::doubleClickLine(main.grid, 1);
         QVERIFY(chooserRan && dialogRan);
         QCOMPARE(permValue(databases[0], who, "actExport"), QVariant(false));
-        QCOMPARE(journalSince(journalBefore), QStringList{permEntry(6, databases[0], who)});
+        QCOMPARE(testkit::journalLines(journalBefore), QStringList{permEntry(6, databases[0], who)});
         QVERIFY(script.shown().isEmpty());
     }
 
@@ -262,9 +248,8 @@ private slots:
 
         QStringList expected{permEntry(6, databases[1], users[0]), permEntry(2, databases[0], lastUser),
                              permEntry(2, databases[1], lastUser)};
-        const QString superUserEntry = QString("%1 0 %2 SuperUser").arg(kUserPrefCode).arg(users[2]);
-        expected << superUserEntry;
-        QCOMPARE(journalSince(before), expected);
+        expected << QString("%1/0/%2 SuperUser").arg(kUserPrefCode).arg(users[2]);
+        QCOMPARE(testkit::journalLines(before), expected);
         QVERIFY(script.shown().isEmpty());
 
         // A second opening writes nothing.
@@ -331,7 +316,7 @@ private slots:
         QCOMPARE(row.value("cattab"), QVariant(false));
         QCOMPARE(row.value("actbrowse"), QVariant(false));
         QCOMPARE(row.value("actsetupscreen"), QVariant(false));
-        QCOMPARE(journalSince(before), QStringList{permEntry(6, databases[0], who)});
+        QCOMPARE(testkit::journalLines(before), QStringList{permEntry(6, databases[0], who)});
     }
 
     void supervisorWarning_data()
@@ -391,7 +376,7 @@ private slots:
         QCOMPARE(permValue(databases[0], users[2], "actSetupDates"), QVariant(true)); // other users untouched
         // The save, then (the journal drops the immediate repeat of the same
         // row) the two rows of the walk.
-        QCOMPARE(journalSince(before), (QStringList{permEntry(6, databases[0], who), permEntry(6, databases[1], who)}));
+        QCOMPARE(testkit::journalLines(before), (QStringList{permEntry(6, databases[0], who), permEntry(6, databases[1], who)}));
     }
 
     // "All users" copies Access too and keeps DB, WHO and syncwellno; while
@@ -463,7 +448,7 @@ private slots:
         QCOMPARE(script.shown().at(1).kind, support::BoxKind::Error);
         QCOMPARE(permValue(db, users[1], "Access"), QVariant(false));
         QCOMPARE(permValue(db, users[2], "Access"), QVariant(true));
-        QCOMPARE(journalSince(before), (QStringList{permEntry(6, db, users[0]), permEntry(6, db, users[1])}));
+        QCOMPARE(testkit::journalLines(before), (QStringList{permEntry(6, db, users[0]), permEntry(6, db, users[1])}));
     }
 
     void shortcutNoAndMissingRow()

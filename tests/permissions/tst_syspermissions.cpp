@@ -66,13 +66,6 @@ class TestSysPermissions : public QObject {
         return s;
     }
     QString entry(const QString& who) const { return QStringLiteral("%1/6/%2").arg(userCode).arg(who); }
-    static QStringList journalSince(int from)
-    {
-        QStringList rows;
-        for (const auto& e : testkit::journalEntries().mid(from))
-            rows << QStringLiteral("%1/%2/%3").arg(e.table).arg(e.action).arg(e.recno);
-        return rows;
-    }
     // Opens the dialog on a user, modally, and runs action inside it.
     static void runDialog(const QString& who, std::function<void(TfrmSysPerm*)> action)
     {
@@ -128,7 +121,7 @@ private slots:
             clickLine(d->grid, 2);
             QCOMPARE(d->lblTitle->text(), QStringLiteral("Global System Permissions for : ") + c);
             QCOMPARE(listFlags(*d->lbPerm), QString(cBefore).replace('-', '0'));
-            QCOMPARE(journalSince(from), QStringList{entry(b)});
+            QCOMPARE(testkit::journalLines(from), QStringList{entry(b)});
             d->lbPerm->setChecked(1, cBefore.at(1) != '1');
             QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
         });
@@ -136,7 +129,7 @@ private slots:
         expected[0] = bBefore.at(0) == '1' ? '0' : '1';
         QCOMPARE(flags(b), expected); // the blank flag was stored as false with the rest
         QCOMPARE(flags(c), cBefore);
-        QCOMPARE(journalSince(from), QStringList{entry(b)});
+        QCOMPARE(testkit::journalLines(from), QStringList{entry(b)});
     }
 
     void setAndClearAllSaveAtOnce()
@@ -161,7 +154,7 @@ private slots:
         QCOMPARE(stored(b, catalogue::fFullName), fullName);
         // Three saves of one row in a row: the journal keeps one entry for
         // a repeated change of the same row.
-        QCOMPARE(journalSince(from), QStringList{entry(b)});
+        QCOMPARE(testkit::journalLines(from), QStringList{entry(b)});
     }
 
     void supervisorWarning()
@@ -230,7 +223,7 @@ private slots:
             QCOMPARE(stored(u, catalogue::fFullName), names[u]);
             expected << entry(u);
         }
-        QCOMPARE(journalSince(from), expected);
+        QCOMPARE(testkit::journalLines(from), expected);
     }
 
     // Another program holding the write lock: a clear error naming the
@@ -255,7 +248,7 @@ private slots:
             QVERIFY(d->loadingGuard());
             QVERIFY(QApplication::overrideCursor() == nullptr);
             QCOMPARE(testkit::tableRows(catalogue::kUserPref), before);
-            QCOMPARE(journalSince(from), QStringList());
+            QCOMPARE(testkit::journalLines(from), QStringList());
 
             locker.closeWriteChannel();
             QVERIFY(locker.waitForFinished(10000));
@@ -263,7 +256,7 @@ private slots:
             QCOMPARE(script.shown().size(), 3);
             QTest::mouseClick(d->OKBtn, Qt::LeftButton);
         });
-        QCOMPARE(journalSince(from).size(), users.size());
+        QCOMPARE(testkit::journalLines(from).size(), users.size());
         for (const QString& u : users)
             QCOMPARE(flags(u), flags(b));
     }
@@ -298,7 +291,7 @@ private slots:
         QCOMPARE(flags(users[0]), flags(b));
         QCOMPARE(flags(users[2]), after2);
         QCOMPARE(flags(users[3]), after3);
-        QCOMPARE(journalSince(from), (QStringList{entry(users[0]), entry(b)}));
+        QCOMPARE(testkit::journalLines(from), (QStringList{entry(users[0]), entry(b)}));
     }
 
     // The chooser's Global button opens this dialog on the chooser's user
