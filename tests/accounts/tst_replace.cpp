@@ -380,7 +380,6 @@ private slots:
         const int matches = 3;
         bool ran = false;
         testkit::whenModal<TfrmReplace>([&](TfrmReplace* d) {
-            QCOMPARE(d->windowTitle(), QStringLiteral("Globally search and replace WHO values"));
             QCOMPARE(d->focusWidget(), d->edWho);
             QVERIFY(!d->btOK->isEnabled());
             QCOMPARE(d->cbTarget->count(), testkit::rowCount(catalogue::kUserPref));

@@ -265,7 +265,6 @@ private slots:
         w.show();
         bool ran = false;
         testkit::whenModal<TfrmSettings>([&](TfrmSettings* d) {
-            QCOMPARE(d->windowTitle(), QStringLiteral("Copy Settings"));
             QCOMPARE(d->focusWidget(), d->btOK);
             QCOMPARE(d->cbFrom->count(), testkit::rowCount(catalogue::kUserPref));
             QCOMPARE(d->cbFrom->currentIndex(), 0);

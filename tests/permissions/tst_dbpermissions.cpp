@@ -29,7 +29,6 @@
 #include <QPushButton>
 #include <QtTest>
 
-using testkit::JournalEntry;
 
 namespace {
 
@@ -49,17 +48,23 @@ QVariant permValue(const QString& db, const QString& who, const QString& field)
     return perm.fieldByName(field).value();
 }
 
+// Sets (or, with a null value, clears) one field of the row with that key.
+void setValue(const QString& tableName, const QVariantList& key, const QString& field, const QVariant& value)
+{
+    store::Table t(catalogue::kAlias, tableName);
+    t.open();
+    QVERIFY(t.findKey(key));
+    t.edit();
+    if (value.isNull())
+        t.fieldByName(field).clear();
+    else
+        t.fieldByName(field).setValue(value);
+    t.post();
+}
+
 void setPermValue(const QString& db, const QString& who, const QString& field, const QVariant& value)
 {
-    store::Table perm(catalogue::kAlias, catalogue::kPerm);
-    perm.open();
-    QVERIFY(perm.findKey({db, who}));
-    perm.edit();
-    if (value.isNull())
-        perm.fieldByName(field).clear();
-    else
-        perm.fieldByName(field).setValue(value);
-    perm.post();
+    setValue(catalogue::kPerm, {db, who}, field, value);
 }
 
 // Sets every boolean of the pair's row.
@@ -77,15 +82,7 @@ void setAllPerm(const QString& db, const QString& who, bool value)
 
 void setUserValue(const QString& who, const QString& field, const QVariant& value)
 {
-    store::Table users(catalogue::kAlias, catalogue::kUserPref);
-    users.open();
-    QVERIFY(users.findKey({who}));
-    users.edit();
-    if (value.isNull())
-        users.fieldByName(field).clear();
-    else
-        users.fieldByName(field).setValue(value);
-    users.post();
+    setValue(catalogue::kUserPref, {who}, field, value);
 }
 
 // The demo's last user has no rows; opening the dialog would make them.
@@ -105,22 +102,9 @@ QString syncwellNo(const QString& db, const QString& who)
     return permValue(db, who, catalogue::fSyncwellNo).toString();
 }
 
-// (table code, action, key) of each journal entry after the first `from`.
-QStringList journalSince(int from)
-{
-    QStringList lines;
-    const QList<JournalEntry> all = testkit::journalEntries();
-    for (int i = from; i < all.size(); ++i)
-        lines << QStringLiteral("%1 %2 %3%4")
-                     .arg(all[i].table)
-                     .arg(all[i].action)
-                     .arg(all[i].recno, all[i].fieldname.isEmpty() ? QString() : " " + all[i].fieldname);
-    return lines;
-}
-
 QString permEntry(int action, const QString& db, const QString& who)
 {
-    return QStringLiteral("%1 %2 %3").arg(kPermCode).arg(action).arg(syncwellNo(db, who));
+    return QStringLiteral("%1/%2/%3").arg(kPermCode).arg(action).arg(syncwellNo(db, who));
 }
 
 } // namespace
@@ -226,7 +210,7 @@ private slots:
         testkit::doubleClickLine(main.grid, 1);
         QVERIFY(chooserRan && dialogRan);
         QCOMPARE(permValue(databases[0], who, "actExport"), QVariant(false));
-        QCOMPARE(journalSince(journalBefore), QStringList{permEntry(6, databases[0], who)});
+        QCOMPARE(testkit::journalLines(journalBefore), QStringList{permEntry(6, databases[0], who)});
         QVERIFY(script.shown().isEmpty());
     }
 
@@ -254,16 +238,18 @@ private slots:
         QCOMPARE(permValue(databases[1], users[0], "Access"), QVariant(false));
         store::Table perm(catalogue::kAlias, catalogue::kPerm);
         perm.open();
-        QVERIFY(perm.findKey({databases[0], lastUser}));
-        QVERIFY(!permissions::hasBlankBoolean(perm));
+        QVERIFY(perm.findKey({databases[0], lastUser})); // a new row: every flag true, a fresh key
+        for (int i = 0; i < perm.fieldCount(); ++i)
+            if (perm.field(i).dataType() == store::FieldType::Boolean)
+                QVERIFY2(perm.field(i).asBoolean(), qPrintable(perm.field(i).fieldName()));
+        QCOMPARE(syncwellNo(databases[0], lastUser).size(), 24);
         QCOMPARE(testkit::findRow(catalogue::kUserPref, "Who", users[2]).value("superuser"), QVariant(false));
         QCOMPARE(testkit::findRow(catalogue::kUserPref, "Who", users[0]).value("superuser"), QVariant(true));
 
         QStringList expected{permEntry(6, databases[1], users[0]), permEntry(2, databases[0], lastUser),
                              permEntry(2, databases[1], lastUser)};
-        const QString superUserEntry = QString("%1 0 %2 SuperUser").arg(kUserPrefCode).arg(users[2]);
-        expected << superUserEntry;
-        QCOMPARE(journalSince(before), expected);
+        expected << QString("%1/0/%2 SuperUser").arg(kUserPrefCode).arg(users[2]);
+        QCOMPARE(testkit::journalLines(before), expected);
         QVERIFY(script.shown().isEmpty());
 
         // A second opening writes nothing.
@@ -330,7 +316,7 @@ private slots:
         QCOMPARE(row.value("cattab"), QVariant(false));
         QCOMPARE(row.value("actbrowse"), QVariant(false));
         QCOMPARE(row.value("actsetupscreen"), QVariant(false));
-        QCOMPARE(journalSince(before), QStringList{permEntry(6, databases[0], who)});
+        QCOMPARE(testkit::journalLines(before), QStringList{permEntry(6, databases[0], who)});
     }
 
     void supervisorWarning_data()
@@ -390,7 +376,7 @@ private slots:
         QCOMPARE(permValue(databases[0], users[2], "actSetupDates"), QVariant(true)); // other users untouched
         // The save, then (the journal drops the immediate repeat of the same
         // row) the two rows of the walk.
-        QCOMPARE(journalSince(before), (QStringList{permEntry(6, databases[0], who), permEntry(6, databases[1], who)}));
+        QCOMPARE(testkit::journalLines(before), (QStringList{permEntry(6, databases[0], who), permEntry(6, databases[1], who)}));
     }
 
     // "All users" copies Access too and keeps DB, WHO and syncwellno; while
@@ -462,7 +448,7 @@ private slots:
         QCOMPARE(script.shown().at(1).kind, support::BoxKind::Error);
         QCOMPARE(permValue(db, users[1], "Access"), QVariant(false));
         QCOMPARE(permValue(db, users[2], "Access"), QVariant(true));
-        QCOMPARE(journalSince(before), (QStringList{permEntry(6, db, users[0]), permEntry(6, db, users[1])}));
+        QCOMPARE(testkit::journalLines(before), (QStringList{permEntry(6, db, users[0]), permEntry(6, db, users[1])}));
     }
 
     void shortcutNoAndMissingRow()

@@ -1,7 +1,6 @@
 // The permission model on a real installation: the position encoding of the
-// two check lists, set-all by prefix, counts, and creating and completing
-// permission rows with their journal entries; the check-list widget bound to
-// a run.
+// two check lists, set-all by prefix and the check-list widget bound to a
+// run. Creating and completing rows is tested through the database dialog.
 
 #include "permissions/PermModel.h"
 #include "permissions/PermTexts.h"
@@ -20,8 +19,6 @@
 using namespace permissions;
 
 namespace {
-
-const int kPermCode = 10;
 
 // Every boolean field's value of the current row, by name.
 QMap<QString, QVariant> booleans(store::Table& t)
@@ -61,16 +58,9 @@ private slots:
         install.reset();
     }
 
-    void captionsMatchTheRuns()
+    // The runs have their sizes, and every field the pages name exists.
+    void runsAndNamedFields()
     {
-        QCOMPARE(actionCaptions().size(), catalogue::kActionFlagCount);
-        QCOMPARE(systemCaptions().size(), catalogue::kSystemFlagCount);
-        QCOMPARE(actionCaptions().at(20), QString("Setup date fields "));
-        QCOMPARE(actionCaptions().at(25), QString("Setup date fields"));
-        QCOMPARE(recordKindFields().size(), 32);
-        QCOMPARE(tabFlags().size(), 13);
-        QCOMPARE(countText(27, 0), QString("27 set, 0 clear"));
-
         store::Table perm(catalogue::kAlias, catalogue::kPerm);
         perm.open();
         const FlagRun actions = actionRun(perm);
@@ -79,7 +69,6 @@ private slots:
         store::Table users(catalogue::kAlias, catalogue::kUserPref);
         users.open();
         QCOMPARE(systemRun(users).size(), 49);
-        // Every field the pages name exists.
         for (const QString& name : recordKindFields())
             QVERIFY2(perm.findField(name), qPrintable(name));
         for (const TabFlag& tab : tabFlags())
@@ -161,69 +150,6 @@ private slots:
             QVERIFY2(index >= run.first && index <= run.last, qPrintable(name));
         }
         t.cancel();
-    }
-
-    void newAndPartlyBlankRows()
-    {
-        store::Table perm(catalogue::kAlias, catalogue::kPerm);
-        perm.open();
-        installPermHooks(perm);
-        store::Table database(catalogue::kAlias, catalogue::kDatabase);
-        database.open();
-        database.first();
-        const QString db = database.fieldByName("DB").asString();
-        const int journalBefore = testkit::journalEntries().size();
-
-        // A new pair: every boolean true, a syncwellno, journalled as added.
-        QCOMPARE(initializePermRow(perm, db, "ZZ"), RowFix::Created);
-        QVERIFY(perm.findKey({db, "ZZ"}));
-        for (const QVariant& v : booleans(perm))
-            QCOMPARE(v, QVariant(true));
-        const QString id = perm.fieldByName("syncwellno").asString();
-        QCOMPARE(id.size(), 24);
-        QCOMPARE(countSet(readRun(perm, actionRun(perm))), 27);
-
-        // Partly blank: only the blanks become true; journalled as changed.
-        perm.edit();
-        perm.fieldByName("Access").setAsBoolean(false);
-        perm.fieldByName("PAdd").clear();
-        perm.fieldByName("actExport").clear();
-        perm.post();
-        support::resetJournal(); // the journal drops an immediate repeat of the same row
-        QCOMPARE(initializePermRow(perm, db, "ZZ"), RowFix::Completed);
-        QVERIFY(!perm.fieldByName("Access").asBoolean());
-        QVERIFY(perm.fieldByName("PAdd").asBoolean());
-        QVERIFY(perm.fieldByName("actExport").asBoolean());
-        // A complete row is left alone.
-        QCOMPARE(initializePermRow(perm, db, "ZZ"), RowFix::None);
-
-        const QList<testkit::JournalEntry> added = testkit::journalEntries().mid(journalBefore);
-        // The edit that blanked the fields is journalled by the hook too.
-        QCOMPARE(added.size(), 3);
-        QCOMPARE(added[0].action, 2);
-        QCOMPARE(added[0].table, kPermCode);
-        QCOMPARE(added[0].recno, id);
-        QCOMPARE(added[2].action, 6);
-        QCOMPARE(added[2].recno, id);
-    }
-
-    void everyPairGetsItsRow()
-    {
-        testkit::deleteAllRows(catalogue::kPerm);
-        const int journalBefore = testkit::journalEntries().size();
-        store::Table users(catalogue::kAlias, catalogue::kUserPref);
-        store::Table database(catalogue::kAlias, catalogue::kDatabase);
-        store::Table perm(catalogue::kAlias, catalogue::kPerm);
-        users.open();
-        database.open();
-        perm.open();
-        installPermHooks(perm);
-        const int pairs = users.recordCount() * database.recordCount();
-        QCOMPARE(initializeAllPairs(users, database, perm).created, pairs);
-        QCOMPARE(testkit::rowCount(catalogue::kPerm), pairs);
-        QCOMPARE(testkit::journalEntries().size() - journalBefore, pairs);
-        const InitCounts again = initializeAllPairs(users, database, perm);
-        QCOMPARE(again.created + again.completed, 0);
     }
 
     void checkListLoadsAndStoresByPosition()

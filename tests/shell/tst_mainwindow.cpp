@@ -296,18 +296,6 @@ private slots:
         QCOMPARE(entries[0].recno, QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWX"));
         QCOMPARE(entries[0].action, 2); // added
     }
-
-    void anErrorAtCloseKeepsTheWindowOpen()
-    {
-        support::MessageScript script;
-        TfrmMain w;
-        w.show();
-        QVERIFY(QFile::remove(QDir(install->dataDir()).filePath("database.db")));
-        QVERIFY(!w.close());
-        QVERIFY(w.isVisible());
-        QCOMPARE(script.shown().size(), 1);
-        QCOMPARE(script.shown().first().kind, support::BoxKind::Error);
-    }
 };
 
 QTEST_MAIN(TestMainWindow)

@@ -111,4 +111,15 @@ inline QList<JournalEntry> journalEntries()
     return entries;
 }
 
+// The journal entries from the from-th on as "table/action/key", with
+// " field" after a field entry: short lines to compare in order.
+inline QStringList journalLines(int from = 0)
+{
+    QStringList lines;
+    for (const JournalEntry& e : journalEntries().mid(from))
+        lines << QStringLiteral("%1/%2/%3").arg(e.table).arg(e.action).arg(e.recno)
+                     + (e.fieldname.isEmpty() ? QString() : QLatin1Char(' ') + e.fieldname);
+    return lines;
+}
+
 } // namespace testkit
