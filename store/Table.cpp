@@ -408,15 +408,35 @@ bool Table::Private::reloadRow(qint64 rowId, Row* out, bool stayInTransaction)
 // Reads the row as the file holds it now, by rowid, and checks that it is
 // still the row that was read (same key): SQLite reuses the rowids of deleted
 // rows, so a rowid alone can name another program's new row.
+namespace {
+
+// Raw texts compare by their bytes; a raw text and a decoded one, or any
+// other values, as values.
+bool sameKey(const QVariantList& a, const QVariantList& b)
+{
+    if (a.size() != b.size())
+        return false;
+    const QMetaType raw = QMetaType::fromType<RawText>();
+    auto plain = [&](const QVariant& v) {
+        return v.metaType() == raw ? QVariant(QString::fromUtf8(v.value<RawText>().bytes)) : v;
+    };
+    for (int i = 0; i < a.size(); ++i) {
+        const bool bothRaw = a[i].metaType() == raw && b[i].metaType() == raw;
+        if (bothRaw ? a[i] != b[i] : plain(a[i]) != plain(b[i]))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool Table::Private::readCurrentFromFile(const Row& row, Row* out)
 {
     Row now;
     if (!reloadRow(row.rowId, &now))
         return false;
-    if (!conn->keyColumns().isEmpty() && keyOf(now) != keyOf(row)) {
-        // Raw texts compare by their bytes; anything else as values.
+    if (!conn->keyColumns().isEmpty() && !sameKey(keyOf(now), keyOf(row)))
         return false;
-    }
     *out = std::move(now);
     return true;
 }
