@@ -184,13 +184,7 @@ bool storedValueDays(const QVariant& stored, FieldType type, double* days)
 bool storedValueBoolean(const QVariant& stored, bool* ok)
 {
     bool value = false;
-    bool parsed = true;
-    if (stored.isValid() && !stored.isNull()) {
-        if (stored.typeId() == QMetaType::QString)
-            parsed = parseBoolean(stored.toString(), &value);
-        else
-            value = stored.toDouble() != 0.0;
-    }
+    const bool parsed = !stored.isValid() || stored.isNull() || storedToBoolean(stored, &value);
     if (ok)
         *ok = parsed;
     return parsed && value;
