@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/Field.h"
+#include "store/RawText.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -41,13 +42,6 @@ struct Queries {
     QString remove;
 };
 
-// A text bound with exactly the bytes it was read with: keys written by
-// other programs need not be valid UTF-8, and a re-encoded key would compare
-// differently.
-struct RawText {
-    QByteArray bytes;
-    bool operator==(const RawText& other) const { return bytes == other.bytes; }
-};
 
 // A prepared statement borrowed from a connection's cache; reset on release.
 class Statement {
@@ -216,4 +210,3 @@ private:
 
 } // namespace store
 
-Q_DECLARE_METATYPE(store::RawText)

@@ -1,0 +1,303 @@
+#include "store/pg/PgLink.h"
+
+#include "store/RawText.h"
+#include "store/StoreError.h"
+
+#include <QRegularExpression>
+
+#include <cstdlib>
+#include <libpq-fe.h>
+
+namespace store::pg {
+
+namespace {
+
+// Server type oids (pg_type.h is a server header, not part of libpq).
+enum : unsigned {
+    kBool = 16,
+    kBytea = 17,
+    kInt8 = 20,
+    kInt2 = 21,
+    kInt4 = 23,
+    kText = 25,
+    kOid = 26,
+    kFloat4 = 700,
+    kFloat8 = 701,
+    kBpchar = 1042,
+    kVarchar = 1043,
+    kDate = 1082,
+    kTime = 1083,
+    kTimestamp = 1114,
+    kTimestampTz = 1184,
+    kNumeric = 1700,
+};
+
+QString oneLine(const char* message)
+{
+    return QString::fromUtf8(message).simplified();
+}
+
+// A time of day "HH:MM:SS[.ffffff]" with exactly three fraction digits.
+QByteArray threeDigits(const QByteArray& time)
+{
+    const int dot = time.indexOf('.');
+    const QByteArray whole = dot < 0 ? time : time.left(dot);
+    QByteArray fraction = dot < 0 ? QByteArray() : time.mid(dot + 1);
+    fraction = (fraction + "000").left(3);
+    return whole + '.' + fraction;
+}
+
+} // namespace
+
+void ConnDeleter::operator()(PGconn* conn) const
+{
+    PQfinish(conn);
+}
+
+ConnPtr connect(const QString& connectionString)
+{
+    ConnPtr conn(PQconnectdb(connectionString.toUtf8().constData()));
+    if (!conn)
+        throw StoreError(QStringLiteral("Cannot connect to the database server: out of memory."));
+    if (PQstatus(conn.get()) != CONNECTION_OK)
+        throw StoreError(QStringLiteral("Cannot connect to the database server (%1).").arg(errorText(conn.get())));
+    PQsetClientEncoding(conn.get(), "UTF8");
+    // Plain settings whatever the server's defaults: ISO dates, binary text
+    // order comes from the columns' collation, no statement cut short.
+    Result r(PQexec(conn.get(), "SET DateStyle = 'ISO, YMD'; SET statement_timeout = 0; "
+                                "SET client_min_messages = warning"));
+    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
+        throw StoreError(QStringLiteral("Cannot set up the database connection (%1).").arg(errorText(conn.get(), r.get())));
+    return conn;
+}
+
+Result::~Result()
+{
+    if (m_result)
+        PQclear(m_result);
+}
+
+Result& Result::operator=(Result&& other) noexcept
+{
+    if (this != &other) {
+        if (m_result)
+            PQclear(m_result);
+        m_result = other.m_result;
+        other.m_result = nullptr;
+    }
+    return *this;
+}
+
+int Result::rows() const { return m_result ? PQntuples(m_result) : 0; }
+int Result::columns() const { return m_result ? PQnfields(m_result) : 0; }
+bool Result::isNull(int row, int column) const { return PQgetisnull(m_result, row, column) != 0; }
+
+QString Result::text(int row, int column) const
+{
+    return QString::fromUtf8(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
+}
+
+qint64 Result::integer(int row, int column) const
+{
+    return std::strtoll(PQgetvalue(m_result, row, column), nullptr, 10);
+}
+
+QVariant Result::stored(int row, int column) const
+{
+    if (isNull(row, column))
+        return QVariant();
+    const unsigned oid = PQftype(m_result, column);
+    const char* text = PQgetvalue(m_result, row, column);
+    const int length = PQgetlength(m_result, row, column);
+    switch (kindOf(oid)) {
+    case Kind::Integer: {
+        qint64 v = 0;
+        parseInteger(oid, text, &v);
+        return QVariant(v);
+    }
+    case Kind::Float: return QVariant(std::strtod(text, nullptr));
+    case Kind::Blob: {
+        size_t size = 0;
+        unsigned char* bytes = PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &size);
+        const QByteArray data(reinterpret_cast<const char*>(bytes), qsizetype(size));
+        PQfreemem(bytes);
+        return QVariant(data);
+    }
+    default: return QVariant(QString::fromUtf8(storedText(oid, text, length)));
+    }
+}
+
+Kind kindOf(unsigned oid)
+{
+    switch (oid) {
+    case kBool:
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kOid: return Kind::Integer;
+    case kFloat4:
+    case kFloat8:
+    case kNumeric: return Kind::Float;
+    case kBytea: return Kind::Blob;
+    default: return Kind::Text;
+    }
+}
+
+bool parseInteger(unsigned oid, const char* text, qint64* out)
+{
+    if (oid == kBool) {
+        *out = text[0] == 't' ? 1 : 0;
+        return true;
+    }
+    char* end = nullptr;
+    *out = std::strtoll(text, &end, 10);
+    return end != text;
+}
+
+QByteArray storedText(unsigned oid, const char* text, int length)
+{
+    const QByteArray value(text, length);
+    switch (oid) {
+    case kTime: return threeDigits(value);
+    case kTimestamp:
+    case kTimestampTz: {
+        // "YYYY-MM-DD HH:MM:SS[.ffffff][+zz]"; BC and infinite stamps stay
+        // as the server wrote them, and the field reports them unreadable.
+        const int space = value.indexOf(' ');
+        if (space < 0 || value.endsWith("BC"))
+            return value;
+        QByteArray time = value.mid(space + 1);
+        const int zone = time.indexOf('+') >= 0 ? time.indexOf('+') : time.indexOf('-');
+        if (zone >= 0)
+            time = time.left(zone);
+        return value.left(space + 1) + threeDigits(time);
+    }
+    default: return value;
+    }
+}
+
+QByteArray parameterText(const QVariant& value, bool* isNull)
+{
+    *isNull = false;
+    if (value.metaType() == QMetaType::fromType<RawText>())
+        return value.value<RawText>().bytes;
+    if (!value.isValid() || value.isNull()) {
+        *isNull = true;
+        return QByteArray();
+    }
+    switch (value.typeId()) {
+    case QMetaType::Bool: return value.toBool() ? QByteArrayLiteral("1") : QByteArrayLiteral("0");
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Long: return QByteArray::number(value.toLongLong());
+    case QMetaType::Double:
+    case QMetaType::Float: return QByteArray::number(value.toDouble(), 'g', 17);
+    case QMetaType::QByteArray: return "\\x" + value.toByteArray().toHex();
+    default: return value.toString().toUtf8();
+    }
+}
+
+Result exec(PGconn* conn, const QString& sql, const QVariantList& params, const QString& label)
+{
+    QVector<QByteArray> texts(params.size());
+    QVector<const char*> values(params.size());
+    for (int i = 0; i < params.size(); ++i) {
+        bool null = false;
+        texts[i] = parameterText(params[i], &null);
+        values[i] = null ? nullptr : texts[i].constData();
+    }
+    Result r(PQexecParams(conn, sql.toUtf8().constData(), int(params.size()), nullptr, values.constData(),
+                          nullptr, nullptr, 0));
+    const ExecStatusType status = PQresultStatus(r.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        const QString message = errorText(conn, r.get());
+        throw StoreError(label.isEmpty() ? QStringLiteral("Database server: %1").arg(message)
+                                         : QStringLiteral("Table %1: %2").arg(label, message));
+    }
+    return r;
+}
+
+void execPlain(PGconn* conn, const QString& sql, const QString& label)
+{
+    Result r(PQexec(conn, sql.toUtf8().constData()));
+    const ExecStatusType status = PQresultStatus(r.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        const QString message = errorText(conn, r.get());
+        throw StoreError(label.isEmpty() ? QStringLiteral("Database server: %1").arg(message)
+                                         : QStringLiteral("Table %1: %2").arg(label, message));
+    }
+}
+
+QString errorText(PGconn* conn, const PGresult* result)
+{
+    if (result) {
+        const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+        if (primary && *primary)
+            return oneLine(primary);
+    }
+    const QString message = conn ? oneLine(PQerrorMessage(conn)) : QString();
+    return message.isEmpty() ? QStringLiteral("no answer from the server") : message;
+}
+
+QString sqlState(const PGresult* result)
+{
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    return state ? QString::fromLatin1(state) : QString();
+}
+
+QString quoteIdent(const QString& name)
+{
+    QString quoted = name;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString serverType(const QString& declaredType)
+{
+    static const QRegularExpression sized(QStringLiteral("^\\s*(\\w+)\\s*\\(\\s*(\\d+)\\s*\\)\\s*$"));
+    const QString t = declaredType.trimmed().toUpper();
+    const auto m = sized.match(t);
+    const QString base = m.hasMatch() ? m.captured(1) : t;
+    const QString size = m.hasMatch() ? m.captured(2) : QString();
+    const QString binary = QStringLiteral(" COLLATE \"C\"");
+    if (base.contains(QLatin1String("CHAR")) || (base == QLatin1String("TEXT") && !size.isEmpty()))
+        return size.isEmpty() ? QStringLiteral("text") + binary : QStringLiteral("varchar(%1)").arg(size) + binary;
+    if (base == QLatin1String("TEXT") || base == QLatin1String("CLOB") || base == QLatin1String("MEMO"))
+        return QStringLiteral("text") + binary;
+    if (base.startsWith(QLatin1String("BOOL")) || base == QLatin1String("LOGICAL"))
+        return QStringLiteral("boolean");
+    if (base == QLatin1String("SMALLINT"))
+        return QStringLiteral("smallint");
+    if (base.contains(QLatin1String("INT")))
+        return QStringLiteral("bigint"); // SQLite's integers have 64 bits
+    if (base == QLatin1String("DATETIME") || base == QLatin1String("TIMESTAMP"))
+        return QStringLiteral("timestamp(3)");
+    if (base == QLatin1String("DATE"))
+        return QStringLiteral("date");
+    if (base == QLatin1String("TIME"))
+        return QStringLiteral("time(3)");
+    if (base.contains(QLatin1String("REAL")) || base.contains(QLatin1String("FLOA")) || base.contains(QLatin1String("DOUB"))
+        || base == QLatin1String("NUMERIC") || base.startsWith(QLatin1String("DECIMAL")))
+        return QStringLiteral("double precision");
+    if (base == QLatin1String("BLOB"))
+        return QStringLiteral("bytea");
+    return QStringLiteral("text") + binary;
+}
+
+qint64 lockKey(const QString& schema, const QString& table)
+{
+    // FNV-1a: the same key on every workstation, unlike a seeded hash.
+    quint64 hash = 14695981039346656037ull;
+    const QByteArray name = ("brisel/" + schema.toLower() + '/' + table.toLower()).toUtf8();
+    for (const char c : name) {
+        hash ^= quint8(c);
+        hash *= 1099511628211ull;
+    }
+    return qint64(hash);
+}
+
+} // namespace store::pg

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <QVector>
+#include <memory>
+
+struct pg_conn;
+struct pg_result;
+typedef struct pg_conn PGconn;
+typedef struct pg_result PGresult;
+
+// The libpq end of the PostgreSQL engine: a connection, statements with
+// parameters, errors as StoreError, and the conversions between the server's
+// values and the store's stored forms (booleans 0/1, dates 'YYYY-MM-DD',
+// times 'HH:MM:SS.zzz', date-times 'YYYY-MM-DD HH:MM:SS.zzz').
+namespace store::pg {
+
+struct ConnDeleter {
+    void operator()(PGconn* conn) const;
+};
+using ConnPtr = std::unique_ptr<PGconn, ConnDeleter>;
+
+// Opens a connection with the settings every Brisel session uses (UTF-8,
+// ISO dates, no statement timeout). Raises StoreError naming what failed;
+// the connection string's password never appears in a message.
+ConnPtr connect(const QString& connectionString);
+
+// A result, cleared when it goes.
+class Result {
+public:
+    explicit Result(PGresult* result = nullptr) : m_result(result) {}
+    ~Result();
+    Result(Result&& other) noexcept : m_result(other.m_result) { other.m_result = nullptr; }
+    Result& operator=(Result&& other) noexcept;
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+
+    PGresult* get() const { return m_result; }
+    int rows() const;
+    int columns() const;
+    bool isNull(int row, int column) const;
+    QString text(int row, int column) const;
+    qint64 integer(int row, int column) const;
+    // The value in the store's stored form, by the column's server type.
+    QVariant stored(int row, int column) const;
+
+private:
+    PGresult* m_result;
+};
+
+// A parameter as text (nullopt-like empty QByteArray with isNull() for NULL):
+// the server reads it as the type the statement's context gives it.
+QByteArray parameterText(const QVariant& value, bool* isNull);
+
+// Runs one statement with positional parameters ($1, $2, ...). Raises
+// StoreError with "Table <label>: ..." on failure.
+Result exec(PGconn* conn, const QString& sql, const QVariantList& params = {}, const QString& label = QString());
+void execPlain(PGconn* conn, const QString& sql, const QString& label = QString());
+
+// The server's message for the last failure, on one line.
+QString errorText(PGconn* conn, const PGresult* result = nullptr);
+// The SQLSTATE of a failed result ("" when none).
+QString sqlState(const PGresult* result);
+
+QString quoteIdent(const QString& name);
+
+// The server type for a declared column type of the store (VARCHAR(20) ->
+// varchar(20) COLLATE "C", DATETIME -> timestamp(3), ...). Texts compare by
+// their bytes, as SQLite compares them.
+QString serverType(const QString& declaredType);
+
+// A stored-form value from a server value in text format, by the server's
+// type oid: booleans become 0/1, integers qint64, floats double, times and
+// date-times get exactly three fraction digits; texts stay as their bytes.
+enum class Kind { Null, Integer, Float, Text, Blob };
+Kind kindOf(unsigned oid);
+// Converts in place the server's text of a time or date-time into the
+// stored form; other kinds are returned unchanged.
+QByteArray storedText(unsigned oid, const char* text, int length);
+bool parseInteger(unsigned oid, const char* text, qint64* out);
+
+// A stable 64-bit key for an advisory lock on a table of a schema.
+qint64 lockKey(const QString& schema, const QString& table);
+
+} // namespace store::pg
