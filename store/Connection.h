@@ -11,10 +11,9 @@
 #include <memory>
 #include <optional>
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace store {
+
+struct Row;
 
 struct ColumnInfo {
     QString name;
@@ -27,7 +26,8 @@ FieldType fieldTypeOf(const QString& declaredType, int* size);
 QString quoteIdentifier(const QString& name);
 
 // The query texts of a table object. Without a filter they are the same for
-// every object on a table, and the connection keeps one copy.
+// every object on a table, and the connection keeps one copy. Parameters are
+// written "?" whatever the engine.
 struct Queries {
     QString selectList; // rowid and every column
     QString keyList;    // rowid and the key columns
@@ -38,76 +38,105 @@ struct Queries {
     QString first, after, find;             // whole rows
     QString firstKeys, afterKeys, findKeys; // key columns only
     QString rowId;
+    QString rowIdForWrite; // the row read again inside a write, held until it commits
     QString insert;
     QString remove;
 };
 
+// What an engine runs for a Statement.
+class StatementImpl {
+public:
+    virtual ~StatementImpl() = default;
+    virtual void reset() = 0;
+    virtual void bind(int index, const QVariant& value) = 0; // index from 1
+    virtual bool step() = 0;                                  // true while a row is ready
+    virtual QVariant column(int index) const = 0;             // from 0, in the stored form
+    virtual qint64 columnInt(int index) const = 0;
+    // The current result row as a window row: column 0 is the rowid, the
+    // others are packed.
+    virtual void readRow(Row& row) const = 0;
+    virtual int columnCount() const = 0;
+};
 
 // A prepared statement borrowed from a connection's cache; reset on release.
 class Statement {
 public:
-    Statement(sqlite3_stmt* stmt, const QString& table) : m_stmt(stmt), m_table(table) {}
-    ~Statement();
+    explicit Statement(StatementImpl* impl) : m_impl(impl) {}
+    ~Statement() { m_impl->reset(); }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
-    void bind(int index, const QVariant& value); // index from 1
-    bool step();                                  // true while a row is ready
-    void run();                                   // steps a statement that returns no rows
-    QVariant column(int index) const;             // from 0
-    qint64 columnInt(int index) const;
-    sqlite3_stmt* handle() const { return m_stmt; }
+    void bind(int index, const QVariant& value) { m_impl->bind(index, value); }
+    bool step() { return m_impl->step(); }
+    void run()
+    {
+        while (step()) {
+        }
+    }
+    void reset() { m_impl->reset(); }
+    QVariant column(int index) const { return m_impl->column(index); }
+    qint64 columnInt(int index) const { return m_impl->columnInt(index); }
+    void readRow(Row& row) const { m_impl->readRow(row); }
+    int columnCount() const { return m_impl->columnCount(); }
 
 private:
-    sqlite3_stmt* m_stmt;
-    QString m_table;
+    StatementImpl* m_impl;
 };
 
-// This process's one connection to a table file, shared by every table
-// object open on it, together with the open-lock in the network control
-// directory.
+// This process's connection to one table, shared by every table object open
+// on it, together with the table's open-lock. An engine provides it: SQLite
+// (one file per table) or a PostgreSQL server (one table of the alias's
+// schema); the cursor logic above never knows which.
 class Connection {
 public:
-    // The pooled connection for a table file; opens and checks it if needed.
-    static std::shared_ptr<Connection> acquire(const QString& path, const QString& tableName);
+    // The pooled connection for a table of an alias; opens and checks it if
+    // needed. The alias's configuration chooses the engine.
+    static std::shared_ptr<Connection> acquire(const QString& alias, const QString& tableName);
     static void closeIdle();
-    ~Connection();
+    virtual ~Connection();
 
     const QString& label() const { return m_label; }
     const QString& sqlName() const { return m_sqlName; }
     const QVector<ColumnInfo>& columns() const { return m_columns; }
     const QVector<int>& keyColumns() const { return m_keyColumns; }
     int columnIndex(const QString& name) const; // case ignored, -1 if none
-    sqlite3* db() const { return m_db; }
+    // The table as named in queries (schema-qualified on a server).
+    virtual QString qualifiedName() const;
+    virtual bool onServer() const { return false; }
 
-    Statement statement(const QString& sql);
-    void exec(const QString& sql);
+    virtual Statement statement(const QString& sql) = 0;
+    virtual void exec(const QString& sql) = 0;
+    // Runs an INSERT (from Queries::insert) and returns the new row's rowid.
+    virtual qint64 insertRow(const QString& sql, const QVector<QVariant>& values) = 0;
 
-    void checkPassword();
-    void lock(bool exclusive);
-    void unlock(bool exclusive);
+    virtual void checkPassword() = 0;
+    virtual void lock(bool exclusive) = 0;
+    virtual void unlock(bool exclusive) = 0;
 
     // Writes run between beginWrite and endWrite (see WriteGuard). Inside a
-    // WriteBatch they join the batch's transaction on this file; otherwise
-    // they get a transaction of their own, so that a post can check the row
-    // and write it as one step.
-    void beginWrite();
-    void endWrite();
-    void abortWrite(); // an error left the write: roll back an unbatched one
-    // Reads join a batch too (a read transaction, turned into a write
-    // transaction at the first write), so a batch of lookups pays for its
-    // locks once instead of once per statement.
-    void beginRead(bool mayCommit = true);
-    void endRead();
-    void commitBatch();
-    bool inBatch() const { return m_inBatch; }
-    // While this program holds a batch's write transaction on the file, no
-    // other program can change it; each transaction has its own serial.
-    bool inWriteTransaction() const { return m_inBatch && m_batchWrites; }
-    quint64 transactionSerial() const { return m_txnSerial; }
+    // WriteBatch they join the batch's transaction; otherwise they get a
+    // transaction of their own, so that a post can check the row and write
+    // it as one step.
+    virtual void beginWrite() = 0;
+    virtual void endWrite() = 0;
+    virtual void abortWrite() = 0; // an error left the write: roll back an unbatched one
+    // Reads join a batch too where the engine gains by it.
+    virtual void beginRead(bool mayCommit = true) = 0;
+    virtual void endRead() {}
+    virtual void commitBatch() = 0;
+    virtual bool inBatch() const = 0;
+    // True while this program holds a batch's write transaction that keeps
+    // every other program from changing the table; each transaction has its
+    // own serial.
+    virtual bool inWriteTransaction() const = 0;
+    virtual quint64 transactionSerial() const = 0;
+    // Joins the batch's write transaction as it stands, without committing
+    // it first: the journal row of a change just posted must land in the
+    // change's own transaction.
+    virtual void joinWrite() = 0;
 
-    // A batch commits every file it holds within about this long of its
-    // first uncommitted read or write, whatever else it does meanwhile.
+    // A batch commits every transaction it holds within about this long of
+    // its first uncommitted read or write, whatever else it does meanwhile.
     static constexpr int kBatchWindowMs = 100;
     // Commits the batch transactions older than the window (all when force).
     static void commitStale(bool force = false);
@@ -115,74 +144,44 @@ public:
     static void enterBatch();
     static void leaveBatch();
 
-    // The file's change counter as this connection sees it: it moves when
-    // another connection commits to the file. Together with localWrites it
-    // tells whether a row read earlier can still be current.
-    qint64 dataVersion();
+    // The table's change counter as this connection sees it: it moves when
+    // another connection may have changed the table. Together with
+    // localWrites it tells whether a row read earlier can still be current.
+    virtual qint64 dataVersion() = 0;
     quint64 localWrites() const { return m_localWrites; }
     void countLocalWrite() { ++m_localWrites; }
 
-    // Journal rows written to this file's outbox inside the batch's
-    // transaction; moved to merge.db once the transaction has committed.
-    bool outboxPending = false;
-    bool outboxReady = false; // brisel_outbox exists in this file
-    bool outboxAttached = false; // merge.db attached as brisel_journal
-    std::shared_ptr<Connection> outboxJournal; // merge.db beside this file
-    QString outboxFields;                      // the field list of the last outbox row
-    QString outboxInsert;                      // and its insert statement
     // A journal row was written ahead of its change (a BeforePost or
-    // BeforeDelete hook): the transaction is not committed until the change
-    // has joined it.
-    bool pinned = false;
-    // A change just posted: its journal row usually follows at once, so the
-    // transaction waits for it too. Either pin lasts at most a few windows.
-    void pin()
-    {
-        pinned = true;
-        m_pinAge.start();
-    }
-    bool holdsPair() const { return pinned && m_pinAge.elapsed() < 3 * kBatchWindowMs; }
-    // Joins the batch's write transaction on this file as it stands, without
-    // committing it first: the journal row of a change just posted must land
-    // in the change's own transaction.
-    void joinWrite();
-    const QString& path() const { return m_path; }
-
-    [[noreturn]] void raise(int rc, const QString& doing) const;
+    // BeforeDelete hook), or a change was just posted and its journal row
+    // usually follows at once: the transaction is not committed until the
+    // pair is complete. Either pin lasts at most a few windows.
+    virtual void pin();
+    virtual void unpin();
+    virtual bool pinned() const;
+    virtual bool holdsPair() const;
 
     std::optional<Queries> unfilteredQueries;
 
-private:
+protected:
     Connection() = default;
-    void openFile(const QString& path);
-    void readSchema();
-    void setLock(short type);
-    void reopenLockFile();
-    void joinBatch(bool write); // begins this file's batch transaction
+    // Batch membership: commitStale commits the members whose transaction is
+    // older than the window.
+    void joinBatchList();
+    void leaveBatchList();
+    virtual qint64 batchAgeMs() const = 0;
+    static void registerPooled(const QString& key, const std::shared_ptr<Connection>& conn);
+    static std::shared_ptr<Connection> pooled(const QString& key);
 
-    sqlite3* m_db = nullptr;
-    QString m_path;
-    QString m_fileName;
     QString m_label;
     QString m_sqlName;
     QVector<ColumnInfo> m_columns;
     QVector<int> m_keyColumns;
     QHash<QString, int> m_columnByName;
-    QHash<QString, sqlite3_stmt*> m_statements;
-    bool m_passwordOk = false;
-    int m_lockFd = -1;
-    QString m_lockPath;
-    int m_shared = 0;
-    int m_exclusive = 0;
-    bool m_inBatch = false;
-    bool m_batchWrites = false;
-    bool m_ownTransaction = false; // an unbatched write's BEGIN
-    QElapsedTimer m_batchAge;
-    QElapsedTimer m_pinAge;
     quint64 m_localWrites = 0;
-    quint64 m_txnSerial = 0;
-    qint64 m_version = -1;        // the file's change counter, as last asked
-    quint64 m_versionSerial = 0;  // the batch transaction it holds for (0: none)
+    bool m_pinned = false;
+    QElapsedTimer m_pinAge;
+
+    void addColumn(const ColumnInfo& column);
 };
 
 // Brackets one write: begins it, and rolls an unbatched write back when an
@@ -209,4 +208,3 @@ private:
 };
 
 } // namespace store
-

@@ -1,6 +1,7 @@
 #include "store/Outbox.h"
 
-#include "store/Connection.h"
+#include "store/pg/PgConnection.h"
+#include "store/sqlite/SqliteConnection.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "store/TablePrivate.h"
@@ -51,7 +52,7 @@ QString marks(int count)
 
 // The outbox has the journal table's columns, so its rows copy across as
 // they are stored.
-void ensureOutbox(Connection& file, const Connection& journal)
+void ensureOutbox(SqliteConnection& file, const SqliteConnection& journal)
 {
     if (file.outboxReady)
         return;
@@ -62,7 +63,7 @@ void ensureOutbox(Connection& file, const Connection& journal)
     file.outboxReady = true;
 }
 
-bool hasOutbox(Connection& file)
+bool hasOutbox(SqliteConnection& file)
 {
     if (file.outboxReady)
         return true;
@@ -80,20 +81,20 @@ struct OutboxRow {
 // Holds a shared open-lock on the journal table for the length of a move, as
 // any program that writes it does.
 struct JournalLock {
-    Connection& journal;
-    explicit JournalLock(Connection& c) : journal(c) { journal.lock(false); }
+    SqliteConnection& journal;
+    explicit JournalLock(SqliteConnection& c) : journal(c) { journal.lock(false); }
     ~JournalLock() { journal.unlock(false); }
 };
 
 struct BusyTimeout {
-    Connection& c;
-    explicit BusyTimeout(Connection& conn, int ms) : c(conn) { sqlite3_busy_timeout(c.db(), ms); }
+    SqliteConnection& c;
+    explicit BusyTimeout(SqliteConnection& conn, int ms) : c(conn) { sqlite3_busy_timeout(c.db(), ms); }
     ~BusyTimeout() { sqlite3_busy_timeout(c.db(), Session::instance().busyTimeout()); }
 };
 
 // True when merge.db already holds this row beyond the point the earlier
 // move recorded; the row is then not written again.
-bool alreadyMoved(Connection& journal, const QStringList& names, const OutboxRow& row, qint64 after, QSet<qint64>& matched)
+bool alreadyMoved(SqliteConnection& journal, const QStringList& names, const OutboxRow& row, qint64 after, QSet<qint64>& matched)
 {
     QStringList conds{QStringLiteral("rowid > ?")};
     for (const QString& n : names)
@@ -116,7 +117,7 @@ bool alreadyMoved(Connection& journal, const QStringList& names, const OutboxRow
 // The usual move, when no earlier move of these rows was interrupted: one
 // statement copies them inside SQLite, through merge.db attached to the
 // file's connection.
-bool moveAll(Connection& file, Connection& journal, const QStringList& names, qint64 lastSeq, qint64 journalEnd)
+bool moveAll(SqliteConnection& file, SqliteConnection& journal, const QStringList& names, qint64 lastSeq, qint64 journalEnd)
 {
     if (!file.outboxAttached) {
         Statement attach = file.statement(QStringLiteral("ATTACH DATABASE ? AS brisel_journal"));
@@ -144,7 +145,7 @@ bool moveAll(Connection& file, Connection& journal, const QStringList& names, qi
     return true;
 }
 
-bool moveRows(Connection& file, Connection& journal)
+bool moveRows(SqliteConnection& file, SqliteConnection& journal)
 {
     const QStringList names = quotedNames(journal.columns());
     qint64 lastSeq = 0;
@@ -216,7 +217,7 @@ bool moveRows(Connection& file, Connection& journal)
             for (int i = 0; i < row.values.size(); ++i)
                 insert.bind(i + 1, row.values[i]);
             insert.run();
-            sqlite3_reset(insert.handle());
+            insert.reset();
         }
         journal.exec(QStringLiteral("COMMIT"));
     } catch (...) {
@@ -231,7 +232,7 @@ bool moveRows(Connection& file, Connection& journal)
 }
 
 // One attempt; busyMs is how long merge.db may keep it waiting.
-bool tryMove(Connection& file, int busyMs, QString* error)
+bool tryMove(SqliteConnection& file, int busyMs, QString* error)
 {
     try {
         const QString journalPath = journalPathBeside(file.path());
@@ -239,7 +240,7 @@ bool tryMove(Connection& file, int busyMs, QString* error)
             *error = QStringLiteral("there is no journal file %1").arg(QDir::toNativeSeparators(journalPath));
             return false;
         }
-        std::shared_ptr<Connection> journal = Connection::acquire(journalPath, QStringLiteral("merge"));
+        std::shared_ptr<SqliteConnection> journal = SqliteConnection::acquire(journalPath, QStringLiteral("merge"));
         journal->checkPassword();
         JournalLock lock(*journal);
         BusyTimeout busy(*journal, busyMs);
@@ -251,6 +252,40 @@ bool tryMove(Connection& file, int busyMs, QString* error)
     }
 }
 
+// On a server the journal table is in the same database: the row goes
+// straight into it, in the transaction that holds the change.
+void writeServerJournal(PgConnection& changed, const JournalValues& values, bool justPosted)
+{
+    if (!changed.journal)
+        changed.journal = PgConnection::acquire(
+            ServerAlias{changed.session().connectionString(), changed.schema()}, QStringLiteral("merge"));
+    PgConnection& journal = *changed.journal;
+    changed.joinWrite();
+    QString fields;
+    QVariantList stored;
+    for (const auto& v : values) {
+        const int col = journal.columnIndex(v.first);
+        if (col < 0)
+            throw StoreError(QStringLiteral("Table merge has no field %1.").arg(v.first));
+        fields += quoteIdentifier(journal.columns()[col].name) + QLatin1Char(',');
+        stored << storedValue(journal.columns()[col].type, v.second);
+    }
+    fields.chop(1);
+    if (fields != changed.journalFields) {
+        changed.journalFields = fields;
+        changed.journalInsert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                    .arg(journal.qualifiedName(), fields, marks(int(stored.size())));
+    }
+    Statement insert = journal.statement(changed.journalInsert);
+    for (int i = 0; i < stored.size(); ++i)
+        insert.bind(i + 1, stored[i]);
+    insert.run();
+    if (justPosted)
+        changed.unpin();
+    else
+        changed.pin();
+}
+
 } // namespace
 
 void writeToOutbox(Table& changed, const JournalValues& values)
@@ -258,10 +293,14 @@ void writeToOutbox(Table& changed, const JournalValues& values)
     auto& t = TableAccess::of(changed);
     if (!t.conn)
         throw StoreError(QStringLiteral("Table %1: the table is not open.").arg(changed.tableName()));
-    Connection& file = *t.conn;
+    if (t.conn->onServer()) {
+        writeServerJournal(static_cast<PgConnection&>(*t.conn), values, t.justPosted);
+        return;
+    }
+    SqliteConnection& file = static_cast<SqliteConnection&>(*t.conn);
     if (!file.outboxJournal)
-        file.outboxJournal = Connection::acquire(journalPathBeside(file.path()), QStringLiteral("merge"));
-    const Connection& journal = *file.outboxJournal;
+        file.outboxJournal = SqliteConnection::acquire(journalPathBeside(file.path()), QStringLiteral("merge"));
+    const SqliteConnection& journal = *file.outboxJournal;
     file.joinWrite();
     ensureOutbox(file, journal);
 
@@ -288,12 +327,12 @@ void writeToOutbox(Table& changed, const JournalValues& values)
     // deleted): keep the transaction open until the change has joined it.
     // After a post the pair is complete.
     if (t.justPosted)
-        file.pinned = false;
+        file.unpin();
     else
         file.pin();
 }
 
-bool moveOutbox(Connection& connection)
+bool moveOutbox(SqliteConnection& connection)
 {
     QString error;
     // merge.db busy now: the rows wait for the next commit or the batch's end.
@@ -315,9 +354,9 @@ void finishOutboxes()
         // about ten seconds, letting the windows repaint meanwhile.
         QElapsedTimer clock;
         clock.start();
-        std::shared_ptr<Connection> file;
+        std::shared_ptr<SqliteConnection> file;
         try {
-            file = Connection::acquire(path, QFileInfo(path).fileName());
+            file = SqliteConnection::acquire(path, QFileInfo(path).fileName());
         } catch (const StoreError& e) {
             error = e.message();
         }
@@ -336,6 +375,9 @@ void finishOutboxes()
 
 int moveLeftoverOutboxes(const QString& alias)
 {
+    // On a server the journal rows commit with their changes: nothing waits.
+    if (Session::instance().serverOf(alias))
+        return 0;
     const QString directory = Session::instance().aliasPath(alias);
     const QString journalPath = QDir(directory).absoluteFilePath(kJournalFile);
     if (!QFileInfo(journalPath).isFile())
@@ -345,10 +387,10 @@ int moveLeftoverOutboxes(const QString& alias)
     for (const QString& name : files) {
         if (name.compare(kJournalFile, Qt::CaseInsensitive) == 0)
             continue;
-        std::shared_ptr<Connection> file;
+        std::shared_ptr<SqliteConnection> file;
         int before = 0;
         try {
-            file = Connection::acquire(QDir(directory).absoluteFilePath(name), name);
+            file = SqliteConnection::acquire(QDir(directory).absoluteFilePath(name), name);
             if (!hasOutbox(*file))
                 continue;
             Statement count = file->statement(QStringLiteral("SELECT count(*) FROM %1").arg(kOutbox));

@@ -8,7 +8,7 @@
 
 namespace store {
 
-class Connection;
+class SqliteConnection;
 class Table;
 
 // The journal's outbox. While a WriteBatch is alive, a journal row for a
@@ -31,7 +31,7 @@ void writeToOutbox(Table& changed, const JournalValues& values);
 
 // Moves the committed outbox rows of one table file into merge.db. Returns
 // false, keeping them for a later move, when merge.db cannot take them now.
-bool moveOutbox(Connection& connection);
+bool moveOutbox(SqliteConnection& connection);
 
 // Moves what a crash left in the outboxes of the alias's table files. Returns
 // the number of journal rows written to merge.db.

@@ -78,14 +78,40 @@ bool Session::netFileDirUsable() const
     return QFileInfo(m_netFileDir).isDir();
 }
 
-QString Session::aliasPath(const QString& alias) const
+QString Session::aliasParam(const QString& alias, const QString& name) const
 {
-    QString path;
+    // The last line with the key wins; only the whole key counts.
+    QString value;
     for (const QString& line : getAliasParams(alias)) {
         const int eq = line.indexOf(QLatin1Char('='));
-        if (eq > 0 && line.left(eq).trimmed().compare(QLatin1String("PATH"), Qt::CaseInsensitive) == 0)
-            path = line.mid(eq + 1).trimmed();
+        if (eq > 0 && line.left(eq).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+            value = line.mid(eq + 1).trimmed();
     }
+    return value;
+}
+
+std::optional<ServerAlias> Session::serverOf(const QString& alias) const
+{
+    const QString engine = aliasParam(alias, QStringLiteral("ENGINE"));
+    if (engine.isEmpty() || engine.compare(QLatin1String("sqlite"), Qt::CaseInsensitive) == 0)
+        return std::nullopt;
+    if (engine.compare(QLatin1String("postgresql"), Qt::CaseInsensitive) != 0)
+        throw StoreError(QStringLiteral("The alias %1 names the engine %2 in %3; Brisel knows sqlite and postgresql.")
+                             .arg(alias, engine, QDir::toNativeSeparators(configPath())));
+    ServerAlias server;
+    server.connection = aliasParam(alias, QStringLiteral("CONNECTION"));
+    server.schema = aliasParam(alias, QStringLiteral("SCHEMA"));
+    if (server.schema.isEmpty())
+        server.schema = alias.toLower();
+    if (server.connection.isEmpty())
+        throw StoreError(QStringLiteral("The alias %1 is on a database server but has no CONNECTION in %2.")
+                             .arg(alias, QDir::toNativeSeparators(configPath())));
+    return server;
+}
+
+QString Session::aliasPath(const QString& alias) const
+{
+    const QString path = aliasParam(alias, QStringLiteral("PATH"));
     if (path.isEmpty())
         throw StoreError(QStringLiteral("The alias %1 has no data directory (no PATH in %2).")
                              .arg(alias, QDir::toNativeSeparators(configPath())));

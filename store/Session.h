@@ -3,8 +3,16 @@
 #include <QString>
 #include <QHash>
 #include <QStringList>
+#include <optional>
 
 namespace store {
+
+// An alias whose tables are on a PostgreSQL server: the libpq connection
+// string and the schema that holds its tables.
+struct ServerAlias {
+    QString connection;
+    QString schema;
+};
 
 // Store-wide settings, set once before the first table is opened: the shared
 // network control directory (where the open-locks live), this program's
@@ -16,6 +24,15 @@ namespace store {
 // BRISEL_STORE_CONFIG. Each alias is a section; its keys are its parameters:
 //
 //   [NORDA]
+//   PATH=/srv/kontiva/data
+//
+// An alias on a PostgreSQL server names its engine and connection; PATH then
+// only says where the backups go:
+//
+//   [NORDA]
+//   ENGINE=postgresql
+//   CONNECTION=host=db.office dbname=kontiva user=kontiva
+//   SCHEMA=norda            (the alias in lower case when left out)
 //   PATH=/srv/kontiva/data
 class Session {
 public:
@@ -41,6 +58,12 @@ public:
     // The alias's parameters as "KEY=value" lines, in file order; empty when
     // the alias or the configuration file does not exist.
     QStringList getAliasParams(const QString& alias) const;
+    // One parameter of the alias ("" when missing; the last line wins).
+    QString aliasParam(const QString& alias, const QString& name) const;
+    // The server of an alias whose ENGINE is postgresql; nullopt for SQLite
+    // (no ENGINE, or ENGINE=sqlite). Raises StoreError for an unknown engine
+    // or a server alias without CONNECTION.
+    std::optional<ServerAlias> serverOf(const QString& alias) const;
     // The directory of the alias (its PATH parameter); throws StoreError when
     // the alias has no path.
     QString aliasPath(const QString& alias) const;

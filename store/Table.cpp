@@ -4,6 +4,8 @@
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "store/TablePrivate.h"
+#include "store/pg/PgConnection.h"
+#include "store/sqlite/SqliteConnection.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -11,7 +13,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <sqlite3.h>
 
 namespace store {
 
@@ -66,7 +67,7 @@ void Table::Private::buildSql()
     for (const ColumnInfo& c : cols)
         names << quoteIdentifier(c.name);
     q.selectList = names.join(QLatin1Char(','));
-    q.from = quoteIdentifier(conn->sqlName());
+    q.from = conn->qualifiedName();
     QStringList keys;
     for (int k : conn->keyColumns())
         keys << quoteIdentifier(cols[k].name);
@@ -105,6 +106,9 @@ void Table::Private::buildSql()
         q.findKeys = selectSql(q.keyList, find, QString(), true);
     }
     q.rowId = selectSql(q.selectList, QStringLiteral("rowid = ?"), QString(), false);
+    // On a server a write transaction keeps nobody else out of the table:
+    // the row checked before a change is locked until the change commits.
+    q.rowIdForWrite = q.rowId + (conn->onServer() ? QStringLiteral(" FOR UPDATE") : QString());
     names.removeFirst();
     q.insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                    .arg(q.from, names.join(QLatin1Char(',')), insertMarks.join(QLatin1Char(',')));
@@ -123,70 +127,11 @@ const Row* Table::Private::current() const
     return nullptr;
 }
 
-namespace {
-
-enum : char { kNull = 0, kInt = 1, kFloat = 2, kText = 3, kBlob = 4 };
-
-} // namespace
-
 Row Table::Private::readRow(Statement& stmt) const
 {
-    // Layout: column count, then count + 1 offsets into the payload, then per
-    // column a type byte followed by its bytes.
-    sqlite3_stmt* h = stmt.handle();
     Row row;
-    row.rowId = sqlite3_column_int64(h, 0);
-    const int n = sqlite3_column_count(h) - 1;
-    row.partial = n < int(conn->columns().size());
-    const int header = int(sizeof(quint32)) * (n + 2);
-    // One pass asks SQLite for each column's type and size, the second copies.
-    QVarLengthArray<int, 256> types(n + 1);
-    QVarLengthArray<int, 256> sizes(n + 1);
-    int payload = 0;
-    for (int i = 1; i <= n; ++i) {
-        types[i] = sqlite3_column_type(h, i);
-        switch (types[i]) {
-        case SQLITE_INTEGER:
-        case SQLITE_FLOAT: sizes[i] = 8; break;
-        case SQLITE_TEXT:
-            sqlite3_column_text(h, i); // settles the text's UTF-8 form before its size is read
-            sizes[i] = sqlite3_column_bytes(h, i);
-            break;
-        case SQLITE_BLOB: sizes[i] = sqlite3_column_bytes(h, i); break;
-        default: sizes[i] = 0; break;
-        }
-        payload += 1 + sizes[i];
-    }
-    row.packed.resize(header + payload);
-    char* base = row.packed.data();
-    auto* offsets = reinterpret_cast<quint32*>(base);
-    offsets[0] = quint32(n);
-    char* out = base + header;
-    for (int i = 1; i <= n; ++i) {
-        offsets[i] = quint32(out - base);
-        const int type = types[i];
-        if (type == SQLITE_INTEGER) {
-            *out++ = kInt;
-            const qint64 v = sqlite3_column_int64(h, i);
-            std::memcpy(out, &v, 8);
-            out += 8;
-        } else if (type == SQLITE_FLOAT) {
-            *out++ = kFloat;
-            const double v = sqlite3_column_double(h, i);
-            std::memcpy(out, &v, 8);
-            out += 8;
-        } else if (type == SQLITE_TEXT || type == SQLITE_BLOB) {
-            *out++ = type == SQLITE_TEXT ? kText : kBlob;
-            const void* src = type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_column_text(h, i))
-                                                  : sqlite3_column_blob(h, i);
-            if (sizes[i] > 0)
-                std::memcpy(out, src, size_t(sizes[i]));
-            out += sizes[i];
-        } else {
-            *out++ = kNull;
-        }
-    }
-    offsets[n + 1] = quint32(out - base);
+    stmt.readRow(row);
+    row.partial = row.count() < int(conn->columns().size());
     return row;
 }
 
@@ -208,18 +153,18 @@ QVariant Row::value(int index) const
     const char* p = base + offsets[index + 1];
     const int bytes = int(offsets[index + 2] - offsets[index + 1]) - 1;
     switch (*p) {
-    case kInt: {
+    case kPackedInt: {
         qint64 v;
         std::memcpy(&v, p + 1, 8);
         return QVariant(v);
     }
-    case kFloat: {
+    case kPackedFloat: {
         double v;
         std::memcpy(&v, p + 1, 8);
         return QVariant(v);
     }
-    case kText: return QVariant(QString::fromUtf8(p + 1, bytes));
-    case kBlob: return QVariant(QByteArray(p + 1, bytes));
+    case kPackedText: return QVariant(QString::fromUtf8(p + 1, bytes));
+    case kPackedBlob: return QVariant(QByteArray(p + 1, bytes));
     default: return QVariant();
     }
 }
@@ -233,7 +178,7 @@ QVariant Row::rawValue(int index) const
     if (index < 0 || index >= int(offsets[0]))
         return QVariant();
     const char* p = base + offsets[index + 1];
-    if (*p != kText)
+    if (*p != kPackedText)
         return value(index);
     const int bytes = int(offsets[index + 2] - offsets[index + 1]) - 1;
     return QVariant::fromValue(RawText{QByteArray(p + 1, bytes)});
@@ -396,9 +341,10 @@ bool Table::Private::fetchBefore(const Row& row, Row* out)
     return true;
 }
 
-bool Table::Private::reloadRow(qint64 rowId, Row* out, bool stayInTransaction)
+bool Table::Private::reloadRow(qint64 rowId, Row* out, bool stayInTransaction, bool forWrite)
 {
-    auto rows = run(sql.rowId, {rowId}, 0, stayInTransaction);
+    // A read inside a write never commits: it belongs to the write.
+    auto rows = run(forWrite ? sql.rowIdForWrite : sql.rowId, {rowId}, 0, stayInTransaction || forWrite);
     if (rows.empty())
         return false;
     *out = std::move(rows.front());
@@ -430,10 +376,10 @@ bool sameKey(const QVariantList& a, const QVariantList& b)
 
 } // namespace
 
-bool Table::Private::readCurrentFromFile(const Row& row, Row* out)
+bool Table::Private::readCurrentFromFile(const Row& row, Row* out, bool forWrite)
 {
     Row now;
-    if (!reloadRow(row.rowId, &now))
+    if (!reloadRow(row.rowId, &now, false, forWrite))
         return false;
     if (!conn->keyColumns().isEmpty() && !sameKey(keyOf(now), keyOf(row)))
         return false;
@@ -596,7 +542,6 @@ void Table::open()
         return;
     if (d->name.trimmed().isEmpty())
         throw StoreError(QStringLiteral("A table object has no table name."));
-    const QString path = tableFilePath(d->alias, d->name);
     // The lock comes first: no file of a table is touched before the
     // network control directory is known.
     if (Session::instance().netFileDir().trimmed().isEmpty())
@@ -604,7 +549,7 @@ void Table::open()
     if (!Session::instance().netFileDirUsable())
         d->fail(QStringLiteral("cannot be opened: the network control directory %1 does not exist.")
                     .arg(QDir::toNativeSeparators(Session::instance().netFileDir())));
-    std::shared_ptr<Connection> conn = Connection::acquire(path, d->name);
+    std::shared_ptr<Connection> conn = Connection::acquire(d->alias, d->name);
     conn->checkPassword();
     conn->lock(d->exclusive);
     d->conn = conn;
@@ -867,13 +812,7 @@ void Table::post()
     Connection& conn = *d->conn;
     if (d->state == TableState::Insert) {
         WriteGuard write(conn);
-        {
-            Statement stmt = conn.statement(d->sql.insert);
-            for (int i = 0; i < cols.size(); ++i)
-                stmt.bind(i + 1, d->buffer.values[i]);
-            stmt.run();
-        }
-        const qint64 rowId = sqlite3_last_insert_rowid(conn.db());
+        const qint64 rowId = conn.insertRow(d->sql.insert, d->buffer.values);
         conn.countLocalWrite();
         ++d->ownWrites;
         write.commit();
@@ -907,7 +846,7 @@ void Table::post()
             const bool unchanged = d->stillInTransaction(d->editSerial) || conn.dataVersion() == d->editVersion;
             if (!unchanged || d->othersWrites() != d->editOthers) {
                 Row now;
-                if (!d->reloadRow(d->before.rowId, &now) || now.packed != d->before.packed)
+                if (!d->reloadRow(d->before.rowId, &now, false, true) || now.packed != d->before.packed)
                     d->failChanged(d->page[size_t(d->pos)], QStringLiteral("saved"));
             }
             {
@@ -981,7 +920,7 @@ void Table::deleteRecord()
     {
         WriteGuard write(conn);
         Row now;
-        if (!d->readCurrentFromFile(gone, &now))
+        if (!d->readCurrentFromFile(gone, &now, true))
             d->failChanged(gone, QStringLiteral("deleted"));
         Statement stmt = conn.statement(d->sql.remove);
         stmt.bind(1, gone.rowId);
@@ -1183,69 +1122,18 @@ QVariant Table::rawValue(int index) const
 
 // --- Backup ------------------------------------------------------------------
 
+bool tableExists(const QString& alias, const QString& tableName)
+{
+    if (const auto server = Session::instance().serverOf(alias))
+        return serverTableExists(*server, tableName);
+    return QFileInfo(tableFilePath(alias, tableName)).isFile();
+}
+
 bool backupTable(const QString& alias, const QString& tableName, const QString& destinationPath)
 {
-    const QString source = tableFilePath(alias, tableName);
-    if (!QFileInfo(source).isFile())
-        return false;
-    // A copy that cannot start is skipped: the destination is a folder, or
-    // its folder cannot be written (another supervisor's backup of today).
-    const QFileInfo destination(destinationPath);
-    if (destination.exists() && !destination.isFile())
-        return false;
-    if (!QFileInfo(destination.absolutePath()).isWritable())
-        return false;
-    const QString temp = destinationPath + QLatin1String(".part");
-    QFile::remove(temp);
-    sqlite3* src = nullptr;
-    sqlite3* dst = nullptr;
-    auto cleanup = [&] {
-        sqlite3_close_v2(src);
-        sqlite3_close_v2(dst);
-        src = dst = nullptr;
-    };
-    auto failWith = [&](sqlite3* db, const QString& what) {
-        const QString message = QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory");
-        cleanup();
-        QFile::remove(temp);
-        throw StoreError(QStringLiteral("Table %1 could not be backed up to %2: %3 (%4).")
-                             .arg(tableName, QDir::toNativeSeparators(destinationPath), what, message));
-    };
-    if (sqlite3_open_v2(source.toUtf8().constData(), &src, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        cleanup();
-        return false; // the table file cannot be read
-    }
-    sqlite3_busy_timeout(src, Session::instance().busyTimeout());
-    // The copy gets its table's mode before any data goes in.
-    const int mode = modeOf(source);
-    createFile(temp, mode >= 0 ? unsigned(mode) : kFileMode);
-    if (sqlite3_open_v2(temp.toUtf8().constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
-        cleanup();
-        QFile::remove(temp);
-        return false; // the copy cannot be created
-    }
-    sqlite3_backup* backup = sqlite3_backup_init(dst, "main", src, "main");
-    if (!backup)
-        failWith(dst, QStringLiteral("the copy cannot be started"));
-    int rc;
-    do {
-        rc = sqlite3_backup_step(backup, -1);
-        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED)
-            sqlite3_sleep(20);
-    } while (rc == SQLITE_OK || rc == SQLITE_BUSY || rc == SQLITE_LOCKED);
-    sqlite3_backup_finish(backup);
-    if (rc != SQLITE_DONE)
-        failWith(dst, QStringLiteral("the copy failed"));
-    // The copy is one self-contained file, not a WAL pair.
-    sqlite3_exec(dst, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
-    cleanup();
-    QFile::remove(destinationPath);
-    if (!QFile::rename(temp, destinationPath)) {
-        QFile::remove(temp);
-        throw StoreError(QStringLiteral("Table %1 could not be backed up: %2 cannot be written.")
-                             .arg(tableName, QDir::toNativeSeparators(destinationPath)));
-    }
-    return true;
+    if (const auto server = Session::instance().serverOf(alias))
+        return backupServerTable(*server, tableName, destinationPath);
+    return backupTableFile(tableFilePath(alias, tableName), tableName, destinationPath);
 }
 
 } // namespace store

@@ -166,4 +166,7 @@ void reportBatchError(const QString& message);
 // StoreError when the copy fails part-way.
 bool backupTable(const QString& alias, const QString& tableName, const QString& destinationPath);
 
+// True when the alias holds the table (its file, or its table on the server).
+bool tableExists(const QString& alias, const QString& tableName);
+
 } // namespace store

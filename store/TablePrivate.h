@@ -1,28 +1,13 @@
 #pragma once
 
 #include "store/Connection.h"
+#include "store/Row.h"
 #include "store/Table.h"
 
 #include <deque>
 #include <vector>
 
 namespace store {
-
-// A row of the cursor's window keeps its column values packed as read from
-// SQLite and decodes a value only when a field asks for it; the row being
-// edited holds plain values.
-struct Row {
-    qint64 rowId = 0;
-    QVector<QVariant> values;
-    QByteArray packed;
-    bool partial = false; // only the key columns were read
-    QVariantList rawKey;  // the key as read from the file, kept when values replace packed
-
-    QVariant value(int index) const;
-    QVariant rawValue(int index) const; // texts as their stored bytes (RawText)
-    int count() const;
-    void unpack(); // packed -> values
-};
 
 class Table::Private {
 public:
@@ -71,7 +56,7 @@ public:
     void settle()
     {
         if (justPosted && conn)
-            conn->pinned = false;
+            conn->unpin();
         justPosted = false;
     }
     QVector<bool> dirty;
@@ -107,9 +92,9 @@ public:
     std::vector<Row> fetchAfter(const Row& row, int limit);
     bool fetchBefore(const Row& row, Row* out);
     QString keyCondition(const QVariantList& key, bool after, QVariantList* args) const;
-    bool readCurrentFromFile(const Row& row, Row* out);
+    bool readCurrentFromFile(const Row& row, Row* out, bool forWrite = false);
     [[noreturn]] void failChanged(const Row& row, const QString& what) const;
-    bool reloadRow(qint64 rowId, Row* out, bool stayInTransaction = false);
+    bool reloadRow(qint64 rowId, Row* out, bool stayInTransaction = false, bool forWrite = false);
     void setWindow(std::vector<Row> rows, bool more);
     void postIfEditing();
     void notifyDataSet();

@@ -209,10 +209,11 @@ bool journalActive()
 
 bool journalFileExists()
 {
-    const QString directory = shell::aliasDirectory(catalogue::kAlias);
-    if (isBlank(directory))
-        return false;
-    return QFileInfo(shell::joinPath(directory, QStringLiteral("merge.db"))).isFile();
+    try {
+        return store::tableExists(catalogue::kAlias, catalogue::kMerge);
+    } catch (const store::StoreError&) {
+        return false; // no data directory, or the server cannot be reached
+    }
 }
 
 int tablecode(const QString& tableName)

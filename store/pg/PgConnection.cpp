@@ -1,0 +1,554 @@
+#include "store/pg/PgConnection.h"
+
+#include "store/Row.h"
+#include "store/Schema.h"
+#include "store/StoreError.h"
+#include "store/pg/PgTables.h"
+
+#include <QVarLengthArray>
+
+#include <libpq-fe.h>
+
+namespace store {
+
+namespace {
+
+QHash<QString, std::weak_ptr<PgSession>>& sessions()
+{
+    static QHash<QString, std::weak_ptr<PgSession>> all;
+    return all;
+}
+
+// The store writes parameters as "?"; the server numbers them.
+QString numberParameters(const QString& sql, int* count)
+{
+    QString out;
+    out.reserve(sql.size() + 16);
+    QChar quote;
+    *count = 0;
+    for (const QChar c : sql) {
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            quote = c;
+        } else if (c == QLatin1Char('?')) {
+            out += QLatin1Char('$') + QString::number(++*count);
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+// --- PgStatement ---------------------------------------------------------------
+
+PgStatement::PgStatement(PgSession& session, const QString& name, int parameters)
+    : m_session(session), m_name(name), m_nameUtf8(name.toUtf8()), m_texts(parameters), m_nulls(parameters, true)
+{
+}
+
+void PgStatement::reset()
+{
+    m_result = pg::Result();
+    m_executed = false;
+    m_row = -1;
+    m_rows = 0;
+    m_nulls.fill(true);
+}
+
+void PgStatement::bind(int index, const QVariant& value)
+{
+    if (index < 1 || index > m_texts.size())
+        throw StoreError(QStringLiteral("Table %1: parameter %2 is out of range.").arg(m_label).arg(index));
+    bool null = false;
+    m_texts[index - 1] = pg::parameterText(value, &null);
+    m_nulls[index - 1] = null;
+}
+
+bool PgStatement::step()
+{
+    if (!m_executed) {
+        QVarLengthArray<const char*, 64> values(m_texts.size());
+        for (int i = 0; i < m_texts.size(); ++i)
+            values[i] = m_nulls[i] ? nullptr : m_texts[i].constData();
+        m_result = pg::Result(PQexecPrepared(m_session.conn(), m_nameUtf8.constData(), int(m_texts.size()),
+                                             values.data(), nullptr, nullptr, 0));
+        const ExecStatusType status = PQresultStatus(m_result.get());
+        if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+            pg::Result failed = std::move(m_result);
+            m_result = pg::Result();
+            m_session.fail(m_label, failed.get());
+        }
+        m_executed = true;
+        m_rows = m_result.rows();
+        m_row = -1;
+        const int n = m_result.columns();
+        m_types.resize(n);
+        m_kinds.resize(n);
+        for (int i = 0; i < n; ++i) {
+            m_types[i] = PQftype(m_result.get(), i);
+            m_kinds[i] = pg::kindOf(m_types[i]);
+        }
+    }
+    return ++m_row < m_rows;
+}
+
+QVariant PgStatement::column(int index) const
+{
+    return m_result.stored(m_row, index);
+}
+
+qint64 PgStatement::columnInt(int index) const
+{
+    qint64 v = 0;
+    if (!m_result.isNull(m_row, index))
+        pg::parseInteger(m_types[index], PQgetvalue(m_result.get(), m_row, index), &v);
+    return v;
+}
+
+int PgStatement::columnCount() const
+{
+    return m_result.columns();
+}
+
+void PgStatement::readRow(Row& row) const
+{
+    PGresult* r = m_result.get();
+    row.rowId = columnInt(0);
+    const int n = m_result.columns() - 1;
+    // Times and date-times are rewritten to the stored form first, so that
+    // the sizes are known before packing.
+    QVarLengthArray<QByteArray, 8> converted;
+    QVarLengthArray<int, 256> slot(n + 1);
+    int payload = 0;
+    for (int i = 1; i <= n; ++i) {
+        slot[i] = -1;
+        if (PQgetisnull(r, m_row, i)) {
+            payload += 1;
+            continue;
+        }
+        switch (m_kinds[i]) {
+        case pg::Kind::Integer:
+        case pg::Kind::Float: payload += 9; break;
+        case pg::Kind::Blob: {
+            QVariant blob = m_result.stored(m_row, i);
+            slot[i] = int(converted.size());
+            converted.append(blob.toByteArray());
+            payload += 1 + int(converted.back().size());
+            break;
+        }
+        default: {
+            const int length = PQgetlength(r, m_row, i);
+            const QByteArray text = pg::storedText(m_types[i], PQgetvalue(r, m_row, i), length);
+            if (text.size() != length || text.constData() != PQgetvalue(r, m_row, i)) {
+                slot[i] = int(converted.size());
+                converted.append(text);
+            }
+            payload += 1 + int(text.size());
+            break;
+        }
+        }
+    }
+    RowPacker pack(row, n, payload);
+    for (int i = 1; i <= n; ++i) {
+        if (PQgetisnull(r, m_row, i)) {
+            pack.addNull();
+            continue;
+        }
+        const char* value = PQgetvalue(r, m_row, i);
+        switch (m_kinds[i]) {
+        case pg::Kind::Integer: {
+            qint64 v = 0;
+            pg::parseInteger(m_types[i], value, &v);
+            pack.addInt(v);
+            break;
+        }
+        case pg::Kind::Float: pack.addFloat(std::strtod(value, nullptr)); break;
+        case pg::Kind::Blob: pack.addBlob(converted[slot[i]].constData(), int(converted[slot[i]].size())); break;
+        default:
+            if (slot[i] >= 0)
+                pack.addText(converted[slot[i]].constData(), int(converted[slot[i]].size()));
+            else
+                pack.addText(value, PQgetlength(r, m_row, i));
+            break;
+        }
+    }
+    pack.finish();
+}
+
+// --- PgSession -----------------------------------------------------------------
+
+std::shared_ptr<PgSession> PgSession::acquire(const QString& connection)
+{
+    if (auto found = sessions().value(connection).lock())
+        return found;
+    std::shared_ptr<PgSession> session(new PgSession);
+    session->m_connection = connection;
+    session->m_conn = pg::connect(connection);
+    // A write that stays blocked by another workstation fails like a busy
+    // SQLite file, instead of waiting for ever.
+    pg::execPlain(session->conn(), QStringLiteral("SET lock_timeout = %1").arg(Session::instance().busyTimeout()));
+    sessions().insert(connection, session);
+    return session;
+}
+
+PgSession::~PgSession()
+{
+    qDeleteAll(m_statements);
+    sessions().remove(m_connection);
+}
+
+Statement PgSession::statement(const QString& sql, const QString& label)
+{
+    PgStatement* cached = m_statements.value(sql, nullptr);
+    if (!cached) {
+        int count = 0;
+        const QString text = numberParameters(sql, &count);
+        const QString name = QStringLiteral("brisel_%1").arg(m_statements.size() + 1);
+        pg::Result prepared(PQprepare(conn(), name.toUtf8().constData(), text.toUtf8().constData(), count, nullptr));
+        if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
+            fail(label, prepared.get());
+        cached = new PgStatement(*this, name, count);
+        m_statements.insert(sql, cached);
+    }
+    cached->setLabel(label);
+    return Statement(cached);
+}
+
+pg::Result PgSession::run(const QString& sql, const QVariantList& params, const QString& label)
+{
+    QVector<QByteArray> texts(params.size());
+    QVector<const char*> values(params.size());
+    for (int i = 0; i < params.size(); ++i) {
+        bool null = false;
+        texts[i] = pg::parameterText(params[i], &null);
+        values[i] = null ? nullptr : texts[i].constData();
+    }
+    pg::Result r(PQexecParams(conn(), sql.toUtf8().constData(), int(params.size()), nullptr, values.constData(),
+                              nullptr, nullptr, 0));
+    const ExecStatusType status = PQresultStatus(r.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        fail(label, r.get());
+    return r;
+}
+
+void PgSession::fail(const QString& label, const PGresult* result)
+{
+    const QString state = pg::sqlState(result);
+    QString message = pg::errorText(conn(), result);
+    if (state == QLatin1String("23505"))
+        message = QStringLiteral("Key violation: table %1 already has a row with this key.").arg(label);
+    else if (state == QLatin1String("55P03") || state == QLatin1String("40P01") || state == QLatin1String("40001"))
+        message = QStringLiteral("Table %1 is busy: another program is writing to it. Try again in a moment.").arg(label);
+    else if (PQstatus(conn()) == CONNECTION_BAD)
+        message = QStringLiteral("Table %1: the connection to the database server was lost (%2).").arg(label, message);
+    else
+        message = QStringLiteral("Table %1: %2").arg(label, message);
+    // A failed statement spoils the server transaction it ran in: what the
+    // batch wrote since its last commit is undone, and the user must know.
+    const bool spoilt = m_inTransaction && PQtransactionStatus(conn()) != PQTRANS_INTRANS;
+    const bool batch = spoilt && !m_own;
+    if (spoilt)
+        rollback();
+    if (batch)
+        message += QStringLiteral("  The changes of the last moments of this work were not saved.");
+    throw StoreError(message);
+}
+
+void PgSession::begin(bool own)
+{
+    pg::Result r(PQexec(conn(), "BEGIN"));
+    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
+        fail(QStringLiteral("(transaction)"), r.get());
+    m_inTransaction = true;
+    m_own = own;
+    ++m_serial;
+    m_age.start();
+}
+
+void PgSession::commit()
+{
+    if (!m_inTransaction)
+        return;
+    if (PQtransactionStatus(conn()) != PQTRANS_INTRANS) {
+        const QString message = pg::errorText(conn());
+        rollback();
+        throw StoreError(QStringLiteral("The changes could not be saved on the database server (%1).").arg(message));
+    }
+    pg::Result r(PQexec(conn(), "COMMIT"));
+    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
+        const QString message = pg::errorText(conn(), r.get());
+        rollback();
+        throw StoreError(QStringLiteral("The changes could not be saved on the database server (%1).").arg(message));
+    }
+    endTransaction();
+}
+
+void PgSession::rollback()
+{
+    if (PQtransactionStatus(conn()) != PQTRANS_IDLE)
+        pg::Result(PQexec(conn(), "ROLLBACK"));
+    endTransaction();
+}
+
+void PgSession::endTransaction()
+{
+    m_inTransaction = false;
+    m_own = false;
+    pinned = false;
+    const QVector<PgConnection*> members = m_members;
+    m_members.clear();
+    for (PgConnection* m : members)
+        m->left();
+}
+
+void PgSession::addMember(PgConnection* member)
+{
+    if (!m_members.contains(member))
+        m_members.append(member);
+}
+
+// --- PgConnection --------------------------------------------------------------
+
+std::shared_ptr<PgConnection> PgConnection::acquire(const ServerAlias& server, const QString& tableName)
+{
+    const QString key = QStringLiteral("postgresql\n%1\n%2\n%3").arg(server.connection, server.schema, sqlTableName(tableName));
+    if (auto found = std::static_pointer_cast<PgConnection>(pooled(key)))
+        return found;
+    std::shared_ptr<PgConnection> conn(new PgConnection);
+    conn->m_label = tableName;
+    conn->m_schema = server.schema;
+    conn->m_session = PgSession::acquire(server.connection);
+    conn->readSchema(tableName);
+    conn->m_lockKey = pg::lockKey(server.schema, conn->m_sqlName);
+    registerPooled(key, conn);
+    return conn;
+}
+
+PgConnection::~PgConnection()
+{
+    leaveBatchList();
+    if (m_session)
+        m_session->m_members.removeAll(this);
+}
+
+void PgConnection::readSchema(const QString& tableName)
+{
+    const pg::TableLayout layout = pg::describeTable(m_session->conn(), m_schema, tableName, m_label);
+    m_sqlName = layout.name;
+    m_qualified = pg::quoteIdent(m_schema) + QLatin1Char('.') + pg::quoteIdent(layout.name);
+    for (const ColumnDef& c : layout.def.columns) {
+        ColumnInfo col;
+        col.name = c.name;
+        col.declaredType = c.declaredType;
+        col.type = fieldTypeOf(col.declaredType, &col.size);
+        addColumn(col);
+    }
+    for (const QString& k : layout.def.primaryKey)
+        m_keyColumns.append(columnIndex(k));
+}
+
+Statement PgConnection::statement(const QString& sql)
+{
+    return m_session->statement(sql, m_label);
+}
+
+void PgConnection::exec(const QString& sql)
+{
+    m_session->run(sql, {}, m_label);
+}
+
+qint64 PgConnection::insertRow(const QString& sql, const QVector<QVariant>& values)
+{
+    // A key that exists already is reported without spoiling the batch's
+    // transaction.
+    Statement stmt = statement(sql + QLatin1String(" ON CONFLICT DO NOTHING RETURNING rowid"));
+    for (int i = 0; i < values.size(); ++i)
+        stmt.bind(i + 1, values[i]);
+    if (!stmt.step())
+        throw StoreError(QStringLiteral("Key violation: table %1 already has a row with this key.").arg(m_label));
+    return stmt.columnInt(0);
+}
+
+void PgConnection::checkPassword()
+{
+    if (m_passwordOk)
+        return;
+    const pg::PasswordHash stored = pg::tablePassword(m_session->conn(), m_schema, m_sqlName, m_label);
+    if (stored.hash.isEmpty()) {
+        m_passwordOk = true;
+        return;
+    }
+    for (const QString& pw : Session::instance().passwords()) {
+        if (passwordHash(stored.salt, pw) == stored.hash) {
+            m_passwordOk = true;
+            return;
+        }
+    }
+    throw StoreError(QStringLiteral("Table %1 is protected by a password, and no registered password opens it.")
+                         .arg(m_label));
+}
+
+// Session-level advisory locks, tried without waiting: they belong to this
+// program's server connection as fcntl locks belong to a process, so this
+// program's own tables never block each other.
+void PgConnection::takeLock(bool exclusive)
+{
+    const QString function = exclusive ? QStringLiteral("pg_try_advisory_lock") : QStringLiteral("pg_try_advisory_lock_shared");
+    const pg::Result r = m_session->run(QStringLiteral("SELECT %1($1::bigint)").arg(function), {m_lockKey}, m_label);
+    if (r.rows() == 1 && r.text(0, 0) == QLatin1String("t"))
+        return;
+    if (exclusive)
+        throw StoreError(QStringLiteral("Could not get exclusive access to table %1: another program has it open.")
+                             .arg(m_label));
+    throw StoreError(QStringLiteral("Table %1 cannot be opened: another program is using it exclusively.").arg(m_label));
+}
+
+void PgConnection::lock(bool exclusive)
+{
+    if (exclusive) {
+        if (!m_holdsExclusive) {
+            takeLock(true);
+            m_holdsExclusive = true;
+        }
+        ++m_exclusive;
+    } else {
+        if (!m_holdsShared && !m_holdsExclusive) {
+            takeLock(false);
+            m_holdsShared = true;
+        }
+        ++m_shared;
+    }
+}
+
+void PgConnection::unlock(bool exclusive)
+{
+    if (exclusive)
+        m_exclusive = qMax(0, m_exclusive - 1);
+    else
+        m_shared = qMax(0, m_shared - 1);
+    try {
+        if (m_exclusive == 0 && m_holdsExclusive) {
+            // Shared opens that came while the table was exclusive keep it
+            // open for this program: their lock is taken before the
+            // exclusive one goes, so nobody slips in between.
+            if (m_shared > 0 && !m_holdsShared) {
+                takeLock(false);
+                m_holdsShared = true;
+            }
+            m_session->run(QStringLiteral("SELECT pg_advisory_unlock($1::bigint)"), {m_lockKey}, m_label);
+            m_holdsExclusive = false;
+        }
+        if (m_shared == 0 && m_holdsShared) {
+            m_session->run(QStringLiteral("SELECT pg_advisory_unlock_shared($1::bigint)"), {m_lockKey}, m_label);
+            m_holdsShared = false;
+        }
+    } catch (const StoreError&) {
+        // A lost connection has released its locks already.
+    }
+}
+
+// --- Transactions ----------------------------------------------------------------
+
+void PgConnection::beginWrite()
+{
+    PgSession& s = *m_session;
+    if (!batchAlive()) {
+        if (!s.inTransaction())
+            s.begin(true);
+        return;
+    }
+    commitStale();
+    if (s.inTransaction() && s.ownTransaction())
+        return; // a write that began before the batch: it ends the transaction
+    if (!s.inTransaction())
+        s.begin(false);
+    s.addMember(this);
+    joinBatchList();
+}
+
+void PgConnection::endWrite()
+{
+    PgSession& s = *m_session;
+    if (s.inTransaction() && s.ownTransaction()) {
+        s.commit();
+        return;
+    }
+    unpin(); // the change joined its journal row
+}
+
+void PgConnection::abortWrite()
+{
+    PgSession& s = *m_session;
+    unpin();
+    if (s.inTransaction() && s.ownTransaction())
+        s.rollback();
+}
+
+void PgConnection::beginRead(bool mayCommit)
+{
+    // Reads need no transaction of their own on a server; inside a batch
+    // they run in its transaction when it is open.
+    if (batchAlive() && mayCommit)
+        commitStale();
+}
+
+void PgConnection::commitBatch()
+{
+    PgSession& s = *m_session;
+    if (s.inTransaction() && !s.ownTransaction())
+        s.commit();
+    leaveBatchList();
+}
+
+bool PgConnection::inBatch() const
+{
+    return m_session->inTransaction() && !m_session->ownTransaction();
+}
+
+quint64 PgConnection::transactionSerial() const
+{
+    return m_session->serial();
+}
+
+void PgConnection::joinWrite()
+{
+    if (!batchAlive())
+        throw StoreError(QStringLiteral("Table %1: a journal row can only join a batch.").arg(m_label));
+    PgSession& s = *m_session;
+    if (!s.inTransaction())
+        s.begin(false);
+    s.addMember(this);
+    joinBatchList();
+}
+
+qint64 PgConnection::dataVersion()
+{
+    // Other workstations change rows without telling: every reading counts
+    // as possibly changed, so rows are read again before they are edited and
+    // checked again before they are written.
+    return m_session->nextVersion();
+}
+
+void PgConnection::pin()
+{
+    m_session->pinned = true;
+    m_session->pinAge.start();
+}
+
+void PgConnection::unpin() { m_session->pinned = false; }
+bool PgConnection::pinned() const { return m_session->pinned; }
+bool PgConnection::holdsPair() const
+{
+    return m_session->pinned && m_session->pinAge.elapsed() < 3 * kBatchWindowMs;
+}
+
+qint64 PgConnection::batchAgeMs() const
+{
+    return m_session->ageMs();
+}
+
+} // namespace store
