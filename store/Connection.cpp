@@ -16,7 +16,8 @@ QHash<QString, std::shared_ptr<Connection>>& pool()
 }
 
 int g_batchDepth = 0;
-QVector<Connection*> g_batchMembers;
+// Never destroyed: connections still pooled at exit leave it as they go.
+QVector<Connection*>& g_batchMembers = *new QVector<Connection*>;
 
 } // namespace
 

@@ -13,10 +13,11 @@ namespace store {
 
 namespace {
 
+// Never destroyed: sessions still pooled at exit go after it.
 QHash<QString, std::weak_ptr<PgSession>>& sessions()
 {
-    static QHash<QString, std::weak_ptr<PgSession>> all;
-    return all;
+    static auto* all = new QHash<QString, std::weak_ptr<PgSession>>;
+    return *all;
 }
 
 // The store writes parameters as "?"; the server numbers them.
