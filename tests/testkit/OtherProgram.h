@@ -1,12 +1,18 @@
 #pragma once
 
-// Other programs on the same files: the hold_table helper opening a table
-// through the store in a process of its own, and a plain SQLite connection.
+// Other programs on the same tables: the hold_table helper opening a table
+// through the store in a process of its own, and a plain connection.
 
 #include "testkit/TestInstall.h"
 
+#include "store/Catalogue.h"
+#include "store/Session.h"
+#include "store/StoreError.h"
+#include "store/pg/PgLink.h"
+
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <sqlite3.h>
@@ -50,11 +56,21 @@ private:
     QProcess m_hold;
 };
 
-// A plain SQLite connection to a table file, waiting up to 5 s on locks.
+// Another program's plain connection to a table: SQLite on the table file
+// when the file exists (backups are files on either engine), else the
+// server of the store's alias, with the alias's schema as search path.
+// Waits up to 5 s on locks.
 class RawDb {
 public:
     explicit RawDb(const QString& path)
     {
+        const auto server = QFileInfo::exists(path) ? std::nullopt : serverAlias();
+        if (server) {
+            m_pg = store::pg::connect(server->connection);
+            store::pg::execPlain(m_pg.get(), QStringLiteral("SET search_path TO %1; SET lock_timeout = 5000")
+                                                 .arg(store::pg::quoteIdent(server->schema)));
+            return;
+        }
         if (sqlite3_open(QFile::encodeName(path).constData(), &m_db) != SQLITE_OK)
             qWarning("RawDb: cannot open %s", qPrintable(path));
         sqlite3_busy_timeout(m_db, 5000);
@@ -63,9 +79,20 @@ public:
     RawDb(const RawDb&) = delete;
     RawDb& operator=(const RawDb&) = delete;
 
+    bool onServer() const { return bool(m_pg); }
+
     // False (with a warning) on an error.
     bool exec(const QString& sql)
     {
+        if (m_pg) {
+            try {
+                store::pg::execPlain(m_pg.get(), sql);
+                return true;
+            } catch (const store::StoreError& e) {
+                qWarning("RawDb: %s: %s", qPrintable(sql), qPrintable(e.message()));
+                return false;
+            }
+        }
         char* error = nullptr;
         if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &error) == SQLITE_OK)
             return true;
@@ -73,9 +100,17 @@ public:
         sqlite3_free(error);
         return false;
     }
-    // The first value of the first row.
+    // The first value of the first row, in the store's stored form.
     QString text(const QString& sql)
     {
+        if (m_pg) {
+            try {
+                const store::pg::Result r = store::pg::exec(m_pg.get(), sql);
+                return r.rows() > 0 && !r.isNull(0, 0) ? r.stored(0, 0).toString() : QString();
+            } catch (const store::StoreError& e) {
+                return QStringLiteral("prepare failed: ") + e.message();
+            }
+        }
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &st, nullptr) != SQLITE_OK)
             return QStringLiteral("prepare failed: ") + QString::fromUtf8(sqlite3_errmsg(m_db));
@@ -87,7 +122,16 @@ public:
     }
 
 private:
+    static std::optional<store::ServerAlias> serverAlias()
+    {
+        try {
+            return store::Session::instance().serverOf(catalogue::kAlias);
+        } catch (const store::StoreError&) {
+            return std::nullopt;
+        }
+    }
     sqlite3* m_db = nullptr;
+    store::pg::ConnPtr m_pg;
 };
 
 } // namespace testkit
