@@ -352,6 +352,31 @@ private slots:
         QCOMPARE(run({"--help"}), 0);
     }
 
+    // The demo installer on a server: a schema with the tables is an
+    // installation, kept unless replacing.
+    void demoInstallationsOnTheServer()
+    {
+        Schema schema(m_server);
+        demo::Options options = TestInstall::smallOptions();
+        options.root = m_dir.filePath(QStringLiteral("server-demo"));
+        options.engine = demo::Engine::PostgreSQL;
+        options.connection = m_server;
+        options.schema = schema.name();
+        QVERIFY(!demo::serverInstallationExists(m_server, schema.name()));
+        demo::install(options);
+        QVERIFY(demo::serverInstallationExists(m_server, schema.name()));
+        QVERIFY(QFile::exists(QDir(demo::dataDirOf(options.root)).filePath(QStringLiteral("alarm.wav"))));
+        QVERIFY(!QFile::exists(QDir(demo::dataDirOf(options.root)).filePath(QStringLiteral("contact.db"))));
+        const QStringList before = schema.fingerprint();
+
+        options.contacts = 3;
+        QVERIFY_THROWS_EXCEPTION(store::StoreError, demo::install(options));
+        QCOMPARE(schema.fingerprint(), before);
+        options.replace = true;
+        demo::install(options);
+        QCOMPARE(schema.rows(QStringLiteral("contact")).size(), 3);
+    }
+
     // Test installations on the server: a schema of their own, gone with them.
     void testInstallationsOnTheServerTakeTheirSchemaAlong()
     {
