@@ -4,18 +4,46 @@
 
 #include "store/Session.h"
 #include "store/StoreError.h"
+#include "store/pg/PgLink.h"
 #include "support/Changes.h"
 #include "tools/demo/Layout.h"
 
+#include <QAtomicInt>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QtGlobal>
+
+namespace {
+
+// A schema name no other installation uses, of this or another test process.
+QString uniqueSchema()
+{
+    static QAtomicInt counter;
+    return QStringLiteral("brisel_test_%1_%2_%3")
+        .arg(QCoreApplication::applicationPid())
+        .arg(counter.fetchAndAddRelaxed(1))
+        .arg(QRandomGenerator::system()->generate() & 0xffffff, 6, 16, QLatin1Char('0'));
+}
+
+} // namespace
 
 TestInstall::TestInstall(demo::Options options)
 {
     if (!m_dir.isValid()) {
         qWarning("TestInstall: no temporary folder: %s", qPrintable(m_dir.errorString()));
         return;
+    }
+    if (onServer() && options.engine == demo::Engine::SQLite && options.connection.isEmpty()) {
+        if (serverConnection().isEmpty()) {
+            qWarning("TestInstall: BRISEL_TEST_ENGINE=postgresql, but BRISEL_TEST_PG names no server "
+                     "(a libpq connection string of a database where tests may make schemas).");
+            return;
+        }
+        options.engine = demo::Engine::PostgreSQL;
+        options.connection = serverConnection();
+        options.schema = m_ownSchema = uniqueSchema();
     }
     if (options.root.isEmpty())
         options.root = m_dir.path();
@@ -24,7 +52,7 @@ TestInstall::TestInstall(demo::Options options)
     try {
         m_result = demo::install(options);
         if (!options.writeProgramFiles)
-            demo::writeStoreConfig(m_result.configPath, m_result.dataDir);
+            demo::writeStoreConfig(m_result);
     } catch (const store::StoreError& e) {
         qWarning("TestInstall: %s", qPrintable(e.message()));
         return;
@@ -39,8 +67,43 @@ TestInstall::TestInstall(demo::Options options)
 
 TestInstall::~TestInstall()
 {
-    // Lets go of this installation's connections before its folder goes.
+    // Lets go of this installation's connections before its folder and its
+    // schema go.
     store::Session::instance().reset();
+    if (!m_ownSchema.isEmpty())
+        dropSchema();
+}
+
+void TestInstall::dropSchema()
+{
+    try {
+        const store::pg::ConnPtr conn = store::pg::connect(serverConnection());
+        // A connection left open by the test must not hang the suite.
+        store::pg::execPlain(conn.get(), QStringLiteral("SET lock_timeout = '20s'"));
+        store::pg::execPlain(conn.get(), QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(store::pg::quoteIdent(m_ownSchema)));
+    } catch (const store::StoreError& e) {
+        qWarning("TestInstall: the schema %s stays on the server: %s", qPrintable(m_ownSchema), qPrintable(e.message()));
+    }
+}
+
+bool TestInstall::onServer()
+{
+    return qEnvironmentVariable("BRISEL_TEST_ENGINE").compare(QLatin1String("postgresql"), Qt::CaseInsensitive) == 0;
+}
+
+QString TestInstall::serverConnection()
+{
+    return qEnvironmentVariable("BRISEL_TEST_PG");
+}
+
+QString TestInstall::connection() const
+{
+    return m_result.connection;
+}
+
+QString TestInstall::schema() const
+{
+    return m_result.schema;
 }
 
 demo::Options TestInstall::smallOptions()

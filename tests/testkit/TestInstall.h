@@ -8,11 +8,26 @@
 // A throw-away installation for one test: made by the demo installer in a
 // temporary folder, with the store pointed at it (config, network control
 // directory, private directory and the table passwords).
+//
+// With BRISEL_TEST_ENGINE=postgresql the tables are made on the server named
+// by BRISEL_TEST_PG instead, in a schema of the installation's own, dropped
+// when the installation goes (the temporary folder still holds the data
+// folder for backups and the network control directory). Options that name
+// an engine and connection of their own keep them.
 class TestInstall {
 public:
     explicit TestInstall(demo::Options options = smallOptions());
     ~TestInstall();
     static demo::Options smallOptions(); // 4 users, 2 databases, few rows, no program files
+
+    // True when test installations are made on a PostgreSQL server.
+    static bool onServer();
+    // The server's libpq connection string (BRISEL_TEST_PG); empty when unset.
+    static QString serverConnection();
+
+    // This installation's server and schema; empty for table files.
+    QString connection() const;
+    QString schema() const;
 
     QString root() const;
     QString dataDir() const;
@@ -21,8 +36,11 @@ public:
     bool ok() const;  // false when the installer failed (QVERIFY it)
 
 private:
+    void dropSchema();
+
     QTemporaryDir m_dir;
     demo::Result m_result;
+    QString m_ownSchema; // the schema made for this installation, to drop
     bool m_ok = false;
 };
 

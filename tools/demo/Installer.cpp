@@ -9,12 +9,14 @@
 #include "tools/demo/Layout.h"
 #include "tools/demo/RecordIds.h"
 #include "tools/demo/SqlFill.h"
+#include "tools/topg/Copy.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <QTemporaryDir>
 
 #include <random>
 
@@ -149,8 +151,10 @@ int textLength(const QString& declaredType)
 
 class Filler {
 public:
-    Filler(const Options& options, const QString& dataDir)
+    // The table files are in tablesDir; the alarm sound goes into dataDir.
+    Filler(const Options& options, const QString& tablesDir, const QString& dataDir)
         : m_options(options),
+          m_tablesDir(tablesDir),
           m_dataDir(dataDir),
           m_now(QDateTime::currentDateTime()),
           m_today(m_now.date()),
@@ -182,7 +186,7 @@ public:
     }
 
 private:
-    QString path(const QString& table) const { return QDir(m_dataDir).filePath(store::tableFileName(table)); }
+    QString path(const QString& table) const { return QDir(m_tablesDir).filePath(store::tableFileName(table)); }
     int userCount() const { return int(m_users.size()); }
     int databaseCount() const { return int(m_databases.size()); }
     // The last user gets no permission or per-database rows, so that the
@@ -575,6 +579,7 @@ private:
     };
 
     const Options& m_options;
+    QString m_tablesDir;
     QString m_dataDir;
     QDateTime m_now;
     QDate m_today;
@@ -598,6 +603,8 @@ void checkOptions(const Options& options)
             QStringLiteral("The number of databases must lie between 0 and %1.").arg(kMaxDatabases));
     if (options.contacts < 0 || options.events < 0)
         throw store::StoreError(QStringLiteral("The numbers of contacts and events cannot be negative."));
+    if (options.engine == Engine::PostgreSQL && options.connection.trimmed().isEmpty())
+        throw store::StoreError(QStringLiteral("No database server was given for the installation."));
 }
 
 void makeDir(const QString& path)
@@ -606,20 +613,19 @@ void makeDir(const QString& path)
         throw store::StoreError(QStringLiteral("Could not create the folder %1.").arg(QDir::toNativeSeparators(path)));
 }
 
-} // namespace
-
-Result install(const Options& options)
+// The table files with their sample rows.
+void makeTables(const Options& options, const QString& tablesDir, const QString& dataDir)
 {
-    checkOptions(options);
-    const QString root = QDir::cleanPath(QDir(options.root).absolutePath());
-    Result result;
-    result.dataDir = dataDirOf(root);
-    result.netDir = netDirOf(root);
-    QString programDir = options.programDir;
-    if (programDir.isEmpty())
-        programDir = QCoreApplication::applicationDirPath();
-    result.configPath = QDir::cleanPath(QDir(programDir).absoluteFilePath(QStringLiteral("brisel-store.ini")));
+    for (const store::TableDef& def : catalogue::tableDefs()) {
+        if (!options.journal && store::tableFileName(def.name) == store::tableFileName(kMerge))
+            continue;
+        store::createTableFile(tablesDir, def, options.protectTables ? catalogue::protectingPassword(def.name) : QString());
+    }
+    Filler(options, tablesDir, dataDir).fillAll();
+}
 
+void installFiles(const Options& options, const QString& root, const Result& result)
+{
     if (installationExists(root)) {
         if (!options.replace)
             throw store::StoreError(QStringLiteral("There is an installation in %1 already; it was left as it is.")
@@ -631,13 +637,7 @@ Result install(const Options& options)
 
     // A half-made installation would be refused next time; take it away.
     try {
-        for (const store::TableDef& def : catalogue::tableDefs()) {
-            if (!options.journal && store::tableFileName(def.name) == store::tableFileName(kMerge))
-                continue;
-            store::createTableFile(result.dataDir, def,
-                                   options.protectTables ? catalogue::protectingPassword(def.name) : QString());
-        }
-        Filler(options, result.dataDir).fillAll();
+        makeTables(options, result.dataDir, result.dataDir);
     } catch (...) {
         try {
             removeInstallation(root);
@@ -645,13 +645,66 @@ Result install(const Options& options)
         }
         throw;
     }
+}
+
+// The tables are filled in a private staging folder, then copied to the
+// server in one transaction: a failure leaves the schema as it was.
+void installOnServer(const Options& options, const Result& result)
+{
+    if (!options.replace && serverInstallationExists(options.connection, result.schema))
+        throw store::StoreError(QStringLiteral("The schema %1 on the server holds an installation already; it was "
+                                               "left as it is.").arg(result.schema));
+    makeDir(result.dataDir);
+    makeDir(result.netDir);
+    const QTemporaryDir staging;
+    if (!staging.isValid())
+        throw store::StoreError(QStringLiteral("No staging folder for the tables: %1").arg(staging.errorString()));
+    makeTables(options, staging.path(), result.dataDir);
+    topg::Options copy;
+    copy.dataDir = staging.path();
+    copy.connection = options.connection;
+    copy.schema = result.schema;
+    copy.replace = options.replace;
+    topg::copyInstallation(copy);
+}
+
+} // namespace
+
+Result install(const Options& options)
+{
+    checkOptions(options);
+    const QString root = QDir::cleanPath(QDir(options.root).absolutePath());
+    Result result;
+    result.engine = options.engine;
+    result.dataDir = dataDirOf(root);
+    result.netDir = netDirOf(root);
+    QString programDir = options.programDir;
+    if (programDir.isEmpty())
+        programDir = QCoreApplication::applicationDirPath();
+    result.configPath = QDir::cleanPath(QDir(programDir).absoluteFilePath(QStringLiteral("brisel-store.ini")));
+
+    if (options.engine == Engine::PostgreSQL) {
+        result.connection = options.connection;
+        result.schema = schemaName(options.schema);
+        installOnServer(options, result);
+    } else {
+        installFiles(options, root, result);
+    }
 
     if (options.writeProgramFiles) {
         makeDir(programDir);
         writeNetDirIni(QDir(programDir).filePath(QStringLiteral("NETDIR.INI")), result.netDir);
-        writeStoreConfig(result.configPath, result.dataDir);
+        writeStoreConfig(result);
     }
     return result;
+}
+
+void writeStoreConfig(const Result& result)
+{
+    if (result.engine == Engine::PostgreSQL)
+        writeServerStoreConfig(result.configPath, result.dataDir, result.connection, result.schema);
+    else
+        writeStoreConfig(result.configPath, result.dataDir);
 }
 
 } // namespace demo

@@ -5,6 +5,7 @@
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "tools/demo/AlarmWave.h"
+#include "tools/topg/Copy.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,16 +56,35 @@ void removeInstallation(const QString& root)
     }
 }
 
+QString schemaName(const QString& schema)
+{
+    return schema.trimmed().isEmpty() ? catalogue::kAlias.toLower() : schema.trimmed();
+}
+
+bool serverInstallationExists(const QString& connection, const QString& schema)
+{
+    QStringList tables;
+    for (const store::TableDef& def : catalogue::tableDefs())
+        tables << store::sqlTableName(def.name);
+    return !topg::existingTables(connection, schemaName(schema), tables).isEmpty();
+}
+
 namespace {
 
-void writeIni(const QString& path, const QString& section, const QString& key, const QString& value)
+using IniLines = QList<QPair<QString, QString>>;
+
+void writeIni(const QString& path, const QString& section, const IniLines& keys)
 {
-    if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
-        throw store::StoreError(QStringLiteral("The folder %1 cannot be written into %2.").arg(value, path));
+    QString text = QStringLiteral("[%1]\n").arg(section);
+    for (const auto& [key, value] : keys) {
+        if (value.contains(QLatin1Char('\n')) || value.contains(QLatin1Char('\r')))
+            throw store::StoreError(QStringLiteral("%1 cannot be written into %2.").arg(value, path));
+        text += key + QLatin1Char('=') + value + QLatin1Char('\n');
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
         throw store::StoreError(QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
-    file.write(QStringLiteral("[%1]\n%2=%3\n").arg(section, key, value).toUtf8());
+    file.write(text.toUtf8());
     if (!file.commit())
         throw store::StoreError(QStringLiteral("Could not write %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
     store::setMode(path, store::kFileMode);
@@ -74,12 +94,22 @@ void writeIni(const QString& path, const QString& section, const QString& key, c
 
 void writeNetDirIni(const QString& path, const QString& netDir)
 {
-    writeIni(path, QStringLiteral("Options"), QStringLiteral("NetDir"), netDir);
+    writeIni(path, QStringLiteral("Options"), {{QStringLiteral("NetDir"), netDir}});
 }
 
 void writeStoreConfig(const QString& path, const QString& dataDir)
 {
-    writeIni(path, catalogue::kAlias, QStringLiteral("PATH"), dataDir);
+    writeIni(path, catalogue::kAlias, {{QStringLiteral("PATH"), dataDir}});
+}
+
+void writeServerStoreConfig(const QString& path, const QString& dataDir, const QString& connection,
+                            const QString& schema)
+{
+    writeIni(path, catalogue::kAlias,
+             {{QStringLiteral("ENGINE"), QStringLiteral("postgresql")},
+              {QStringLiteral("CONNECTION"), connection},
+              {QStringLiteral("SCHEMA"), schemaName(schema)},
+              {QStringLiteral("PATH"), dataDir}});
 }
 
 } // namespace demo

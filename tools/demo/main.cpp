@@ -41,6 +41,45 @@ bool readSize(const QCommandLineParser& parser, const QString& name, int minimum
     return true;
 }
 
+bool onServer(const demo::Options& options)
+{
+    return options.engine == demo::Engine::PostgreSQL;
+}
+
+// --engine, --connection and --schema; false (with a message) when they do
+// not go together.
+bool readEngine(const QCommandLineParser& parser, demo::Options& options)
+{
+    const QString engine = parser.value(QStringLiteral("engine")).toLower();
+    if (engine == QLatin1String("postgresql")) {
+        options.engine = demo::Engine::PostgreSQL;
+        options.connection = parser.value(QStringLiteral("connection"));
+        options.schema = parser.value(QStringLiteral("schema"));
+        if (options.connection.trimmed().isEmpty()) {
+            err() << "brisel-demo: --engine postgresql needs --connection\n";
+            return false;
+        }
+        return true;
+    }
+    if (!engine.isEmpty() && engine != QLatin1String("sqlite")) {
+        err() << "brisel-demo: --engine is sqlite or postgresql, not \"" << parser.value(QStringLiteral("engine")) << "\"\n";
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("connection")) || parser.isSet(QStringLiteral("schema"))) {
+        err() << "brisel-demo: --connection and --schema go with --engine postgresql\n";
+        return false;
+    }
+    return true;
+}
+
+// An installation is there already: table files in the folder, or tables in
+// the schema on the server.
+bool installed(const demo::Options& options, const QString& root)
+{
+    return onServer(options) ? demo::serverInstallationExists(options.connection, options.schema)
+                             : demo::installationExists(root);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -52,7 +91,8 @@ int main(int argc, char** argv)
     parser.setApplicationDescription(QStringLiteral(
         "Makes a demo installation for Brisel: the data tables with sample rows, the change journal\n"
         "and a network control folder under the installation folder, and NETDIR.INI and\n"
-        "brisel-store.ini beside this program, pointing at it."));
+        "brisel-store.ini beside this program, pointing at it. With --engine postgresql the tables\n"
+        "are made in a schema of a database on a server instead."));
     parser.addHelpOption();
     const QString defaultRoot = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("demo"));
     parser.addOptions({
@@ -65,6 +105,14 @@ int main(int argc, char** argv)
         {QStringLiteral("seed"), QStringLiteral("Seed of the sample data (default 1)."), QStringLiteral("N")},
         {QStringLiteral("replace"), QStringLiteral("Replace an existing installation in the folder.")},
         {QStringLiteral("if-missing"), QStringLiteral("Do nothing, successfully, when the folder holds an installation.")},
+        {QStringLiteral("engine"),
+         QStringLiteral("Where the tables live: sqlite (table files in the data folder, the default) or postgresql\n"
+                        "(a schema of a database on a server; the data folder keeps the backups)."),
+         QStringLiteral("ENGINE")},
+        {QStringLiteral("connection"),
+         QStringLiteral("With --engine postgresql: the database, as a libpq connection string."), QStringLiteral("CONNINFO")},
+        {QStringLiteral("schema"), QStringLiteral("With --engine postgresql: the schema (default norda)."),
+         QStringLiteral("NAME")},
     });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
@@ -80,6 +128,8 @@ int main(int argc, char** argv)
     options.root = parser.isSet(QStringLiteral("root")) ? parser.value(QStringLiteral("root")) : defaultRoot;
     options.programDir = QCoreApplication::applicationDirPath();
     options.replace = parser.isSet(QStringLiteral("replace"));
+    if (!readEngine(parser, options))
+        return 2;
     int seed = int(options.seed);
     if (!readSize(parser, QStringLiteral("users"), 1, options.users) ||
         !readSize(parser, QStringLiteral("databases"), 0, options.databases) ||
@@ -90,16 +140,23 @@ int main(int argc, char** argv)
     options.seed = quint32(seed);
 
     const QString root = QDir::cleanPath(QDir(options.root).absolutePath());
-    if (demo::installationExists(root)) {
-        if (parser.isSet(QStringLiteral("if-missing"))) {
-            out() << "An installation exists in " << QDir::toNativeSeparators(root) << "; nothing to do.\n";
-            return 0;
+    const QString place = onServer(options) ? QStringLiteral("the schema ") + demo::schemaName(options.schema)
+                                            : QDir::toNativeSeparators(root);
+    try {
+        if (installed(options, root)) {
+            if (parser.isSet(QStringLiteral("if-missing"))) {
+                out() << "An installation exists in " << place << "; nothing to do.\n";
+                return 0;
+            }
+            if (!options.replace) {
+                err() << "brisel-demo: there is an installation in " << place
+                      << " already; use --replace to replace it.\n";
+                return 1;
+            }
         }
-        if (!options.replace) {
-            err() << "brisel-demo: there is an installation in " << QDir::toNativeSeparators(root)
-                  << " already; use --replace to replace it.\n";
-            return 1;
-        }
+    } catch (const store::StoreError& e) {
+        err() << "brisel-demo: " << e.message() << "\n";
+        return 1;
     }
 
     QElapsedTimer timer;
@@ -108,7 +165,10 @@ int main(int argc, char** argv)
         const demo::Result result = demo::install(options);
         out() << "Made a demo installation in " << QDir::toNativeSeparators(root) << " ("
               << timer.elapsed() << " ms):\n"
-              << "  tables and journal  " << QDir::toNativeSeparators(result.dataDir) << "\n"
+              << "  tables and journal  "
+              << (onServer(options) ? QStringLiteral("schema %1 on the server").arg(result.schema)
+                                    : QDir::toNativeSeparators(result.dataDir))
+              << "\n"
               << "  network control     " << QDir::toNativeSeparators(result.netDir) << "\n"
               << "  " << options.users << " users (supervisor ADM), " << options.databases << " databases, "
               << options.contacts << " contacts, " << options.events << " events\n"
