@@ -301,6 +301,9 @@ Report copyInstallation(const Options& options)
 {
     if (options.schema.trimmed().isEmpty())
         throw StoreError(QStringLiteral("No schema was given to copy into."));
+    // The server would shorten a longer name without a word.
+    if (options.schema.toUtf8().size() > 63)
+        throw StoreError(QStringLiteral("The schema name %1 is longer than the server's 63 bytes.").arg(options.schema));
     if (options.connection.trimmed().isEmpty())
         throw StoreError(QStringLiteral("No database server was given to copy to."));
     const Sources sources = openSources(options.dataDir);
