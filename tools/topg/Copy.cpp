@@ -100,8 +100,13 @@ private:
             error = store::pg::errorText(m_conn);
         while (PGresult* result = PQgetResult(m_conn)) {
             store::pg::Result r(result);
-            if (PQresultStatus(result) != PGRES_COMMAND_OK && error.isEmpty())
+            if (PQresultStatus(result) != PGRES_COMMAND_OK && error.isEmpty()) {
+                // The detail names the row, e.g. the key two rows share.
                 error = store::pg::errorText(m_conn, result);
+                const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL);
+                if (detail && *detail)
+                    error += QLatin1Char(' ') + QString::fromUtf8(detail).simplified();
+            }
         }
         return error;
     }
