@@ -100,8 +100,13 @@ private:
             error = store::pg::errorText(m_conn);
         while (PGresult* result = PQgetResult(m_conn)) {
             store::pg::Result r(result);
-            if (PQresultStatus(result) != PGRES_COMMAND_OK && error.isEmpty())
+            if (PQresultStatus(result) != PGRES_COMMAND_OK && error.isEmpty()) {
+                // The detail names the row, e.g. the key two rows share.
                 error = store::pg::errorText(m_conn, result);
+                const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL);
+                if (detail && *detail)
+                    error += QLatin1Char(' ') + QString::fromUtf8(detail).simplified();
+            }
         }
         return error;
     }
@@ -301,6 +306,9 @@ Report copyInstallation(const Options& options)
 {
     if (options.schema.trimmed().isEmpty())
         throw StoreError(QStringLiteral("No schema was given to copy into."));
+    // The server would shorten a longer name without a word.
+    if (options.schema.toUtf8().size() > 63)
+        throw StoreError(QStringLiteral("The schema name %1 is longer than the server's 63 bytes.").arg(options.schema));
     if (options.connection.trimmed().isEmpty())
         throw StoreError(QStringLiteral("No database server was given to copy to."));
     const Sources sources = openSources(options.dataDir);
