@@ -189,9 +189,7 @@ std::shared_ptr<PgSession> PgSession::acquire(const QString& connection)
     std::shared_ptr<PgSession> session(new PgSession);
     session->m_connection = connection;
     session->m_conn = pg::connect(connection);
-    // A write that stays blocked by another workstation fails like a busy
-    // SQLite file, instead of waiting for ever.
-    pg::execPlain(session->conn(), QStringLiteral("SET lock_timeout = %1").arg(Session::instance().busyTimeout()));
+    session->applyLockTimeout();
     sessions().insert(connection, session);
     return session;
 }
@@ -200,6 +198,18 @@ PgSession::~PgSession()
 {
     qDeleteAll(m_statements);
     sessions().remove(m_connection);
+}
+
+// A write that stays blocked by another workstation fails like a busy SQLite
+// file after the session's busy timeout, instead of waiting for ever (the
+// server reads 0 as "no limit", so the shortest wait is 1 ms).
+void PgSession::applyLockTimeout()
+{
+    const int ms = qMax(1, Session::instance().busyTimeout());
+    if (ms == m_lockTimeout)
+        return;
+    pg::execPlain(conn(), QStringLiteral("SET lock_timeout = %1").arg(ms));
+    m_lockTimeout = ms;
 }
 
 Statement PgSession::statement(const QString& sql, const QString& label)
@@ -457,6 +467,7 @@ void PgConnection::unlock(bool exclusive)
 void PgConnection::beginWrite()
 {
     PgSession& s = *m_session;
+    s.applyLockTimeout();
     if (!batchAlive()) {
         if (!s.inTransaction())
             s.begin(true);
@@ -520,6 +531,7 @@ void PgConnection::joinWrite()
     if (!batchAlive())
         throw StoreError(QStringLiteral("Table %1: a journal row can only join a batch.").arg(m_label));
     PgSession& s = *m_session;
+    s.applyLockTimeout();
     if (!s.inTransaction())
         s.begin(false);
     s.addMember(this);

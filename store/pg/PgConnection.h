@@ -64,6 +64,7 @@ public:
     quint64 serial() const { return m_serial; }
     qint64 ageMs() const { return m_age.elapsed(); }
     void addMember(PgConnection* member);
+    void applyLockTimeout();
 
     // The pair pin, shared by the session's tables.
     bool pinned = false;
@@ -81,6 +82,7 @@ private:
     bool m_own = false;
     quint64 m_serial = 0;
     qint64 m_version = 0;
+    int m_lockTimeout = -1;
     QElapsedTimer m_age;
     QVector<PgConnection*> m_members;
     friend class PgConnection;

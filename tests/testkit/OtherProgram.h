@@ -6,6 +6,7 @@
 #include "testkit/TestInstall.h"
 
 #include "store/Catalogue.h"
+#include "store/Schema.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
 #include "store/pg/PgLink.h"
@@ -66,6 +67,7 @@ public:
     {
         const auto server = QFileInfo::exists(path) ? std::nullopt : serverAlias();
         if (server) {
+            m_table = store::sqlTableName(QFileInfo(path).fileName());
             m_pg = store::pg::connect(server->connection);
             store::pg::execPlain(m_pg.get(), QStringLiteral("SET search_path TO %1; SET lock_timeout = 5000")
                                                  .arg(store::pg::quoteIdent(server->schema)));
@@ -81,12 +83,16 @@ public:
 
     bool onServer() const { return bool(m_pg); }
 
-    // False (with a warning) on an error.
+    // False (with a warning) on an error. On the server, "BEGIN IMMEDIATE"
+    // keeps other writers out of the table as it does on a file.
     bool exec(const QString& sql)
     {
         if (m_pg) {
             try {
-                store::pg::execPlain(m_pg.get(), sql);
+                store::pg::execPlain(m_pg.get(), sql == QLatin1String("BEGIN IMMEDIATE")
+                                                     ? QStringLiteral("BEGIN; LOCK TABLE %1 IN EXCLUSIVE MODE")
+                                                           .arg(store::pg::quoteIdent(m_table))
+                                                     : sql);
                 return true;
             } catch (const store::StoreError& e) {
                 qWarning("RawDb: %s: %s", qPrintable(sql), qPrintable(e.message()));
@@ -132,6 +138,7 @@ private:
     }
     sqlite3* m_db = nullptr;
     store::pg::ConnPtr m_pg;
+    QString m_table;
 };
 
 } // namespace testkit

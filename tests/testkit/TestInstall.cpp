@@ -3,6 +3,7 @@
 #include "testkit/Tables.h"
 
 #include "store/Session.h"
+#include "store/pg/PgSchema.h"
 #include "store/StoreError.h"
 #include "store/pg/PgLink.h"
 #include "support/Changes.h"
@@ -104,6 +105,16 @@ QString TestInstall::connection() const
 QString TestInstall::schema() const
 {
     return m_result.schema;
+}
+
+void TestInstall::createTable(const store::TableDef& def, const QString& password) const
+{
+    if (connection().isEmpty()) {
+        store::createTableFile(dataDir(), def, password);
+        return;
+    }
+    store::pg::ConnPtr conn = store::pg::connect(connection());
+    store::pg::createTable(conn.get(), schema(), def, password);
 }
 
 demo::Options TestInstall::smallOptions()

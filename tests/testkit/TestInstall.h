@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Schema.h"
 #include "tools/demo/Installer.h"
 
 #include <QString>
@@ -28,6 +29,9 @@ public:
     // This installation's server and schema; empty for table files.
     QString connection() const;
     QString schema() const;
+    // Adds a table to the installation, on its engine (a password protects
+    // it as the installer's tables are protected).
+    void createTable(const store::TableDef& def, const QString& password = QString()) const;
 
     QString root() const;
     QString dataDir() const;
