@@ -168,6 +168,17 @@ private slots:
 
     void userTableThatIsNoTableSaysWhich()
     {
+        if (install->onServer()) {
+            // A server table the store cannot use: it lacks the row identity.
+            testkit::RawDb other(install->dataDir() + QStringLiteral("/userpref.db"));
+            QVERIFY(other.exec(QStringLiteral("ALTER TABLE userpref DROP COLUMN rowid")));
+            support::MessageScript script;
+            TfrmMain w;
+            w.show();
+            QCOMPARE(script.texts(), QStringList{"Could not open the userpref database."});
+            QVERIFY2(script.details().first().contains(QLatin1String("no rowid column")), qPrintable(script.details().first()));
+            return;
+        }
         const QString path = QDir(install->dataDir()).filePath(QStringLiteral("userpref.db"));
         for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
             QFile::remove(path + suffix);
