@@ -654,6 +654,11 @@ void installOnServer(const Options& options, const Result& result)
     if (!options.replace && serverInstallationExists(options.connection, result.schema))
         throw store::StoreError(QStringLiteral("The schema %1 on the server holds an installation already; it was "
                                                "left as it is.").arg(result.schema));
+    // Table files of an earlier installation in the folder would be taken
+    // for the installation; the tables live on the server now.
+    const QString root = QFileInfo(result.dataDir).absolutePath();
+    if (options.replace && installationExists(root))
+        removeInstallation(root);
     makeDir(result.dataDir);
     makeDir(result.netDir);
     const QTemporaryDir staging;

@@ -1,6 +1,7 @@
 // brisel-demo: makes a demo installation for Brisel to run against.
 
 #include "store/StoreError.h"
+#include "store/Session.h"
 #include "tools/demo/Installer.h"
 #include "tools/demo/Layout.h"
 
@@ -143,6 +144,16 @@ int main(int argc, char** argv)
     const QString place = onServer(options) ? QStringLiteral("the schema ") + demo::schemaName(options.schema)
                                             : QDir::toNativeSeparators(root);
     try {
+        // An installation moved to a server keeps its configuration beside
+        // the program: it counts, so that ./dev run starts Brisel on it.
+        const QString config = QDir(options.programDir).filePath(QStringLiteral("brisel-store.ini"));
+        if (parser.isSet(QStringLiteral("if-missing")) && !parser.isSet(QStringLiteral("engine"))
+            && store::readIniValue(config, QStringLiteral("NORDA"), QStringLiteral("ENGINE"), QString())
+                       .compare(QLatin1String("postgresql"), Qt::CaseInsensitive) == 0) {
+            out() << "The store configuration " << QDir::toNativeSeparators(config)
+                  << " points at a database server; nothing to do.\n";
+            return 0;
+        }
         if (installed(options, root)) {
             if (parser.isSet(QStringLiteral("if-missing"))) {
                 out() << "An installation exists in " << place << "; nothing to do.\n";
