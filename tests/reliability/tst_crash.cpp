@@ -1,5 +1,5 @@
-// Kills a batched command at random moments and checks what it leaves: every
-// table file intact, every committed change journalled exactly once and no
+// Kills a batched command at random moments and checks what it leaves (on
+// either engine): every table file intact, every committed change journalled exactly once and no
 // journal row for a change that did not land, and a second run finishing the
 // work.
 #include "store/Catalogue.h"
@@ -18,18 +18,7 @@ namespace {
 // Every value of the first column of a query's rows.
 QStringList values(const QString& file, const QString& sql)
 {
-    sqlite3* db = nullptr;
-    QStringList out;
-    if (sqlite3_open(QFile::encodeName(file).constData(), &db) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &st, nullptr) == SQLITE_OK)
-            while (sqlite3_step(st) == SQLITE_ROW)
-                out << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return out;
+    return testkit::RawDb(file).column(sql);
 }
 
 } // namespace
@@ -86,8 +75,11 @@ private slots:
             if (!QString::fromUtf8(child.readAllStandardOutput()).contains(QStringLiteral("done")))
                 ++interrupted;
 
-            for (const QString& file : {QStringLiteral("userdb.db"), QStringLiteral("perm.db"), QStringLiteral("merge.db")})
-                QCOMPARE(values(path(file), QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
+            // On a server the tables' integrity is the server's; files are
+            // checked here.
+            if (!m_install->onServer())
+                for (const QString& file : {QStringLiteral("userdb.db"), QStringLiteral("perm.db"), QStringLiteral("merge.db")})
+                    QCOMPARE(values(path(file), QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
             // The next start moves what the crash left; then the rule holds.
             QVERIFY(run({QStringLiteral("recover")}).contains(QStringLiteral("done")));
             checkJournal(-1);

@@ -127,6 +127,28 @@ public:
         return result;
     }
 
+    // The first value of every row, as text ("" for a blank).
+    QStringList column(const QString& sql)
+    {
+        QStringList out;
+        if (m_pg) {
+            try {
+                const store::pg::Result r = store::pg::exec(m_pg.get(), sql);
+                for (int i = 0; i < r.rows(); ++i)
+                    out << r.stored(i, 0).toString();
+            } catch (const store::StoreError& e) {
+                qWarning("RawDb: %s: %s", qPrintable(sql), qPrintable(e.message()));
+            }
+            return out;
+        }
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &st, nullptr) == SQLITE_OK)
+            while (sqlite3_step(st) == SQLITE_ROW)
+                out << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+        return out;
+    }
+
 private:
     static std::optional<store::ServerAlias> serverAlias()
     {
