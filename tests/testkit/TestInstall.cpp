@@ -165,3 +165,38 @@ JournalledInstall::~JournalledInstall()
 {
     support::setJournalActive(false);
 }
+
+TestSchema::TestSchema() : m_name(uniqueSchema())
+{
+    try {
+        const store::pg::ConnPtr conn = store::pg::connect(TestInstall::serverConnection());
+        store::pg::createSchema(conn.get(), m_name);
+        m_ok = true;
+    } catch (const store::StoreError& e) {
+        qWarning("TestSchema: %s", qPrintable(e.message()));
+    }
+}
+
+TestSchema::~TestSchema()
+{
+    store::Session::instance().reset();
+    try {
+        const store::pg::ConnPtr conn = store::pg::connect(TestInstall::serverConnection());
+        store::pg::execPlain(conn.get(), QStringLiteral("SET lock_timeout = '20s'"));
+        store::pg::execPlain(conn.get(), QStringLiteral("DROP SCHEMA IF EXISTS %1 CASCADE").arg(store::pg::quoteIdent(m_name)));
+    } catch (const store::StoreError& e) {
+        qWarning("TestSchema: the schema %s stays on the server: %s", qPrintable(m_name), qPrintable(e.message()));
+    }
+}
+
+QString TestSchema::aliasLines(const QString& backupDir) const
+{
+    return QStringLiteral("ENGINE=postgresql\nCONNECTION=%1\nSCHEMA=%2\nPATH=%3\n")
+        .arg(TestInstall::serverConnection(), m_name, backupDir);
+}
+
+void TestSchema::createTable(const store::TableDef& def, const QString& password) const
+{
+    const store::pg::ConnPtr conn = store::pg::connect(TestInstall::serverConnection());
+    store::pg::createTable(conn.get(), m_name, def, password);
+}

@@ -55,3 +55,24 @@ public:
     explicit JournalledInstall(demo::Options options = smallOptions());
     ~JournalledInstall();
 };
+
+// A schema of its own on the test server (BRISEL_TEST_PG), for tests that
+// make their own tables; dropped when it goes, after the store let go.
+class TestSchema {
+public:
+    TestSchema();
+    ~TestSchema();
+    TestSchema(const TestSchema&) = delete;
+    TestSchema& operator=(const TestSchema&) = delete;
+
+    bool ok() const { return m_ok; }
+    QString name() const { return m_name; }
+    // The store configuration lines of an alias on this schema (backups in
+    // backupDir).
+    QString aliasLines(const QString& backupDir) const;
+    void createTable(const store::TableDef& def, const QString& password = QString()) const;
+
+private:
+    QString m_name;
+    bool m_ok = false;
+};
