@@ -141,16 +141,15 @@ void PgStatement::readRow(Row& row) const
             payload += 1 + int(converted.back().size());
             break;
         }
-        default: {
-            const int length = PQgetlength(r, m_row, i);
-            const QByteArray text = pg::storedText(m_types[i], PQgetvalue(r, m_row, i), length);
-            if (text.size() != length || text.constData() != PQgetvalue(r, m_row, i)) {
+        default:
+            if (pg::needsRewrite(m_types[i])) {
                 slot[i] = int(converted.size());
-                converted.append(text);
+                converted.append(pg::storedText(m_types[i], PQgetvalue(r, m_row, i), PQgetlength(r, m_row, i)));
+                payload += 1 + int(converted.back().size());
+            } else {
+                payload += 1 + PQgetlength(r, m_row, i);
             }
-            payload += 1 + int(text.size());
             break;
-        }
         }
     }
     RowPacker pack(row, n, payload);

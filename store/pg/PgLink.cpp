@@ -154,6 +154,11 @@ bool parseInteger(unsigned oid, const char* text, qint64* out)
     return end != text;
 }
 
+bool needsRewrite(unsigned oid)
+{
+    return oid == kTime || oid == kTimestamp || oid == kTimestampTz;
+}
+
 QByteArray storedText(unsigned oid, const char* text, int length)
 {
     const QByteArray value(text, length);

@@ -76,8 +76,11 @@ QString serverType(const QString& declaredType);
 // date-times get exactly three fraction digits; texts stay as their bytes.
 enum class Kind { Null, Integer, Float, Text, Blob };
 Kind kindOf(unsigned oid);
-// Converts in place the server's text of a time or date-time into the
-// stored form; other kinds are returned unchanged.
+// True for the types whose server text differs from the stored form (times
+// and date-times, whose fraction digits vary).
+bool needsRewrite(unsigned oid);
+// The server's text of a time or date-time in the stored form; other texts
+// are returned unchanged.
 QByteArray storedText(unsigned oid, const char* text, int length);
 bool parseInteger(unsigned oid, const char* text, qint64* out);
 
