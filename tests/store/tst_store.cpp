@@ -228,6 +228,28 @@ private slots:
                  QStringLiteral("1"));
     }
 
+    // A key that exists already is refused without costing the batch the
+    // rows it wrote before and after.
+    void keyViolationInABatchKeepsTheBatch()
+    {
+        Table t(kAlias, QStringLiteral("USERDB.DB"));
+        t.open();
+        {
+            WriteBatch batch;
+            addRow(t, QStringLiteral("A"), QStringLiteral("AA"), 1);
+            const QString error = errorOf([&] { addRow(t, QStringLiteral("A"), QStringLiteral("AA"), 2); });
+            QVERIFY2(error.contains(QLatin1String("Key violation")), qPrintable(error));
+            t.cancel();
+            addRow(t, QStringLiteral("B"), QStringLiteral("BB"), 3);
+        }
+        Table fresh(kAlias, QStringLiteral("USERDB.DB"));
+        fresh.open();
+        QStringList seen;
+        for (fresh.first(); !fresh.eof(); fresh.next())
+            seen << fresh.fieldByName(QStringLiteral("DB")).asString() + fresh.fieldByName(QStringLiteral("ntimes")).asString();
+        QCOMPARE(seen, QStringList({"A1", "B3"}));
+    }
+
     // Edit during an insert keeps the insert: the post adds the row.
     void editWhileInsertingStillAdds()
     {
