@@ -357,8 +357,16 @@ void PgConnection::readSchema(const QString& tableName)
         col.type = fieldTypeOf(col.declaredType, &col.size);
         addColumn(col);
     }
-    for (const QString& k : layout.def.primaryKey)
-        m_keyColumns.append(columnIndex(k));
+    for (const QString& k : layout.def.primaryKey) {
+        const int index = columnIndex(k);
+        const QString serverType = layout.serverTypes.value(index);
+        const QString why = pg::inexactKeyType(serverType);
+        if (!why.isEmpty())
+            throw StoreError(QStringLiteral("Table %1 cannot be opened: its key field %2 holds %3 (%4 on the server), "
+                                            "so this program cannot tell its rows apart.")
+                                 .arg(m_label, k, why, serverType));
+        m_keyColumns.append(index);
+    }
 }
 
 Statement PgConnection::statement(const QString& sql)

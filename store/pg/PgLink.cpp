@@ -181,6 +181,19 @@ QByteArray storedText(unsigned oid, const char* text, int length)
     }
 }
 
+QString inexactKeyType(const QString& serverType)
+{
+    // "timestamp(6) without time zone", "time without time zone" (six
+    // digits), "numeric(12,4)", ...
+    static const QRegularExpression time(QStringLiteral("^(timestamp|time)(\\((\\d+)\\))?( with| without|$)"));
+    const auto m = time.match(serverType);
+    if (m.hasMatch() && (m.captured(3).isEmpty() || m.captured(3).toInt() > 3))
+        return QStringLiteral("times finer than a millisecond");
+    if (serverType.startsWith(QLatin1String("numeric")))
+        return QStringLiteral("numbers more exact than this program reads");
+    return QString();
+}
+
 QByteArray parameterText(const QVariant& value, bool* isNull)
 {
     *isNull = false;

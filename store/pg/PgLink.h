@@ -84,6 +84,12 @@ bool needsRewrite(unsigned oid);
 QByteArray storedText(unsigned oid, const char* text, int length);
 bool parseInteger(unsigned oid, const char* text, qint64* out);
 
+// Why values of a server type (as format_type names it) cannot serve as
+// keys, or empty when they can: a key read in its stored form must find its
+// row again. Times finer than a millisecond come back cut to three digits,
+// numerics as doubles, so rows would be met twice or missed.
+QString inexactKeyType(const QString& serverType);
+
 // A stable 64-bit key for an advisory lock on a table of a schema.
 qint64 lockKey(const QString& schema, const QString& table);
 

@@ -66,6 +66,7 @@ TableLayout describeTable(PGconn* conn, const QString& schema, const QString& ta
         }
         const QString comment = columns.text(i, 2).trimmed();
         layout.def.columns.append({name, comment.isEmpty() ? declaredFromServer(columns.text(i, 1)) : comment});
+        layout.serverTypes << columns.text(i, 1);
     }
     if (!hasRowId)
         throw StoreError(QStringLiteral("Table %1 cannot be opened: the server's table %2.%3 has no rowid column "

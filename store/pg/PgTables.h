@@ -3,6 +3,7 @@
 #include "store/Schema.h"
 
 #include <QString>
+#include <QStringList>
 
 typedef struct pg_conn PGconn;
 
@@ -14,6 +15,7 @@ namespace store::pg {
 struct TableLayout {
     QString name;
     TableDef def;
+    QStringList serverTypes; // each column's type on the server, as def.columns
 };
 
 // Finds the table (name without regard to case, ".DB" ignored) and reads its

@@ -436,9 +436,16 @@ private slots:
         {
             // Another program's rule refuses every change to the third row.
             testkit::RawDb raw(install->dataDir() + "/perm.db");
-            QVERIFY(raw.exec(QString("CREATE TRIGGER refuse BEFORE UPDATE ON perm WHEN OLD.WHO = '%1' "
-                                     "BEGIN SELECT RAISE(ABORT, 'row locked by the other office'); END")
-                                 .arg(users[2])));
+            if (raw.onServer())
+                QVERIFY(raw.exec(QString("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                                         "$$BEGIN RAISE EXCEPTION 'row locked by the other office'; END$$; "
+                                         "CREATE TRIGGER refuse BEFORE UPDATE ON perm FOR EACH ROW "
+                                         "WHEN (OLD.\"Who\" = '%1') EXECUTE FUNCTION refuse()")
+                                     .arg(users[2])));
+            else
+                QVERIFY(raw.exec(QString("CREATE TRIGGER refuse BEFORE UPDATE ON perm WHEN OLD.WHO = '%1' "
+                                         "BEGIN SELECT RAISE(ABORT, 'row locked by the other office'); END")
+                                     .arg(users[2])));
         }
         const int before = testkit::journalEntries().size();
         support::MessageScript script;
@@ -446,6 +453,7 @@ private slots:
         runShortcut(users[0], db, toAllUsers);
         QCOMPARE(script.shown().size(), 2);
         QCOMPARE(script.shown().at(1).kind, support::BoxKind::Error);
+        QVERIFY2(script.texts().at(1).contains("row locked by the other office"), qPrintable(script.texts().at(1)));
         QCOMPARE(permValue(db, users[1], "Access"), QVariant(false));
         QCOMPARE(permValue(db, users[2], "Access"), QVariant(true));
         QCOMPARE(testkit::journalLines(before), (QStringList{permEntry(6, db, users[0]), permEntry(6, db, users[1])}));
