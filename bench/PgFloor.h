@@ -46,6 +46,10 @@ public:
             fail("cannot reach the server: " + error());
         exec("SET client_encoding = 'UTF8'");
         exec("SET client_min_messages = warning");
+        // Every statement of the floors has an index to use. A plan the
+        // server caches while a table is still empty would otherwise scan
+        // it whole for the rest of the transaction, as it fills.
+        exec("SET enable_seqscan = off");
     }
     ~PgLink() { PQfinish(m_conn); }
     PgLink(const PgLink&) = delete;
