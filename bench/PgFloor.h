@@ -15,6 +15,7 @@
 #include <libpq-fe.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace benchkit {
 
