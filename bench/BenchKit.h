@@ -1,8 +1,9 @@
 #pragma once
 
 // What the benchmarks share: a large installation made by the demo installer
-// with the store pointed at it, and a thin layer over the SQLite C API for
-// the floors (the same work done with SQLite alone).
+// with the store pointed at it (on SQLite files, or in a schema on a
+// PostgreSQL server), and a thin layer over the SQLite C API for the floors
+// (the same work done with SQLite alone; PgFloor.h has the server's).
 
 #include "store/Catalogue.h"
 #include "store/Schema.h"
@@ -10,6 +11,7 @@
 #include "tools/demo/Installer.h"
 #include "tools/demo/Layout.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -111,10 +113,54 @@ inline QStringList booleanColumns(const QString& tableName)
     return names;
 }
 
+// Where a benchmark makes its installation: table files (the default) or a
+// schema on a PostgreSQL server, which the benchmark drops at its end.
+struct Engine {
+    bool onServer = false;
+    QString connection; // libpq connection string of the database
+    QString schema;
+};
+
+inline void addEngineOptions(QCommandLineParser& parser)
+{
+    parser.addOption({"engine", "sqlite (default) or postgresql.", "engine", "sqlite"});
+    parser.addOption({"connection", "PostgreSQL: libpq connection string of the database.", "string"});
+    parser.addOption({"schema", "PostgreSQL: the schema for the installation, dropped at the end.", "name",
+                      "brisel_bench"});
+}
+
+inline Engine engineFrom(const QCommandLineParser& parser)
+{
+    const QString name = parser.value("engine").toLower();
+    if (name == "sqlite")
+        return {};
+    if (name != "postgresql")
+        fail("--engine must be sqlite or postgresql, not " + name);
+    if (parser.value("connection").trimmed().isEmpty())
+        fail("--engine postgresql needs --connection \"<libpq connection string>\"");
+    if (parser.value("schema").trimmed().isEmpty())
+        fail("--schema must name a schema");
+    return {true, parser.value("connection"), parser.value("schema")};
+}
+
+// Points demo options at the engine's place (the server's schema, replaced
+// if it holds an earlier run's tables).
+inline void useEngine(const Engine& engine, demo::Options& options)
+{
+    if (!engine.onServer)
+        return;
+    options.engine = demo::Engine::PostgreSQL;
+    options.connection = engine.connection;
+    options.schema = engine.schema;
+    options.replace = true;
+}
+
 struct Installation {
     QString dataDir;
     int users = 0;
     int databases = 0;
+    QString connection; // on a server: where the tables are
+    QString schema;
 };
 
 // A demo installation made from options under root (its own folders there),
@@ -129,10 +175,12 @@ inline Installation makeInstallation(const QString& root, demo::Options options)
     std::printf("Making an installation of %d databases x %d users", options.databases, options.users);
     if (options.contacts > 0 || options.events > 0)
         std::printf(", %d contacts, %d events", options.contacts, options.events);
+    if (options.engine == demo::Engine::PostgreSQL)
+        std::printf(" on the server, schema %s", qPrintable(options.schema));
     std::printf("...\n");
     std::fflush(stdout);
     const demo::Result install = demo::install(options);
-    demo::writeStoreConfig(install.configPath, install.dataDir);
+    demo::writeStoreConfig(install);
 
     store::Session& session = store::Session::instance();
     session.reset();
@@ -143,13 +191,14 @@ inline Installation makeInstallation(const QString& root, demo::Options options)
     session.addPassword(catalogue::startupPasswordA());
     session.addPassword(catalogue::startupPasswordB());
     session.addPassword(catalogue::forceOffPassword());
-    return {install.dataDir, options.users, options.databases};
+    return {install.dataDir, options.users, options.databases, install.connection, install.schema};
 }
 
 // The same with users x databases and no contacts or events.
-inline Installation makeInstallation(const QString& root, int users, int databases)
+inline Installation makeInstallation(const QString& root, int users, int databases, const Engine& engine = {})
 {
     demo::Options options;
+    useEngine(engine, options);
     options.users = users;
     options.databases = databases;
     options.contacts = 0;

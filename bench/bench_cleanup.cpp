@@ -1,12 +1,18 @@
 // The exit-time clean-up on a large installation, beside the same work done
-// with the SQLite C API alone in one transaction with prepared statements.
+// without the store in one transaction with prepared statements: the SQLite
+// C API on the table files, or with --engine postgresql libpq on the
+// installation's schema on the server (dropped at the end).
 //
 //   bench_cleanup [--databases N] [--users N] [--dir DIR]
+//                 [--engine postgresql --connection "<libpq string>" [--schema NAME]]
 //
 // Two runs each: first with no USERDB.DB and PERM.DB rows (every pair's rows
 // are made and journalled), then with every row present (lookups only).
 
 #include "BenchKit.h"
+#include "CleanupFloor.h"
+#include "CleanupPgFloor.h"
+#include "PgFloor.h"
 
 #include "shell/CleanDb.h"
 #include "shell/Paths.h"
@@ -22,16 +28,14 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <memory>
 
 using benchkit::Connection;
 using benchkit::Statement;
+using cleanupbench::Counts;
+using cleanupbench::NewRow;
 
 namespace {
-
-QString quoted(const QString& name)
-{
-    return '"' + name + '"';
-}
 
 // The same clean-up in plain SQL over one connection with the five table
 // files attached, in one transaction.
@@ -46,39 +50,22 @@ public:
     void run()
     {
         m_c.exec("BEGIN");
-        const QStringList userDbBooleans = benchkit::booleanColumns(catalogue::kUserDb);
-        QStringList userDbColumns = userDbBooleans;
-        userDbColumns << "DB" << "Who" << "ntimes";
-        for (const char* font : {"FontData", "FontLabel", "FontGrid"})
-            for (const char* part : {"Size", "Color", "Style", "Name"})
-                userDbColumns << QString(font) + part;
-        userDbColumns << "syncwellno";
-        QStringList userDbValues(userDbBooleans.size(), "0");
-        userDbValues << "?1" << "?2" << "0" << "9" << "0" << "0" << "'Arial'" << "9" << "0" << "0" << "'Arial'"
-                     << "9" << "0" << "0" << "'Arial'" << "?3";
-        ensurePairs("main.userdb", userDbColumns, userDbValues, 13);
+        auto parameter = [](int n) { return "?" + QString::number(n); };
+        ensurePairs("main.userdb", cleanupbench::newUserDbRow("0", parameter), 13);
         deleteOrphans("main.userdb");
-
-        QStringList permColumns = benchkit::booleanColumns(catalogue::kPerm);
-        QStringList permValues(permColumns.size(), "1");
-        permColumns << "DB" << "Who" << "syncwellno";
-        permValues << "?1" << "?2" << "?3";
-        ensurePairs("s_perm.perm", permColumns, permValues, 10);
+        ensurePairs("s_perm.perm", cleanupbench::newPermRow("1", parameter), 10);
         deleteOrphans("s_perm.perm");
         m_c.exec("COMMIT");
     }
 
 private:
-    void ensurePairs(const QString& table, const QStringList& columns, const QStringList& values, int tableCode)
+    void ensurePairs(const QString& table, const NewRow& row, int tableCode)
     {
-        QStringList quotedColumns;
-        for (const QString& c : columns)
-            quotedColumns << quoted(c);
         Statement databases(m_c, "SELECT DB FROM s_database.\"database\" ORDER BY DB");
         Statement users(m_c, "SELECT Who FROM s_userpref.userpref ORDER BY Who");
         Statement find(m_c, "SELECT 1 FROM " + table + " WHERE DB = ?1 AND Who = ?2");
-        Statement insert(m_c, "INSERT INTO " + table + " (" + quotedColumns.join(',') + ") VALUES (" +
-                                  values.join(',') + ")");
+        Statement insert(m_c, "INSERT INTO " + table + " (" + row.columns.join(',') + ") VALUES (" +
+                                  row.values.join(',') + ")");
         Statement journal(m_c, "INSERT INTO s_merge.merge (recno, dateGMT, \"time\", who, \"database\", action,"
                                " fieldname, \"to\", DB) VALUES (?1, ?2, ?2, '', ?3, 2, '', '', ?4)");
         while (databases.step()) {
@@ -131,23 +118,38 @@ private:
     Connection m_c;
 };
 
-void clearPairRows(const QString& dataDir)
-{
-    for (const char* name : {"userdb", "perm", "merge"}) {
-        Connection c(QString("%1/%2.db").arg(dataDir, name));
-        c.exec(QString("DELETE FROM %1").arg(name));
-        c.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+// The floor on the table files: the SQLite C API alone.
+class SqliteFloor : public cleanupbench::Floor {
+public:
+    explicit SqliteFloor(const QString& dataDir) : m_dataDir(dataDir) {}
+
+    void clearPairRows() override
+    {
+        for (const char* name : {"userdb", "perm", "merge"}) {
+            Connection c(QString("%1/%2.db").arg(m_dataDir, name));
+            c.exec(QString("DELETE FROM %1").arg(name));
+            c.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        }
     }
-}
 
-struct Counts {
-    qint64 userDb, perm, journal;
+    Counts counts() override
+    {
+        return {benchkit::count(m_dataDir, "userdb"), benchkit::count(m_dataDir, "perm"),
+                benchkit::count(m_dataDir, "merge")};
+    }
+
+    double cleanUp() override
+    {
+        QElapsedTimer timer;
+        timer.start();
+        RawCleanUp raw(m_dataDir);
+        raw.run();
+        return timer.nsecsElapsed() / 1e9;
+    }
+
+private:
+    QString m_dataDir;
 };
-
-Counts counts(const QString& dataDir)
-{
-    return {benchkit::count(dataDir, "userdb"), benchkit::count(dataDir, "perm"), benchkit::count(dataDir, "merge")};
-}
 
 double storeCleanUp()
 {
@@ -169,15 +171,6 @@ double storeCleanUp()
     return timer.nsecsElapsed() / 1e9;
 }
 
-double rawCleanUp(const QString& dataDir)
-{
-    QElapsedTimer timer;
-    timer.start();
-    RawCleanUp raw(dataDir);
-    raw.run();
-    return timer.nsecsElapsed() / 1e9;
-}
-
 void printCounts(const char* label, const Counts& c)
 {
     std::printf("  %-28s USERDB %lld, PERM %lld, journal %lld\n", label, c.userDb, c.perm, c.journal);
@@ -195,36 +188,44 @@ int main(int argc, char** argv)
     parser.addOption({"databases", "Contact databases.", "n", "100"});
     parser.addOption({"users", "Users.", "n", "1000"});
     parser.addOption({"dir", "Folder for the installation (default: a temporary one).", "dir"});
+    benchkit::addEngineOptions(parser);
     parser.process(app);
 
     try {
+        const benchkit::Engine engine = benchkit::engineFrom(parser);
+        const benchkit::DropSchemaAtEnd dropSchema(engine);
         QTemporaryDir temp;
         const QString root = parser.isSet("dir") ? parser.value("dir") : temp.path();
-        const benchkit::Installation in =
-            benchkit::makeInstallation(root, parser.value("users").toInt(), parser.value("databases").toInt());
+        const benchkit::Installation in = benchkit::makeInstallation(root, parser.value("users").toInt(),
+                                                                     parser.value("databases").toInt(), engine);
         support::setJournalActive(true);
-        const QString data = in.dataDir;
         const qint64 pairs = qint64(in.databases) * in.users;
+        std::unique_ptr<cleanupbench::Floor> floor;
+        if (engine.onServer)
+            floor = std::make_unique<cleanupbench::PgFloor>(in.connection, in.schema);
+        else
+            floor = std::make_unique<SqliteFloor>(in.dataDir);
+        const char* floorName = engine.onServer ? "libpq alone" : "SQLite alone";
 
-        clearPairRows(data);
+        floor->clearPairRows();
         const double storeMake = storeCleanUp();
-        const Counts afterStore = counts(data);
+        const Counts afterStore = floor->counts();
         const double storeLookups = storeCleanUp();
-        const Counts afterStoreAgain = counts(data);
+        const Counts afterStoreAgain = floor->counts();
 
-        clearPairRows(data);
-        const double rawMake = rawCleanUp(data);
-        const Counts afterRaw = counts(data);
-        const double rawLookups = rawCleanUp(data);
-        const Counts afterRawAgain = counts(data);
+        floor->clearPairRows();
+        const double rawMake = floor->cleanUp();
+        const Counts afterRaw = floor->counts();
+        const double rawLookups = floor->cleanUp();
+        const Counts afterRawAgain = floor->counts();
 
         std::printf("\nRows (%lld pairs):\n", pairs);
         printCounts("store, from empty:", afterStore);
         printCounts("store, all present:", afterStoreAgain);
-        printCounts("SQLite alone, from empty:", afterRaw);
-        printCounts("SQLite alone, all present:", afterRawAgain);
+        printCounts(qPrintable(QString("%1, from empty:").arg(floorName)), afterRaw);
+        printCounts(qPrintable(QString("%1, all present:").arg(floorName)), afterRawAgain);
 
-        std::printf("\n%-34s %10s %14s %7s\n", "", "store (s)", "SQLite alone (s)", "ratio");
+        std::printf("\n%-34s %10s %14s %7s\n", "", "store (s)", qPrintable(QString("%1 (s)").arg(floorName)), "ratio");
         std::printf("%-34s %10.3f %14.3f %7.2f\n", "no rows: make and journal all", storeMake, rawMake,
                     storeMake / rawMake);
         std::printf("%-34s %10.3f %14.3f %7.2f\n", "all rows present: lookups only", storeLookups, rawLookups,

@@ -1,18 +1,27 @@
-// The record store against the SQLite floor on a large installation:
+// The record store against its floor on a large installation:
 //   - walk every CONTACT.DB row (1,000,000), reading a field of each;
 //   - 100,000 FindKey on USERPREF.DB and PERM.DB keys;
 //   - edit and post 100,000 contact rows, each followed by a journal row.
-// Each beside the same work through the SQLite C API alone, in one
-// transaction with prepared statements. Prints figures and store/floor ratios.
+// Each beside the same work without the store, in one transaction with
+// prepared statements: the SQLite C API on the table files, or with
+// --engine postgresql libpq on the installation's schema on the server
+// (dropped at the end). Prints figures and store/floor ratios.
 //
-//   bench_store [--contacts N] [--keep DIR]
+//   bench_store [--contacts N] [--engine postgresql --connection "<libpq string>" [--schema NAME]]
+#include "BenchKit.h"
+#include "PgFloor.h"
+#include "StoreFloor.h"
+#include "StorePgFloor.h"
+
 #include "store/Catalogue.h"
 #include "store/Session.h"
+#include "store/StoreError.h"
 #include "store/Table.h"
 #include "support/Changes.h"
 #include "tools/demo/Installer.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
@@ -21,6 +30,9 @@
 #include <sqlite3.h>
 #include <cstdio>
 #include <functional>
+#include <memory>
+
+using storebench::Key;
 
 namespace {
 
@@ -54,103 +66,31 @@ void report(const char* what, double store, double floor)
     std::fflush(stdout);
 }
 
-struct Key {
-    QString db;
-    QString who;
-};
+// The floor on the table files: the SQLite C API alone.
+class SqliteFloor : public storebench::Floor {
+public:
+    explicit SqliteFloor(const QString& dataDir) : m_dataDir(dataDir) {}
 
-} // namespace
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QApplication app(argc, argv);
-    int contacts = 1000000;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); ++i)
-        if (args[i] == QLatin1String("--contacts"))
-            contacts = args[i + 1].toInt();
-
-    QTemporaryDir dir;
-    demo::Options options;
-    options.root = dir.path();
-    options.programDir = dir.path();
-    options.users = 1000;
-    options.databases = 100;
-    options.contacts = contacts;
-    options.events = 1000;
-    std::printf("Making an installation: %d contacts, %d users x %d databases ...\n", options.contacts,
-                options.users, options.databases);
-    std::fflush(stdout);
-    demo::Result made;
-    const double installTime = seconds([&] { made = demo::install(options); });
-    std::printf("  made in %.1f s\n\n", installTime);
-
-    auto& session = store::Session::instance();
-    session.setConfigPath(made.configPath);
-    session.setNetFileDir(made.netDir);
-    session.addPassword(catalogue::startupPasswordA());
-    session.addPassword(catalogue::startupPasswordB());
-    session.addPassword(catalogue::forceOffPassword());
-    support::setJournalActive(support::journalFileExists());
-    const QString contactPath = QDir(made.dataDir).filePath(QStringLiteral("contact.db"));
-    const QString mergePath = QDir(made.dataDir).filePath(QStringLiteral("merge.db"));
-
-    // 1. Walk every contact row, reading its owner.
-    qint64 storeChars = 0, floorChars = 0;
-    const double walkStore = seconds([&] {
-        store::Table t(catalogue::kAlias, catalogue::kContact);
-        t.open();
-        store::Field& who = t.fieldByName(catalogue::fWho);
-        for (t.first(); !t.eof(); t.next())
-            storeChars += who.asString().size();
-    });
-    const double walkFloor = seconds([&] {
-        sqlite3* db = openRaw(contactPath);
+    qint64 walk() override
+    {
+        qint64 chars = 0;
+        sqlite3* db = openRaw(path("contact.db"));
         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* s = prepare(db, "SELECT rowid, recno, DB, Who, Company, Contact, Phone, City FROM contact ORDER BY rowid");
         while (sqlite3_step(s) == SQLITE_ROW)
-            floorChars += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 3)),
-                                            sqlite3_column_bytes(s, 3)).size();
+            chars += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 3)),
+                                       sqlite3_column_bytes(s, 3)).size();
         sqlite3_finalize(s);
         sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
         sqlite3_close(db);
-    });
-    if (storeChars != floorChars)
-        std::printf("  (walks disagree: %lld vs %lld characters)\n", storeChars, floorChars);
-    report("walk 1,000,000 contact rows", walkStore, walkFloor);
-
-    // 2. 100,000 key lookups, half on users, half on permission rows.
-    QVector<QString> users;
-    QVector<QString> dbs;
-    {
-        store::Table u(catalogue::kAlias, catalogue::kUserPref);
-        u.open();
-        for (u.first(); !u.eof(); u.next())
-            users << u.fieldByName(catalogue::fWho).asString();
-        store::Table d(catalogue::kAlias, catalogue::kDatabase);
-        d.open();
-        for (d.first(); !d.eof(); d.next())
-            dbs << d.fieldByName(catalogue::fDb).asString();
+        return chars;
     }
-    QRandomGenerator rng(7);
-    QVector<Key> keys;
-    for (int i = 0; i < 50000; ++i)
-        keys.append({dbs[int(rng.bounded(dbs.size()))], users[int(rng.bounded(users.size()))]});
-    int storeFound = 0, floorFound = 0;
-    const double findStore = seconds([&] {
-        store::Table u(catalogue::kAlias, catalogue::kUserPref);
-        store::Table p(catalogue::kAlias, catalogue::kPerm);
-        u.open();
-        p.open();
-        for (const Key& k : keys) {
-            storeFound += u.findKey({k.who});
-            storeFound += p.findKey({k.db, k.who});
-        }
-    });
-    const double findFloor = seconds([&] {
-        sqlite3* udb = openRaw(QDir(made.dataDir).filePath(QStringLiteral("userpref.db")));
-        sqlite3* pdb = openRaw(QDir(made.dataDir).filePath(QStringLiteral("perm.db")));
+
+    int lookups(const QVector<Key>& keys) override
+    {
+        int found = 0;
+        sqlite3* udb = openRaw(path("userpref.db"));
+        sqlite3* pdb = openRaw(path("perm.db"));
         sqlite3_exec(udb, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_exec(pdb, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* us = prepare(udb, "SELECT * FROM userpref WHERE Who = ?");
@@ -158,11 +98,11 @@ int main(int argc, char** argv)
         for (const Key& k : keys) {
             const QByteArray who = k.who.toUtf8(), db = k.db.toUtf8();
             sqlite3_bind_text(us, 1, who.constData(), int(who.size()), SQLITE_TRANSIENT);
-            floorFound += sqlite3_step(us) == SQLITE_ROW;
+            found += sqlite3_step(us) == SQLITE_ROW;
             sqlite3_reset(us);
             sqlite3_bind_text(ps, 1, db.constData(), int(db.size()), SQLITE_TRANSIENT);
             sqlite3_bind_text(ps, 2, who.constData(), int(who.size()), SQLITE_TRANSIENT);
-            floorFound += sqlite3_step(ps) == SQLITE_ROW;
+            found += sqlite3_step(ps) == SQLITE_ROW;
             sqlite3_reset(ps);
         }
         sqlite3_finalize(us);
@@ -171,32 +111,13 @@ int main(int argc, char** argv)
         sqlite3_exec(pdb, "COMMIT", nullptr, nullptr, nullptr);
         sqlite3_close(udb);
         sqlite3_close(pdb);
-    });
-    if (storeFound != floorFound)
-        std::printf("  (lookups disagree: %d vs %d found)\n", storeFound, floorFound);
-    report("100,000 FindKey (USERPREF.DB, PERM.DB)", findStore, findFloor);
+        return found;
+    }
 
-    // 3. Edit and post contact rows, each followed by a journal row.
-    const int edits = qMin(100000, contacts);
-    auto editThroughStore = [&](const QString& city, bool batched) {
-        std::unique_ptr<store::WriteBatch> batch;
-        if (batched)
-            batch = std::make_unique<store::WriteBatch>();
-        store::Table t(catalogue::kAlias, catalogue::kContact);
-        t.open();
-        int n = 0;
-        for (t.first(); !t.eof() && n < edits; t.next(), ++n) {
-            t.edit();
-            t.fieldByName(QStringLiteral("City")).setAsString(city);
-            t.post();
-            support::journalfield(t, QStringLiteral("City"), support::ActionField);
-        }
-    };
-    const double editStoreBatched = seconds([&] { editThroughStore(QStringLiteral("Batchton"), true); });
-    const double editStoreSingle = seconds([&] { editThroughStore(QStringLiteral("Singleton"), false); });
-    const double editFloor = seconds([&] {
-        sqlite3* cdb = openRaw(contactPath);
-        sqlite3* mdb = openRaw(mergePath);
+    void edit(int edits, const QByteArray& city) override
+    {
+        sqlite3* cdb = openRaw(path("contact.db"));
+        sqlite3* mdb = openRaw(path("merge.db"));
         sqlite3_exec(cdb, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_exec(mdb, "BEGIN", nullptr, nullptr, nullptr);
         sqlite3_stmt* walk = prepare(cdb, "SELECT rowid, recno, DB FROM contact ORDER BY rowid LIMIT ?");
@@ -213,14 +134,14 @@ int main(int argc, char** argv)
         }
         const QByteArray now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
         for (int i = 0; i < rowids.size(); ++i) {
-            sqlite3_bind_text(upd, 1, "Floorville", -1, SQLITE_STATIC);
+            sqlite3_bind_text(upd, 1, city.constData(), -1, SQLITE_STATIC);
             sqlite3_bind_int64(upd, 2, rowids[i]);
             sqlite3_step(upd);
             sqlite3_reset(upd);
             sqlite3_bind_text(ins, 1, recnos[i].constData(), -1, SQLITE_STATIC);
             sqlite3_bind_text(ins, 2, now.constData(), -1, SQLITE_STATIC);
             sqlite3_bind_text(ins, 3, now.constData(), -1, SQLITE_STATIC);
-            sqlite3_bind_text(ins, 4, "Floorville", -1, SQLITE_STATIC);
+            sqlite3_bind_text(ins, 4, city.constData(), -1, SQLITE_STATIC);
             sqlite3_bind_text(ins, 5, dbCodes[i].constData(), -1, SQLITE_STATIC);
             sqlite3_step(ins);
             sqlite3_reset(ins);
@@ -232,8 +153,187 @@ int main(int argc, char** argv)
         sqlite3_exec(mdb, "COMMIT", nullptr, nullptr, nullptr);
         sqlite3_close(cdb);
         sqlite3_close(mdb);
-    });
+    }
+
+    qint64 rowsWithCity(const QString& city) override
+    {
+        benchkit::Connection c(path("contact.db"));
+        benchkit::Statement count(c, "SELECT count(*) FROM contact WHERE City = ?1");
+        count.bind(1, city.toUtf8());
+        count.step();
+        return count.integer(0);
+    }
+
+    qint64 journalRows() override { return benchkit::count(m_dataDir, "merge"); }
+
+private:
+    QString path(const char* file) const { return QDir(m_dataDir).filePath(QLatin1String(file)); }
+
+    QString m_dataDir;
+};
+
+qint64 walkThroughStore()
+{
+    qint64 chars = 0;
+    store::Table t(catalogue::kAlias, catalogue::kContact);
+    t.open();
+    store::Field& who = t.fieldByName(catalogue::fWho);
+    for (t.first(); !t.eof(); t.next())
+        chars += who.asString().size();
+    return chars;
+}
+
+// Keys of random (database, user) pairs of the installation.
+QVector<Key> randomKeys(int count)
+{
+    QVector<QString> users;
+    QVector<QString> dbs;
+    store::Table u(catalogue::kAlias, catalogue::kUserPref);
+    u.open();
+    for (u.first(); !u.eof(); u.next())
+        users << u.fieldByName(catalogue::fWho).asString();
+    store::Table d(catalogue::kAlias, catalogue::kDatabase);
+    d.open();
+    for (d.first(); !d.eof(); d.next())
+        dbs << d.fieldByName(catalogue::fDb).asString();
+    QRandomGenerator rng(7);
+    QVector<Key> keys;
+    for (int i = 0; i < count; ++i)
+        keys.append({dbs[int(rng.bounded(dbs.size()))], users[int(rng.bounded(users.size()))]});
+    return keys;
+}
+
+int lookUpThroughStore(const QVector<Key>& keys)
+{
+    int found = 0;
+    store::Table u(catalogue::kAlias, catalogue::kUserPref);
+    store::Table p(catalogue::kAlias, catalogue::kPerm);
+    u.open();
+    p.open();
+    for (const Key& k : keys) {
+        found += u.findKey({k.who});
+        found += p.findKey({k.db, k.who});
+    }
+    return found;
+}
+
+void editThroughStore(int edits, const QString& city, bool batched)
+{
+    std::unique_ptr<store::WriteBatch> batch;
+    if (batched)
+        batch = std::make_unique<store::WriteBatch>();
+    store::Table t(catalogue::kAlias, catalogue::kContact);
+    t.open();
+    int n = 0;
+    for (t.first(); !t.eof() && n < edits; t.next(), ++n) {
+        t.edit();
+        t.fieldByName(QStringLiteral("City")).setAsString(city);
+        t.post();
+        support::journalfield(t, QStringLiteral("City"), support::ActionField);
+    }
+}
+
+// Times one run of edits and checks that it set the city of edits rows,
+// each with its journal row.
+double timedEdits(storebench::Floor& floor, const char* who, int edits, const QString& city,
+                  const std::function<void()>& work)
+{
+    const qint64 journalBefore = floor.journalRows();
+    const double time = seconds(work);
+    const qint64 changed = floor.rowsWithCity(city);
+    const qint64 journalled = floor.journalRows() - journalBefore;
+    if (changed != edits || journalled != edits)
+        std::printf("  (%s edits disagree: %lld rows with City %s, %lld journal rows, for %d edits)\n", who, changed,
+                    qPrintable(city), journalled, edits);
+    return time;
+}
+
+void run(const demo::Result& made, const benchkit::Engine& engine, int contacts)
+{
+    std::unique_ptr<storebench::Floor> floor;
+    if (engine.onServer)
+        floor = std::make_unique<storebench::PgFloor>(made.connection, made.schema);
+    else
+        floor = std::make_unique<SqliteFloor>(made.dataDir);
+
+    // 1. Walk every contact row, reading its owner.
+    qint64 storeChars = 0, floorChars = 0;
+    const double walkStore = seconds([&] { storeChars = walkThroughStore(); });
+    const double walkFloor = seconds([&] { floorChars = floor->walk(); });
+    if (storeChars != floorChars)
+        std::printf("  (walks disagree: %lld vs %lld characters)\n", storeChars, floorChars);
+    report("walk 1,000,000 contact rows", walkStore, walkFloor);
+
+    // 2. 100,000 key lookups, half on users, half on permission rows.
+    const QVector<Key> keys = randomKeys(50000);
+    int storeFound = 0, floorFound = 0;
+    const double findStore = seconds([&] { storeFound = lookUpThroughStore(keys); });
+    const double findFloor = seconds([&] { floorFound = floor->lookups(keys); });
+    if (storeFound != floorFound)
+        std::printf("  (lookups disagree: %d vs %d found)\n", storeFound, floorFound);
+    report("100,000 FindKey (USERPREF.DB, PERM.DB)", findStore, findFloor);
+
+    // 3. Edit and post contact rows, each followed by a journal row.
+    const int edits = qMin(100000, contacts);
+    const double editStoreBatched = timedEdits(*floor, "store", edits, QStringLiteral("Batchton"),
+                                               [&] { editThroughStore(edits, QStringLiteral("Batchton"), true); });
+    const double editStoreSingle = timedEdits(*floor, "store", edits, QStringLiteral("Singleton"),
+                                              [&] { editThroughStore(edits, QStringLiteral("Singleton"), false); });
+    const double editFloor = timedEdits(*floor, "floor", edits, QStringLiteral("Floorville"),
+                                        [&] { floor->edit(edits, "Floorville"); });
     report("100,000 edits + journal rows, write batch", editStoreBatched, editFloor);
     report("100,000 edits + journal rows, one commit each", editStoreSingle, editFloor);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({"contacts", "Contact rows.", "n", "1000000"});
+    benchkit::addEngineOptions(parser);
+    parser.process(app);
+    const int contacts = parser.value("contacts").toInt();
+
+    try {
+        const benchkit::Engine engine = benchkit::engineFrom(parser);
+        const benchkit::DropSchemaAtEnd dropSchema(engine);
+        QTemporaryDir dir;
+        demo::Options options;
+        benchkit::useEngine(engine, options);
+        options.root = dir.path();
+        options.programDir = dir.path();
+        options.users = 1000;
+        options.databases = 100;
+        options.contacts = contacts;
+        options.events = 1000;
+        std::printf("Making an installation: %d contacts, %d users x %d databases", options.contacts,
+                    options.users, options.databases);
+        if (engine.onServer)
+            std::printf(" on the server, schema %s", qPrintable(engine.schema));
+        std::printf(" ...\n");
+        std::fflush(stdout);
+        demo::Result made;
+        const double installTime = seconds([&] { made = demo::install(options); });
+        std::printf("  made in %.1f s\n\n", installTime);
+
+        auto& session = store::Session::instance();
+        session.setConfigPath(made.configPath);
+        session.setNetFileDir(made.netDir);
+        session.addPassword(catalogue::startupPasswordA());
+        session.addPassword(catalogue::startupPasswordB());
+        session.addPassword(catalogue::forceOffPassword());
+        support::setJournalActive(support::journalFileExists());
+        run(made, engine, contacts);
+    } catch (const store::StoreError& e) {
+        std::fprintf(stderr, "store error: %s\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return 2;
+    }
     return 0;
 }
