@@ -80,8 +80,10 @@ void Table::Private::buildSql()
         keys << QStringLiteral("rowid");
     q.keyTuple = QLatin1Char('(') + keys.join(QLatin1Char(',')) + QLatin1Char(')');
     // Files written by other programs may hold NULLs in key columns, even
-    // several rows with the same key: rowid settles their order.
-    q.orderBy = keys.join(QLatin1Char(',')) + (conn->keyColumns().isEmpty() ? QString() : QStringLiteral(",rowid"));
+    // several rows with the same key: rowid settles their order. A server's
+    // key is unique and never NULL, and its index then serves the order alone.
+    const bool tieBreak = !conn->keyColumns().isEmpty() && !conn->onServer();
+    q.orderBy = keys.join(QLatin1Char(',')) + (tieBreak ? QStringLiteral(",rowid") : QString());
     QStringList conds;
     for (const auto& f : filter)
         conds << quoteIdentifier(cols[f.first].name) + QLatin1String(" = ?");

@@ -189,6 +189,10 @@ std::shared_ptr<PgSession> PgSession::acquire(const QString& connection)
     session->m_connection = connection;
     session->m_conn = pg::connect(connection);
     session->applyLockTimeout();
+    // Every execution is planned with its values: a plan the server cached
+    // while a table was nearly empty would scan it whole once it has grown
+    // (the clean-up fills empty tables), which costs far more than planning.
+    pg::execPlain(session->conn(), QStringLiteral("SET plan_cache_mode = force_custom_plan"));
     sessions().insert(connection, session);
     return session;
 }
