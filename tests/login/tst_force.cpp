@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QElapsedTimer>
 #include <QtTest>
 
 namespace {
@@ -333,8 +334,23 @@ private slots:
         testkit::whenModal<QFileDialog>(
             [&](QFileDialog* f) {
                 QCOMPARE(f->nameFilters(), (QStringList{"Wav files (*.wav)", "All files (*.*)"}));
-                f->selectFile(wave);
-                QMetaObject::invokeMethod(f, "accept");
+                // The dialog's file system model loads in a thread and
+                // selects the starting file when it is done: select until the
+                // choice stays. done() skips accept()'s own existence check,
+                // which races with the same model.
+                QElapsedTimer clock;
+                clock.start();
+                int steady = 0;
+                while (steady < 25 && clock.elapsed() < 10000) {
+                    if (f->selectedFiles() != QStringList{wave}) {
+                        f->selectFile(wave);
+                        steady = 0;
+                    } else {
+                        ++steady;
+                    }
+                    QTest::qWait(20);
+                }
+                QMetaObject::invokeMethod(f, "done", Q_ARG(int, QDialog::Accepted));
             },
             &ran);
         QTest::mouseClick(d.sbDir, Qt::LeftButton);

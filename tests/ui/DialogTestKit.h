@@ -29,7 +29,7 @@ void whenModal(std::function<void(T*)> action, bool* ran = nullptr)
         QWidget* modal = QApplication::activeModalWidget();
         T* dialog = qobject_cast<T*>(modal);
         if (!dialog) {
-            if (++*tries > 500) {
+            if (++*tries > 3000) { // 30 s: a first file dialog loads the MIME database
                 timer->deleteLater();
                 timer->stop();
                 qWarning("whenModal: the expected dialog did not appear");
