@@ -252,6 +252,29 @@ bool tryMove(SqliteConnection& file, int busyMs, QString* error)
     }
 }
 
+// The journal row's values in their stored forms, and its quoted field list.
+QVariantList journalRow(const Connection& journal, const JournalValues& values, QString* fields)
+{
+    QStringList names;
+    QVariantList stored;
+    for (const auto& v : values) {
+        const int col = journal.columnIndex(v.first);
+        if (col < 0)
+            throw StoreError(QStringLiteral("Table merge has no field %1.").arg(v.first));
+        names << quoteIdentifier(journal.columns()[col].name);
+        stored << storedValue(journal.columns()[col].type, v.second);
+    }
+    *fields = names.join(QLatin1Char(','));
+    return stored;
+}
+
+void insertRow(Statement& insert, const QVariantList& values)
+{
+    for (int i = 0; i < values.size(); ++i)
+        insert.bind(i + 1, values[i]);
+    insert.run();
+}
+
 // On a server the journal table is in the same database: the row goes
 // straight into it, in the transaction that holds the change.
 void writeServerJournal(PgConnection& changed, const JournalValues& values, bool justPosted)
@@ -262,24 +285,14 @@ void writeServerJournal(PgConnection& changed, const JournalValues& values, bool
     PgConnection& journal = *changed.journal;
     changed.joinWrite();
     QString fields;
-    QVariantList stored;
-    for (const auto& v : values) {
-        const int col = journal.columnIndex(v.first);
-        if (col < 0)
-            throw StoreError(QStringLiteral("Table merge has no field %1.").arg(v.first));
-        fields += quoteIdentifier(journal.columns()[col].name) + QLatin1Char(',');
-        stored << storedValue(journal.columns()[col].type, v.second);
-    }
-    fields.chop(1);
+    const QVariantList stored = journalRow(journal, values, &fields);
     if (fields != changed.journalFields) {
         changed.journalFields = fields;
         changed.journalInsert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                     .arg(journal.qualifiedName(), fields, marks(int(stored.size())));
     }
     Statement insert = journal.statement(changed.journalInsert);
-    for (int i = 0; i < stored.size(); ++i)
-        insert.bind(i + 1, stored[i]);
-    insert.run();
+    insertRow(insert, stored);
     if (justPosted)
         changed.unpin();
     else
@@ -305,23 +318,13 @@ void writeToOutbox(Table& changed, const JournalValues& values)
     ensureOutbox(file, journal);
 
     QString fields;
-    QVariantList stored;
-    for (const auto& v : values) {
-        const int col = journal.columnIndex(v.first);
-        if (col < 0)
-            throw StoreError(QStringLiteral("Table merge has no field %1.").arg(v.first));
-        fields += quoteIdentifier(journal.columns()[col].name) + QLatin1Char(',');
-        stored << storedValue(journal.columns()[col].type, v.second);
-    }
-    fields.chop(1);
+    const QVariantList stored = journalRow(journal, values, &fields);
     if (fields != file.outboxFields) {
         file.outboxFields = fields;
         file.outboxInsert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(kOutbox, fields, marks(int(stored.size())));
     }
     Statement insert = file.statement(file.outboxInsert);
-    for (int i = 0; i < stored.size(); ++i)
-        insert.bind(i + 1, stored[i]);
-    insert.run();
+    insertRow(insert, stored);
     file.outboxPending = true;
     // Written ahead of its change (the row is being edited, or is about to be
     // deleted): keep the transaction open until the change has joined it.
