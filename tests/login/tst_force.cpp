@@ -341,7 +341,7 @@ private slots:
                 QElapsedTimer clock;
                 clock.start();
                 int steady = 0;
-                while (steady < 25 && clock.elapsed() < 10000) {
+                while (steady < 100 && clock.elapsed() < 30000) {
                     if (f->selectedFiles() != QStringList{wave}) {
                         f->selectFile(wave);
                         steady = 0;
