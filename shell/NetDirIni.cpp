@@ -53,7 +53,7 @@ bool writeNetDir(const QString& programDir, const QString& netDir)
     int keyAt = -1;
     int sectionEnd = -1;
     for (int i = 0; i < lines.size(); ++i) {
-        const QString line = lines[i].trimmed();
+        const QString line = store::iniLine(lines[i]);
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             if (sectionAt >= 0 && sectionEnd < 0)
                 sectionEnd = i;

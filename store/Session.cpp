@@ -155,7 +155,7 @@ void walkIni(const QString& path, Visit visit)
     QTextStream in(&file);
     QString section;
     while (!in.atEnd()) {
-        const QString line = in.readLine().trimmed();
+        const QString line = iniLine(in.readLine());
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
             continue;
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
@@ -168,6 +168,17 @@ void walkIni(const QString& path, Visit visit)
 }
 
 } // namespace
+
+QString iniLine(const QString& line)
+{
+    // A byte order mark that is not the file's first (a file joined from
+    // two, or edited by a tool that added its own) is no part of the line;
+    // written back at the start of a file it would become one.
+    qsizetype start = 0;
+    while (start < line.size() && line.at(start) == QChar(0xFEFF))
+        ++start;
+    return line.mid(start).trimmed();
+}
 
 QString readIniValue(const QString& path, const QString& section, const QString& key,
                      const QString& defaultValue)

@@ -93,6 +93,10 @@ public:
 QString tableFileName(const QString& tableName);
 QString tableFilePath(const QString& alias, const QString& tableName);
 
+// A line of an INI file as its readers take it: trimmed, byte order marks
+// before it dropped.
+QString iniLine(const QString& line);
+
 // Reads one value of an INI file; section and key match without regard to
 // case. Returns defaultValue when the file, section or key is missing.
 QString readIniValue(const QString& path, const QString& section, const QString& key,
