@@ -9,21 +9,14 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include "tools/Console.h"
+
 #include <QTextStream>
 
 namespace {
 
-QTextStream& out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream& err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
+using tools::err;
+using tools::out;
 
 // Reads a size option; false (with a message) when it is not a whole number
 // in range.

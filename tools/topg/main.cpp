@@ -8,21 +8,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include "tools/Console.h"
+
 #include <QTextStream>
 
 namespace {
 
-QTextStream& out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream& err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
+using tools::err;
+using tools::out;
 
 void printReport(const topg::Report& report, const topg::Options& options)
 {
