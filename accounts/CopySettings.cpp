@@ -1,5 +1,6 @@
 #include "accounts/CopySettings.h"
 
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "store/Table.h"
 #include "support/Changes.h"
@@ -164,8 +165,12 @@ void copyPermfields(const QString& fromWho, const QString& toWho)
             continue; // a database where either user has no row is passed over
         permTo.edit();
         try {
+            // The field rows are journalled as the fields change, ahead of
+            // the post: they go only with the row.
+            store::ChangeUnit unit(permTo);
             copyPermrow(permFrom, permTo);
             permTo.post();
+            unit.commit();
         } catch (...) {
             permTo.cancel(); // never leave half a row to be posted by the next move
             throw;
@@ -196,6 +201,7 @@ bool copygroups(store::Table& from, store::Table& to, const CopySelection& selec
     }
     to.edit();
     try {
+        store::ChangeUnit unit(to);
         const QList<CopyGroup>& groups = preferenceGroups();
         for (int g = 0; g < groups.size(); ++g) {
             if (!selection.groupSelected(g))
@@ -207,6 +213,7 @@ bool copygroups(store::Table& from, store::Table& to, const CopySelection& selec
             selected = true;
         }
         to.post();
+        unit.commit();
     } catch (...) {
         to.cancel(); // the row must not be posted half-copied by a later move
         throw;

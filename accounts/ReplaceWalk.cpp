@@ -1,5 +1,6 @@
 #include "accounts/ReplaceWalk.h"
 
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "store/StoreError.h"
 #include "store/Table.h"
@@ -39,8 +40,10 @@ void replaceRow(store::Table& table, store::Field& who, const QString& target)
 {
     table.edit();
     who.setAsString(target);
+    store::ChangeUnit unit(table);
     table.post();
     support::journalfield(table, kJournalledField, support::ActionField);
+    unit.commit();
 }
 
 // The events a replace takes: done ones when done is set, not-done ones

@@ -1,6 +1,7 @@
 #include "accounts/User.h"
 
 #include "accounts/Passwd.h"
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "store/Table.h"
 #include "support/Changes.h"
@@ -138,6 +139,7 @@ void TfrmUser::OKBtnClick()
     const bool modify = table->state() == store::TableState::Edit;
     ui::startEditing(*table);
     try {
+        store::ChangeUnit unit(*table);
         table->post();
         if (modify) {
             support::journalfield(*table, QStringLiteral("Fullname"), support::ActionField);
@@ -145,6 +147,7 @@ void TfrmUser::OKBtnClick()
         } else {
             support::journalrecord(*table, support::ActionAdded);
         }
+        unit.commit();
     } catch (const std::exception& error) {
         support::showError(support::uiText(
             QStringLiteral("Try a different WHO value.  The user id is in use by somebody else.")), error);

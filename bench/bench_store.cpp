@@ -13,6 +13,7 @@
 #include "StoreFloor.h"
 #include "StorePgFloor.h"
 
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
@@ -228,8 +229,10 @@ void editThroughStore(int edits, const QString& city, bool batched)
     for (t.first(); !t.eof() && n < edits; t.next(), ++n) {
         t.edit();
         t.fieldByName(QStringLiteral("City")).setAsString(city);
+        store::ChangeUnit unit(t);
         t.post();
         support::journalfield(t, QStringLiteral("City"), support::ActionField);
+        unit.commit();
     }
 }
 

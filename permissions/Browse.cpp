@@ -2,6 +2,7 @@
 
 #include "permissions/PermTexts.h"
 
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "store/StoreError.h"
 #include "store/Table.h"
@@ -224,8 +225,10 @@ void TfrmBrowse::saveEditedLine()
 {
     if (!tblPerm->active() || !ui::isEditing(*tblPerm))
         return;
+    store::ChangeUnit unit(*tblPerm);
     tblPerm->post();
     support::journalrecord(*tblPerm, support::ActionChanged);
+    unit.commit();
 }
 
 void TfrmBrowse::cbUsersClick()
@@ -249,8 +252,10 @@ void TfrmBrowse::SetRow(bool value)
     ui::startEditing(*tblPerm);
     for (const QString& name : permissions::recordKindFields())
         tblPerm->fieldByName(name).setAsBoolean(value);
+    store::ChangeUnit unit(*tblPerm);
     tblPerm->post();
     support::journalrecord(*tblPerm, support::ActionChanged);
+    unit.commit();
 }
 
 void TfrmBrowse::btCloseClick()

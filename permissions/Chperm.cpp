@@ -5,6 +5,7 @@
 #include "permissions/PermModel.h"
 #include "permissions/PermTexts.h"
 #include "permissions/shortcut.h"
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "support/Changes.h"
 #include "support/Help.h"
@@ -267,8 +268,10 @@ void TfrmPerm::FormShow()
         if (tblUserPref.findKey({userId}) && superUser.isNull()) {
             tblUserPref.edit();
             superUser.setAsBoolean(false);
+            store::ChangeUnit unit(tblUserPref);
             tblUserPref.post();
             support::journalfield(tblUserPref, catalogue::fSuperUser, support::ActionField);
+            unit.commit();
         }
     }
     m_opened = true;
@@ -392,8 +395,10 @@ void TfrmPerm::OKBtnClick()
     if (ui::isEditing(tblPerm))
         tblPerm.post(); // journalled by the BeforePost hook
     if (ui::isEditing(tblUserPref)) {
+        store::ChangeUnit unit(tblUserPref);
         tblUserPref.post();
         support::journalrecord(tblUserPref, support::ActionChanged);
+        unit.commit();
     }
     accept();
 }
@@ -426,12 +431,16 @@ void TfrmPerm::openPermissionBrowser()
 void TfrmPerm::ShortcutsClick()
 {
     if (ui::isEditing(tblPerm)) {
+        store::ChangeUnit unit(tblPerm);
         tblPerm.post(); // journalled by the BeforePost hook
         support::journalrecord(tblPerm, support::ActionChanged);
+        unit.commit();
     }
     if (ui::isEditing(tblUserPref)) {
+        store::ChangeUnit unit(tblUserPref);
         tblUserPref.post();
         support::journalrecord(tblUserPref, support::ActionChanged);
+        unit.commit();
     }
     TfrmShortCut dialog(this);
     dialog.database = tblDatabase.fieldByName(catalogue::fDb).asString();

@@ -1,6 +1,7 @@
 #include "permissions/PermModel.h"
 
 #include "shell/Paths.h"
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "store/StoreError.h"
 #include "store/Table.h"
@@ -146,9 +147,11 @@ RowFix initializePermRow(store::Table& perm, const QString& db, const QString& w
     perm.fieldByName(catalogue::fDb).setAsString(db);
     perm.fieldByName(catalogue::fWho).setAsString(who);
     fillBlankBooleans(perm, true);
+    store::ChangeUnit unit(perm);
     if (!found)
         support::journalrecord(perm, support::ActionAdded);
     perm.post();
+    unit.commit();
     return found ? RowFix::Completed : RowFix::Created;
 }
 

@@ -1,6 +1,7 @@
 #include "permissions/permSys.h"
 
 #include "permissions/PermTexts.h"
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "store/Table.h"
 #include "support/Changes.h"
@@ -212,8 +213,10 @@ void TfrmSysPerm::lbPermClick()
 void TfrmSysPerm::setAllSysActions(bool value)
 {
     permissions::setAllSystemFlags(*tblUserPref, value);
+    store::ChangeUnit unit(*tblUserPref);
     tblUserPref->post();
     support::journalrecord(*tblUserPref, support::ActionChanged);
+    unit.commit();
 }
 
 void TfrmSysPerm::btSetActClick()
@@ -236,8 +239,10 @@ void TfrmSysPerm::saveEditedRow()
 {
     if (!tblUserPref->active() || !ui::isEditing(*tblUserPref))
         return;
+    store::ChangeUnit unit(*tblUserPref);
     tblUserPref->post();
     support::journalrecord(*tblUserPref, support::ActionChanged);
+    unit.commit();
 }
 
 void TfrmSysPerm::BitBtn1Click()
@@ -264,8 +269,10 @@ void TfrmSysPerm::ApplyToAll(const QString& who)
         store::WriteBatch batch;
         for (tblU2->first(); !tblU2->eof(); tblU2->next()) {
             permissions::writeRun(*tblU2, m_run, flags);
+            store::ChangeUnit unit(*tblU2);
             tblU2->post();
             support::journalrecord(*tblU2, support::ActionChanged);
+            unit.commit();
         }
         batch.commit();
     }

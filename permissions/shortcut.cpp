@@ -1,5 +1,6 @@
 #include "permissions/shortcut.h"
 
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "support/Changes.h"
 #include "support/Messages.h"
@@ -108,10 +109,12 @@ void TfrmShortCut::AssignPermissions()
             target.setAsBoolean(tblPerm1.field(i).asBoolean());
     }
     try {
+        store::ChangeUnit unit(tblPerm2);
         tblPerm2.post();
+        support::journalrecord(tblPerm2, support::ActionChanged);
+        unit.commit();
     } catch (...) {
         tblPerm2.cancel(); // the walk ends; the row keeps its stored values
         throw;
     }
-    support::journalrecord(tblPerm2, support::ActionChanged);
 }

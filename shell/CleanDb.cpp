@@ -2,6 +2,7 @@
 
 #include "shell/Paths.h"
 #include "shell/Records.h"
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "store/Table.h"
 #include "support/Changes.h"
@@ -74,8 +75,10 @@ bool ensureUserDbRow(store::Table& userDb, const QString& db, const QString& who
     setFontDefaults(userDb, QStringLiteral("FontLabel"));
     setFontDefaults(userDb, QStringLiteral("FontGrid"));
     userDb.fieldByName(catalogue::fSyncwellNo).setAsString(newRecordId());
+    store::ChangeUnit unit(userDb);
     userDb.post();
     support::journalrecord(userDb, support::ActionAdded);
+    unit.commit();
     return true;
 }
 

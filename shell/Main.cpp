@@ -10,6 +10,7 @@
 #include "shell/CleanDb.h"
 #include "shell/Paths.h"
 #include "shell/Records.h"
+#include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "support/Changes.h"
 #include "support/ErrorBox.h"
@@ -339,8 +340,13 @@ void TfrmMain::btDeleteClick()
             const QString question = text("Really delete user \"%1\"?").arg(who);
             if (!support::confirm(question, support::BoxKind::Question))
                 return;
-            support::journalrecord(tblUserPref, support::ActionDeleted);
-            tblUserPref.deleteRecord();
+            {
+                // A "deleted" row goes out only with the delete itself.
+                store::ChangeUnit unit(tblUserPref);
+                support::journalrecord(tblUserPref, support::ActionDeleted);
+                tblUserPref.deleteRecord();
+                unit.commit();
+            }
             shell::deleteUserFromAllDB(
                 who, {&tblUserDB, &tblPerm, &tblHoliday, &tblInOut, &tblMarks, &tblUsersOn});
             deleted = true;

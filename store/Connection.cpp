@@ -5,6 +5,8 @@
 #include "store/pg/PgConnection.h"
 #include "store/sqlite/SqliteConnection.h"
 
+#include <algorithm>
+
 namespace store {
 
 namespace {
@@ -16,6 +18,8 @@ QHash<QString, std::shared_ptr<Connection>>& pool()
 }
 
 int g_batchDepth = 0;
+quint64 g_rollbacks = 0;
+QString g_lostWork; // the first loss not yet raised
 // Never destroyed: connections still pooled at exit leave it as they go.
 QVector<Connection*>& g_batchMembers = *new QVector<Connection*>;
 
@@ -115,15 +119,17 @@ int Connection::columnIndex(const QString& name) const
     return m_columnByName.value(name.toLower(), -1);
 }
 
-void Connection::pin()
+// --- Lost work and rollbacks ----------------------------------------------------
+
+void Connection::noteLostWork(const QString& message)
 {
-    m_pinned = true;
-    m_pinAge.start();
+    countRollback();
+    if (g_lostWork.isEmpty())
+        g_lostWork = message;
 }
 
-void Connection::unpin() { m_pinned = false; }
-bool Connection::pinned() const { return m_pinned; }
-bool Connection::holdsPair() const { return m_pinned && m_pinAge.elapsed() < 3 * kBatchWindowMs; }
+quint64 Connection::rollbacks() { return g_rollbacks; }
+void Connection::countRollback() { ++g_rollbacks; }
 
 // --- Batches -----------------------------------------------------------------
 
@@ -144,23 +150,24 @@ void Connection::leaveBatchList()
 
 void Connection::commitStale(bool force)
 {
+    if (!g_lostWork.isEmpty()) {
+        const QString lost = g_lostWork;
+        g_lostWork.clear();
+        throw StoreError(lost);
+    }
     if (g_batchMembers.isEmpty())
         return;
-    if (!force) {
-        bool stale = false;
-        for (const Connection* c : std::as_const(g_batchMembers))
-            stale = stale || (!c->holdsPair() && c->batchAgeMs() >= kBatchWindowMs);
-        if (!stale)
-            return;
-    }
+    // A connection inside a change unit waits until the unit is complete: its
+    // change and journal rows commit together.
+    auto due = [force](const Connection* c) { return c->unitDepth() == 0 && (force || c->batchAgeMs() >= kBatchWindowMs); };
+    if (!force && std::none_of(g_batchMembers.cbegin(), g_batchMembers.cend(), due))
+        return;
     const QVector<Connection*> members = g_batchMembers;
     QString firstError;
     for (Connection* c : members) {
         // A member may have been committed with another one (a server
         // session's tables share one transaction).
-        if (!g_batchMembers.contains(c))
-            continue;
-        if (!force && (c->holdsPair() || c->batchAgeMs() < kBatchWindowMs))
+        if (!g_batchMembers.contains(c) || !due(c))
             continue;
         try {
             c->commitBatch();

@@ -113,13 +113,16 @@ public:
     virtual void lock(bool exclusive) = 0;
     virtual void unlock(bool exclusive) = 0;
 
-    // Writes run between beginWrite and endWrite (see WriteGuard). Inside a
-    // WriteBatch they join the batch's transaction; otherwise they get a
-    // transaction of their own, so that a post can check the row and write
-    // it as one step.
-    virtual void beginWrite() = 0;
-    virtual void endWrite() = 0;
-    virtual void abortWrite() = 0; // an error left the write: roll back an unbatched one
+    // Writes run inside change units (see ChangeUnit). Units nest; each is a
+    // savepoint, so a failed unit takes back its own writes and journal rows
+    // and nothing else. Inside a WriteBatch the outermost unit joins the
+    // batch's write transaction; otherwise it is a transaction of its own,
+    // committed when the unit is. A connection in a unit is never committed
+    // by the batch window.
+    virtual void beginUnit() = 0;
+    virtual void releaseUnit() = 0;       // keeps the unit's writes
+    virtual void rollbackUnit() noexcept = 0; // takes them back; runs while errors unwind
+    virtual int unitDepth() const = 0;
     // Reads join a batch too where the engine gains by it.
     virtual void beginRead(bool mayCommit = true) = 0;
     virtual void endRead() {}
@@ -130,10 +133,6 @@ public:
     // own serial.
     virtual bool inWriteTransaction() const = 0;
     virtual quint64 transactionSerial() const = 0;
-    // Joins the batch's write transaction as it stands, without committing
-    // it first: the journal row of a change just posted must land in the
-    // change's own transaction.
-    virtual void joinWrite() = 0;
 
     // A batch commits every transaction it holds within about this long of
     // its first uncommitted read or write, whatever else it does meanwhile.
@@ -151,14 +150,14 @@ public:
     quint64 localWrites() const { return m_localWrites; }
     void countLocalWrite() { ++m_localWrites; }
 
-    // A journal row was written ahead of its change (a BeforePost or
-    // BeforeDelete hook), or a change was just posted and its journal row
-    // usually follows at once: the transaction is not committed until the
-    // pair is complete. Either pin lasts at most a few windows.
-    virtual void pin();
-    virtual void unpin();
-    virtual bool pinned() const;
-    virtual bool holdsPair() const;
+    // Work of a batch that was rolled back where no caller could be told (a
+    // lost server connection, a transaction SQLite ended on its own): it is
+    // raised at the next commit or at the batch's end, never passed over.
+    static void noteLostWork(const QString& message);
+    // Counts every rollback of written work, so that what was remembered
+    // about rows written before it (the journal's repeat filter) can expire.
+    static quint64 rollbacks();
+    static void countRollback();
 
     std::optional<Queries> unfilteredQueries;
 
@@ -178,33 +177,8 @@ protected:
     QVector<int> m_keyColumns;
     QHash<QString, int> m_columnByName;
     quint64 m_localWrites = 0;
-    bool m_pinned = false;
-    QElapsedTimer m_pinAge;
 
     void addColumn(const ColumnInfo& column);
-};
-
-// Brackets one write: begins it, and rolls an unbatched write back when an
-// error leaves before commit().
-class WriteGuard {
-public:
-    explicit WriteGuard(Connection& conn) : m_conn(conn) { conn.beginWrite(); }
-    ~WriteGuard()
-    {
-        if (!m_done)
-            m_conn.abortWrite();
-    }
-    void commit()
-    {
-        m_done = true;
-        m_conn.endWrite();
-    }
-    WriteGuard(const WriteGuard&) = delete;
-    WriteGuard& operator=(const WriteGuard&) = delete;
-
-private:
-    Connection& m_conn;
-    bool m_done = false;
 };
 
 } // namespace store

@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QThread>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 namespace store {
@@ -22,10 +23,11 @@ namespace {
 const QString kOutbox = QStringLiteral("brisel_outbox");
 const QString kJournalFile = QStringLiteral("merge.db");
 
-// Files whose committed outbox rows could not be moved yet.
-QSet<QString>& waiting()
+// Files whose committed outbox rows could not be moved yet, in the order
+// their rows committed: older rows go first, and nothing overtakes them.
+QStringList& waiting()
 {
-    static QSet<QString> paths;
+    static QStringList paths;
     return paths;
 }
 
@@ -242,6 +244,9 @@ bool tryMove(SqliteConnection& file, int busyMs, QString* error)
         }
         std::shared_ptr<SqliteConnection> journal = SqliteConnection::acquire(journalPath, QStringLiteral("merge"));
         journal->checkPassword();
+        // One mover per file at a time, in every program: two moves of the
+        // same rows would both find them and write them twice.
+        SqliteConnection::MoverLock mover(file, busyMs);
         JournalLock lock(*journal);
         BusyTimeout busy(*journal, busyMs);
         BusyTimeout fileBusy(file, busyMs);
@@ -260,7 +265,7 @@ QVariantList journalRow(const Connection& journal, const JournalValues& values, 
     for (const auto& v : values) {
         const int col = journal.columnIndex(v.first);
         if (col < 0)
-            throw StoreError(QStringLiteral("Table merge has no field %1.").arg(v.first));
+            throw JournalLayoutError(QStringLiteral("Table merge has no field %1.").arg(v.first));
         names << quoteIdentifier(journal.columns()[col].name);
         stored << storedValue(journal.columns()[col].type, v.second);
     }
@@ -276,14 +281,23 @@ void insertRow(Statement& insert, const QVariantList& values)
 }
 
 // On a server the journal table is in the same database: the row goes
-// straight into it, in the transaction that holds the change.
-void writeServerJournal(PgConnection& changed, const JournalValues& values, bool justPosted)
+// straight into it, in the transaction that holds the change. Like any
+// program that writes it, this one holds merge open (shared) meanwhile, so a
+// program that has it exclusively is never written past.
+void writeServerJournal(PgConnection& changed, const JournalValues& values)
 {
-    if (!changed.journal)
-        changed.journal = PgConnection::acquire(
-            ServerAlias{changed.session().connectionString(), changed.schema()}, QStringLiteral("merge"));
+    if (!changed.journal) {
+        try {
+            changed.journal = PgConnection::acquire(
+                ServerAlias{changed.session().connectionString(), changed.schema()}, QStringLiteral("merge"));
+        } catch (const StoreError& e) {
+            if (PQstatus(changed.session().conn()) == CONNECTION_BAD || e.message().contains(QLatin1String(" is busy")))
+                throw;
+            throw JournalLayoutError(e.message());
+        }
+    }
     PgConnection& journal = *changed.journal;
-    changed.joinWrite();
+    journal.lockForWriting();
     QString fields;
     const QVariantList stored = journalRow(journal, values, &fields);
     if (fields != changed.journalFields) {
@@ -293,10 +307,6 @@ void writeServerJournal(PgConnection& changed, const JournalValues& values, bool
     }
     Statement insert = journal.statement(changed.journalInsert);
     insertRow(insert, stored);
-    if (justPosted)
-        changed.unpin();
-    else
-        changed.pin();
 }
 
 } // namespace
@@ -306,15 +316,26 @@ void writeToOutbox(Table& changed, const JournalValues& values)
     auto& t = TableAccess::of(changed);
     if (!t.conn)
         throw StoreError(QStringLiteral("Table %1: the table is not open.").arg(changed.tableName()));
+    if (t.conn->unitDepth() == 0)
+        throw StoreError(QStringLiteral("Table %1: a journal row is written only inside the change it belongs to.")
+                             .arg(changed.tableName()));
     if (t.conn->onServer()) {
-        writeServerJournal(static_cast<PgConnection&>(*t.conn), values, t.justPosted);
+        writeServerJournal(static_cast<PgConnection&>(*t.conn), values);
         return;
     }
     SqliteConnection& file = static_cast<SqliteConnection&>(*t.conn);
-    if (!file.outboxJournal)
-        file.outboxJournal = SqliteConnection::acquire(journalPathBeside(file.path()), QStringLiteral("merge"));
+    if (!file.outboxJournal) {
+        try {
+            file.outboxJournal = SqliteConnection::acquire(journalPathBeside(file.path()), QStringLiteral("merge"));
+        } catch (const StoreError& e) {
+            // A file that does not open as a table is no journal; a busy one
+            // may be by the next try.
+            if (e.message().contains(QLatin1String(" is busy")))
+                throw;
+            throw JournalLayoutError(e.message());
+        }
+    }
     const SqliteConnection& journal = *file.outboxJournal;
-    file.joinWrite();
     ensureOutbox(file, journal);
 
     QString fields;
@@ -326,54 +347,82 @@ void writeToOutbox(Table& changed, const JournalValues& values)
     Statement insert = file.statement(file.outboxInsert);
     insertRow(insert, stored);
     file.outboxPending = true;
-    // Written ahead of its change (the row is being edited, or is about to be
-    // deleted): keep the transaction open until the change has joined it.
-    // After a post the pair is complete.
-    if (t.justPosted)
-        file.unpin();
-    else
-        file.pin();
 }
 
-bool moveOutbox(SqliteConnection& connection)
-{
-    QString error;
-    // merge.db busy now: the rows wait for the next commit or the batch's end.
-    if (tryMove(connection, 0, &error)) {
-        waiting().remove(connection.path());
-        return true;
-    }
-    waiting().insert(connection.path());
-    return false;
-}
+namespace {
 
-void finishOutboxes()
+// Moves the waiting files' rows, oldest first, then stops at the first file
+// that cannot move, so that later rows never overtake earlier ones.
+void moveWaiting(int busyMs, QString* error)
 {
-    const QSet<QString> paths = waiting();
-    for (const QString& path : paths) {
-        QString error;
-        bool moved = false;
-        // Another workstation may be writing the journal: keep trying for
-        // about ten seconds, letting the windows repaint meanwhile.
-        QElapsedTimer clock;
-        clock.start();
+    while (!waiting().isEmpty()) {
+        const QString path = waiting().first();
         std::shared_ptr<SqliteConnection> file;
         try {
             file = SqliteConnection::acquire(path, QFileInfo(path).fileName());
         } catch (const StoreError& e) {
-            error = e.message();
+            *error = e.message();
+            return;
         }
-        while (file && !(moved = tryMove(*file, 0, &error)) && clock.elapsed() < 10000) {
-            if (QCoreApplication::instance())
-                QCoreApplication::processEvents();
-            QThread::msleep(10);
-        }
-        waiting().remove(path);
-        if (!moved)
-            reportBatchError(QStringLiteral("The journal rows of the changes to %1 could not be written to the change journal "
-                                            "merge.db (%2).  They are kept and written when Brisel next starts.")
-                                 .arg(QFileInfo(path).fileName(), error));
+        if (!tryMove(*file, busyMs, error))
+            return;
+        waiting().removeFirst();
     }
+}
+
+void queue(const QString& path)
+{
+    if (!waiting().contains(path))
+        waiting().append(path);
+}
+
+QString keptMessage(const QString& path, const QString& error)
+{
+    return QStringLiteral("The journal rows of the changes to %1 could not be written to the change journal "
+                          "merge.db (%2).  They are kept and written with the next change or when Brisel next starts.")
+        .arg(QFileInfo(path).fileName(), error);
+}
+
+} // namespace
+
+bool moveOutbox(SqliteConnection& connection)
+{
+    // merge.db busy now: the rows wait for the next commit or the batch's end.
+    queue(connection.path());
+    QString error;
+    moveWaiting(0, &error);
+    return !waiting().contains(connection.path());
+}
+
+void moveOutboxSoon(SqliteConnection& connection)
+{
+    // A single change: wait for merge.db as a write waits for a busy file.
+    queue(connection.path());
+    QString error;
+    moveWaiting(Session::instance().busyTimeout(), &error);
+    if (waiting().contains(connection.path()))
+        reportBatchError(keptMessage(connection.path(), error));
+}
+
+void finishOutboxes()
+{
+    // Another workstation may be writing the journal: keep trying for about
+    // ten seconds, letting the windows repaint meanwhile.
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    for (;;) {
+        moveWaiting(0, &error);
+        if (waiting().isEmpty() || clock.elapsed() >= 10000)
+            break;
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+    const QStringList left = waiting();
+    waiting().clear();
+    for (const QString& path : left)
+        reportBatchError(keptMessage(path, error));
 }
 
 int moveLeftoverOutboxes(const QString& alias)
@@ -386,6 +435,7 @@ int moveLeftoverOutboxes(const QString& alias)
     if (!QFileInfo(journalPath).isFile())
         return 0;
     int moved = 0;
+    QStringList failures;
     const QStringList files = QDir(directory).entryList({QStringLiteral("*.db")}, QDir::Files);
     for (const QString& name : files) {
         if (name.compare(kJournalFile, Qt::CaseInsensitive) == 0)
@@ -403,11 +453,26 @@ int moveLeftoverOutboxes(const QString& alias)
         }
         if (before == 0)
             continue;
+        // Like any writer of the file, the move holds it open: a program that
+        // has it exclusively is not written past.
         QString error;
-        if (!tryMove(*file, Session::instance().busyTimeout(), &error))
-            throw StoreError(QStringLiteral("The journal rows left in %1 could not be written to merge.db: %2").arg(name, error));
+        bool ok = false;
+        try {
+            file->lock(false);
+            ok = tryMove(*file, Session::instance().busyTimeout(), &error);
+            file->unlock(false);
+        } catch (const StoreError& e) {
+            error = e.message();
+        }
+        if (!ok) {
+            // The other files still move; these rows wait for the next start.
+            failures << QStringLiteral("The journal rows left in %1 could not be written to merge.db: %2").arg(name, error);
+            continue;
+        }
         moved += before;
     }
+    if (!failures.isEmpty())
+        throw StoreError(failures.join(QLatin1Char('\n')));
     return moved;
 }
 

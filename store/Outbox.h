@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/StoreError.h"
+
 #include <QPair>
 #include <QString>
 #include <QVariant>
@@ -23,15 +25,26 @@ class Table;
 // went, and leftovers already present beyond that point are not written
 // twice.
 
+// merge has a layout other than the journal writes (a field is missing).
+class JournalLayoutError : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
 using JournalValues = QVector<QPair<QString, QVariant>>; // journal field -> value (text, integer, day count)
 
-// Writes one journal row for the changed table's current change. The row
-// joins the transaction that holds (or is about to hold) the change.
+// Writes one journal row for the changed table's current change, inside the
+// change unit (ChangeUnit) that holds the change.
 void writeToOutbox(Table& changed, const JournalValues& values);
 
-// Moves the committed outbox rows of one table file into merge.db. Returns
-// false, keeping them for a later move, when merge.db cannot take them now.
+// Moves the committed outbox rows of one table file into merge.db, after
+// what still waits from earlier commits. Returns false, keeping them for a
+// later move, when merge.db cannot take them now.
 bool moveOutbox(SqliteConnection& connection);
+// The same after a single change: waits for a busy merge.db as long as a
+// write waits for a busy file, and tells the user when the rows must wait
+// for a later move.
+void moveOutboxSoon(SqliteConnection& connection);
 
 // Moves what a crash left in the outboxes of the alias's table files. Returns
 // the number of journal rows written to merge.db.

@@ -353,53 +353,6 @@ bool Table::Private::reloadRow(qint64 rowId, Row* out, bool stayInTransaction, b
     return true;
 }
 
-// Reads the row as the file holds it now, by rowid, and checks that it is
-// still the row that was read (same key): SQLite reuses the rowids of deleted
-// rows, so a rowid alone can name another program's new row.
-namespace {
-
-// Raw texts compare by their bytes; a raw text and a decoded one, or any
-// other values, as values.
-bool sameKey(const QVariantList& a, const QVariantList& b)
-{
-    if (a.size() != b.size())
-        return false;
-    const QMetaType raw = QMetaType::fromType<RawText>();
-    auto plain = [&](const QVariant& v) {
-        return v.metaType() == raw ? QVariant(QString::fromUtf8(v.value<RawText>().bytes)) : v;
-    };
-    for (int i = 0; i < a.size(); ++i) {
-        const bool bothRaw = a[i].metaType() == raw && b[i].metaType() == raw;
-        if (bothRaw ? a[i] != b[i] : plain(a[i]) != plain(b[i]))
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
-bool Table::Private::readCurrentFromFile(const Row& row, Row* out, bool forWrite)
-{
-    Row now;
-    if (!reloadRow(row.rowId, &now, false, forWrite))
-        return false;
-    if (!conn->keyColumns().isEmpty() && !sameKey(keyOf(now), keyOf(row)))
-        return false;
-    *out = std::move(now);
-    return true;
-}
-
-void Table::Private::failChanged(const Row& row, const QString& what) const
-{
-    QStringList parts;
-    for (const QVariant& v : keyOf(row))
-        parts << (v.metaType() == QMetaType::fromType<RawText>() ? QString::fromUtf8(v.value<RawText>().bytes)
-                                                                  : v.toString());
-    fail(QStringLiteral("the row with key %1 was changed or deleted by another program; it was not %2.  "
-                        "Refresh and try again.")
-             .arg(parts.join(QLatin1Char('/')), what));
-}
-
 QVariant Table::Private::valueAt(int index)
 {
     if (state == TableState::Edit || state == TableState::Insert)
@@ -604,7 +557,6 @@ bool Table::active() const { return d->state != TableState::Inactive; }
 void Table::first()
 {
     d->requireActive();
-    d->settle();
     d->postIfEditing();
     d->nextPageSize = 16;
     auto rows = d->run(d->fullRows ? d->sql.first : d->sql.firstKeys, {}, d->nextPageSize);
@@ -617,7 +569,6 @@ void Table::first()
 void Table::next()
 {
     d->requireActive();
-    d->settle();
     d->postIfEditing();
     if (d->pos < 0) {
         d->eof = true;
@@ -668,7 +619,6 @@ int Table::recordCount()
 bool Table::findKey(const QVariantList& keyValues)
 {
     d->requireActive();
-    d->settle();
     d->postIfEditing();
     const auto& keys = d->conn->keyColumns();
     if (keys.isEmpty())
@@ -700,7 +650,6 @@ qint64 Table::rowId() const
 bool Table::gotoRowId(qint64 rowId)
 {
     d->requireActive();
-    d->settle();
     if (d->state == TableState::Browse && d->pos >= 0 && d->page[size_t(d->pos)].rowId == rowId)
         return true;
     d->postIfEditing();
@@ -753,218 +702,6 @@ Field& Table::field(int index)
     return d->fields[size_t(index)];
 }
 
-void Table::insert()
-{
-    d->requireActive();
-    d->settle();
-    d->postIfEditing();
-    d->buffer = Row();
-    d->buffer.values.resize(d->conn->columns().size());
-    d->dirty.fill(false, d->conn->columns().size());
-    d->state = TableState::Insert;
-    d->notifyState();
-    d->notifyRecord();
-    if (onNewRecord)
-        onNewRecord(*this);
-}
-
-void Table::edit()
-{
-    d->requireActive();
-    if (d->state == TableState::Edit || d->state == TableState::Insert)
-        return;
-    if (d->pos < 0)
-        d->fail(QStringLiteral("there is no row to edit."));
-    d->settle();
-    // Editing starts from the row as the file holds it now, not from the
-    // window read earlier; the counter taken first lets post() see whether
-    // anybody wrote to the file since.
-    const bool sameTransaction = d->stillInTransaction(d->windowSerial);
-    const qint64 version = sameTransaction ? d->windowVersion : d->conn->dataVersion();
-    const quint64 others = d->othersWrites();
-    Row& cached = d->page[size_t(d->pos)];
-    const bool fresh = !cached.partial && !cached.packed.isEmpty() && version == d->windowVersion
-                       && others == d->windowOthers;
-    if (!fresh) {
-        Row now;
-        if (!d->readCurrentFromFile(cached, &now))
-            d->failChanged(cached, QStringLiteral("opened for editing"));
-        d->fullRows = true;
-        d->page[size_t(d->pos)] = std::move(now);
-    }
-    d->editVersion = version;
-    d->editOthers = others;
-    d->editSerial = d->conn->inWriteTransaction() ? d->conn->transactionSerial() : 0;
-    d->before = d->page[size_t(d->pos)];
-    d->buffer = d->before;
-    d->buffer.unpack();
-    d->dirty.fill(false, d->conn->columns().size());
-    d->state = TableState::Edit;
-    d->notifyState();
-}
-
-void Table::post()
-{
-    d->requireActive();
-    if (d->state == TableState::Browse)
-        return;
-    if (beforePost)
-        beforePost(*this);
-    const auto& cols = d->conn->columns();
-    Connection& conn = *d->conn;
-    if (d->state == TableState::Insert) {
-        WriteGuard write(conn);
-        const qint64 rowId = conn.insertRow(d->sql.insert, d->buffer.values);
-        conn.countLocalWrite();
-        ++d->ownWrites;
-        write.commit();
-        Row row;
-        if (!d->reloadRow(rowId, &row, true)) { // a row the filter hides stays out of view
-            row = d->buffer;
-            row.rowId = rowId;
-        }
-        std::vector<Row> rows;
-        rows.push_back(std::move(row));
-        d->setWindow(std::move(rows), true);
-        d->nextPageSize = 16;
-        d->eof = d->bof = false;
-    } else {
-        QStringList sets;
-        QVector<int> changed;
-        bool keyChanged = false;
-        for (int i = 0; i < cols.size(); ++i) {
-            if (!d->dirty[i])
-                continue;
-            sets << quoteIdentifier(cols[i].name) + QLatin1String(" = ?");
-            changed << i;
-            if (d->conn->keyColumns().contains(i))
-                keyChanged = true;
-        }
-        if (!changed.isEmpty()) {
-            WriteGuard write(conn);
-            // The write transaction keeps others out from here on. When the
-            // file changed since editing began, the row must still be as it
-            // was then, or another program's change would be overwritten.
-            const bool unchanged = d->stillInTransaction(d->editSerial) || conn.dataVersion() == d->editVersion;
-            if (!unchanged || d->othersWrites() != d->editOthers) {
-                Row now;
-                if (!d->reloadRow(d->before.rowId, &now, false, true) || now.packed != d->before.packed)
-                    d->failChanged(d->page[size_t(d->pos)], QStringLiteral("saved"));
-            }
-            {
-                Statement stmt = conn.statement(
-                    QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(d->sql.from, sets.join(QLatin1Char(','))));
-                int index = 1;
-                for (int i : changed)
-                    stmt.bind(index++, d->buffer.values[i]);
-                stmt.bind(index, d->buffer.rowId);
-                stmt.run();
-            }
-            conn.countLocalWrite();
-            ++d->ownWrites;
-            write.commit();
-        }
-        if (keyChanged) {
-            Row row;
-            if (!d->reloadRow(d->buffer.rowId, &row, true))
-                row = d->buffer;
-            std::vector<Row> rows;
-            rows.push_back(std::move(row));
-            d->setWindow(std::move(rows), true);
-            d->nextPageSize = 16;
-        } else {
-            Row updated = d->buffer;
-            updated.rawKey = d->keyOf(d->page[size_t(d->pos)]);
-            d->page[size_t(d->pos)] = std::move(updated);
-        }
-    }
-    d->state = TableState::Browse;
-    d->buffer = Row();
-    d->before = Row();
-    d->justPosted = true;
-    if (conn.inBatch())
-        conn.pin(); // the journal row that follows joins the same transaction
-    d->notifyState();
-    d->notifyDataSet();
-}
-
-void Table::cancel()
-{
-    d->requireActive();
-    d->settle();
-    if (d->state == TableState::Browse)
-        return;
-    const bool wasInsert = d->state == TableState::Insert;
-    d->state = TableState::Browse;
-    d->buffer = Row();
-    d->notifyState();
-    if (wasInsert)
-        d->notifyDataSet();
-    d->notifyRecord();
-}
-
-void Table::deleteRecord()
-{
-    d->requireActive();
-    if (d->state == TableState::Insert) {
-        cancel();
-        return;
-    }
-    if (d->state == TableState::Edit)
-        cancel();
-    if (d->pos < 0)
-        d->fail(QStringLiteral("there is no row to delete."));
-    d->settle();
-    if (beforeDelete)
-        beforeDelete(*this);
-    const Row gone = d->page[size_t(d->pos)];
-    Connection& conn = *d->conn;
-    {
-        WriteGuard write(conn);
-        Row now;
-        if (!d->readCurrentFromFile(gone, &now, true))
-            d->failChanged(gone, QStringLiteral("deleted"));
-        Statement stmt = conn.statement(d->sql.remove);
-        stmt.bind(1, gone.rowId);
-        stmt.run();
-        conn.countLocalWrite();
-        ++d->ownWrites;
-        write.commit();
-    }
-    // The cursor moves to the row that followed; after the last row it
-    // stays on the new last row with Eof set.
-    d->page.erase(d->page.begin() + d->pos);
-    if (d->pos < int(d->page.size())) {
-        d->eof = false;
-    } else {
-        std::vector<Row> rows;
-        if (d->morePages)
-            rows = d->fetchAfter(gone, d->nextPageSize);
-        if (!rows.empty()) {
-            const bool more = int(rows.size()) == d->nextPageSize;
-            d->setWindow(std::move(rows), more);
-            d->eof = false;
-        } else {
-            Row before;
-            if (!d->page.empty()) {
-                d->pos = int(d->page.size()) - 1;
-                d->morePages = false;
-                d->eof = true;
-            } else if (d->fetchBefore(gone, &before)) {
-                std::vector<Row> one;
-                one.push_back(std::move(before));
-                d->setWindow(std::move(one), false);
-                d->eof = true;
-            } else {
-                d->setWindow({}, false);
-                d->eof = d->bof = true;
-            }
-        }
-    }
-    d->notifyDataSet();
-    d->notifyRecord();
-}
-
 TableState Table::state() const { return d->state; }
 
 bool Table::modified() const
@@ -975,7 +712,6 @@ bool Table::modified() const
 void Table::refresh()
 {
     d->requireActive();
-    d->settle();
     d->postIfEditing();
     Row row;
     const bool hadRow = d->pos >= 0;

@@ -132,8 +132,9 @@ private:
 // transaction on that file. Each file's transaction is committed within about
 // 100 ms of its first uncommitted read or write, whatever the batch does
 // meanwhile: at every store call, on a timer while events are processed, and
-// before a message box is shown (flushBatches). Without a batch every post is
-// committed at once.
+// before a message box is shown (flushBatches), but never in the middle of a
+// change unit (ChangeUnit). Without a batch every post is committed at once,
+// or with the caller's unit.
 //
 // A commit that fails raises StoreError from commit() or from the store call
 // that ran into it; when the batch ends by its destructor (also while an

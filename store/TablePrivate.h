@@ -51,14 +51,6 @@ public:
     }
     quint64 ownWrites = 0;
     quint64 othersWrites() const { return conn->localWrites() - ownWrites; }
-    bool justPosted = false;  // the last thing done was a post of the current row
-    // This object moves on from a post: its journal row, if any, has come.
-    void settle()
-    {
-        if (justPosted && conn)
-            conn->unpin();
-        justPosted = false;
-    }
     QVector<bool> dirty;
 
     QStringList filterLines;
@@ -78,7 +70,7 @@ public:
     void readWholeCurrentRow();
     // stayInTransaction: a read that is part of a write just made (the row
     // read back after a post) joins the open transaction and commits
-    // nothing, so the journal row that follows the post lands with it.
+    // nothing.
     std::vector<Row> run(const QString& sql, const QVariantList& args, int limit, bool stayInTransaction = false);
 
     void requireActive() const;
@@ -96,6 +88,11 @@ public:
     [[noreturn]] void failChanged(const Row& row, const QString& what) const;
     bool reloadRow(qint64 rowId, Row* out, bool stayInTransaction = false, bool forWrite = false);
     void setWindow(std::vector<Row> rows, bool more);
+    // The write path (TableWrite.cpp).
+    qint64 writeInsert();
+    bool writeUpdate();
+    void showWrittenRow(qint64 rowId);
+    void moveOnFrom(const Row& gone);
     void postIfEditing();
     void notifyDataSet();
     void notifyRecord();

@@ -2,6 +2,7 @@
 
 #include "shell/Paths.h"
 #include "store/Catalogue.h"
+#include "store/ChangeUnit.h"
 #include "store/Outbox.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
@@ -22,8 +23,6 @@ namespace support {
 namespace {
 
 constexpr int kNotJournalled = 15;
-constexpr int kMaxAttempts = 1000;
-constexpr int kRetryPauseMs = 10;
 constexpr int kKeyLength = 25;
 constexpr int kDbLength = 8;
 constexpr int kFieldNameLength = 40;
@@ -56,7 +55,6 @@ constexpr JournalledTable kTables[] = {
 static_assert(std::size(kTables) == kNotJournalled);
 
 bool g_active = false;
-QString g_signature; // identifies the last row written, to drop an immediate repeat
 
 struct PendingRow {
     QString key;
@@ -66,31 +64,6 @@ struct PendingRow {
     int tableCode = kNotJournalled;
     int action = 0;
 };
-
-// Opens merge.db for one journal call. On failure tells the supervisor once
-// and switches the journal off for the rest of the run.
-std::unique_ptr<store::Table> preparetable()
-{
-    std::unique_ptr<store::Table> journal;
-    try {
-        journal = std::make_unique<store::Table>();
-    } catch (const std::bad_alloc&) {
-        showError(uiText(QStringLiteral("preparetable() unable to create table")));
-        g_active = false;
-        return nullptr;
-    }
-    try {
-        journal->setDatabaseName(catalogue::kAlias);
-        journal->setTableName(catalogue::kMerge);
-        journal->open();
-    } catch (const std::exception&) {
-        showError(uiText(QStringLiteral(
-            "preparetable() unable to open the merge.db, Either merge.db requires repair or re-install of syncwell")));
-        g_active = false;
-        return nullptr;
-    }
-    return journal;
-}
 
 // The value of a field as the journal writes it; empty when it cannot be
 // converted (a blank date or time among them).
@@ -129,70 +102,76 @@ void fieldchanges(store::Table& table, PendingRow& row)
     row.db = entry.carriesDb ? table.fieldByName(catalogue::fDb).asString().left(kDbLength) : QString();
 }
 
+// Identifies a row written, to drop an immediate repeat of the same change.
+// A rollback since then may have taken that row back: the signature holds
+// only while no rollback came after it.
+struct Signature {
+    QString text;
+    quint64 rollbacks = 0;
+};
+Signature g_signature;
+
 QString signatureOf(const PendingRow& row)
 {
-    return row.key + row.fieldName + row.value + QString::number(row.action);
+    return QString::number(row.tableCode) + QLatin1Char('\x1f') + row.db + QLatin1Char('\x1f') + row.key
+           + QLatin1Char('\x1f') + row.fieldName + QLatin1Char('\x1f') + row.value + QLatin1Char('\x1f')
+           + QString::number(row.action);
 }
 
-void reportUnjournalled(const QString& tableName, const PendingRow& row)
+bool isRepeat(const QString& signature)
+{
+    return signature == g_signature.text && g_signature.rollbacks == store::rollbackCount();
+}
+
+void switchOff()
 {
     showError(uiText(QStringLiteral(
-                  "The change to %1, key \"%2\", could not be written to the change journal merge.db.  "
-                  "The change itself is not affected, but the sync add-on will not receive it."))
-                  .arg(tableName, row.key));
+        "preparetable() unable to open the merge.db, Either merge.db requires repair or re-install of syncwell")));
+    g_active = false;
 }
 
-void writechange(store::Table& journal, const QString& tableName, const PendingRow& row)
+store::JournalValues valuesOf(const PendingRow& row)
 {
-    if (!g_active)
-        return;
+    const double stamp = gmtnow();
+    return {
+        {QStringLiteral("recno"), row.key},
+        {QStringLiteral("dateGMT"), stamp},
+        {QStringLiteral("time"), stamp},
+        {QStringLiteral("who"), QString()}, // no signed-on user here
+        {QStringLiteral("database"), row.tableCode},
+        {QStringLiteral("action"), row.action},
+        {QStringLiteral("fieldname"), row.fieldName},
+        {row.value.size() <= kToLength ? QStringLiteral("to") : QStringLiteral("memo"), row.value},
+        {catalogue::fDb, row.db},
+    };
+}
+
+// Writes the row into the change unit that holds the change (the caller's,
+// or post's and delete's own while their hooks run), so that the two stand
+// or fall together. Outside any unit the row gets one of its own. A row that
+// cannot be written takes its change back with it: the error says so.
+void writechange(store::Table& table, const PendingRow& row)
+{
     const QString signature = signatureOf(row);
-    if (signature == g_signature)
+    if (isRepeat(signature))
         return;
-
     try {
-        journal.append();
-        const double stamp = gmtnow();
-        journal.fieldByName(QStringLiteral("recno")).setAsString(row.key);
-        journal.fieldByName(QStringLiteral("dateGMT")).setAsDateTime(stamp);
-        journal.fieldByName(QStringLiteral("time")).setAsDateTime(stamp);
-        journal.fieldByName(QStringLiteral("who")).setAsString(QString()); // no signed-on user here
-        journal.fieldByName(QStringLiteral("database")).setAsInteger(row.tableCode);
-        journal.fieldByName(QStringLiteral("action")).setAsInteger(row.action);
-        journal.fieldByName(QStringLiteral("fieldname")).setAsString(row.fieldName);
-        if (row.value.size() <= kToLength)
-            journal.fieldByName(QStringLiteral("to")).setAsString(row.value);
-        else
-            journal.fieldByName(QStringLiteral("memo")).setAsString(row.value);
-        journal.fieldByName(catalogue::fDb).setAsString(row.db);
-    } catch (const store::StoreError&) {
-        // merge.db does not have the layout the journal writes.
-        reportUnjournalled(tableName, row);
-        return;
-    }
-
-    // Another workstation may be writing the journal: keep trying for a while,
-    // letting the windows repaint between attempts. Each attempt gives up at
-    // once when the journal is busy, so the retries take about ten seconds.
-    store::Session& session = store::Session::instance();
-    const int savedTimeout = session.busyTimeout();
-    session.setBusyTimeout(0);
-    struct RestoreTimeout {
-        store::Session& s;
-        int ms;
-        ~RestoreTimeout() { s.setBusyTimeout(ms); }
-    } restore{session, savedTimeout};
-    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        try {
-            journal.fieldByName(QStringLiteral("time")).setAsDateTime(gmtnow());
-            journal.post();
-            g_signature = signature;
+        store::ChangeUnit unit(table);
+        store::writeToOutbox(table, valuesOf(row));
+        unit.commit();
+    } catch (const store::StoreError& e) {
+        // Only a journal that is not there, or not of the layout written
+        // here, is switched off; the change then stands without its row.
+        if (dynamic_cast<const store::JournalLayoutError*>(&e) || !journalFileExists()) {
+            switchOff();
             return;
-        } catch (const store::StoreError&) {
-            pause(kRetryPauseMs);
         }
+        throw store::StoreError(uiText(QStringLiteral(
+                                           "The change to %1, key \"%2\", was not saved: its row in the change journal "
+                                           "merge.db could not be written (%3)."))
+                                    .arg(table.tableName(), row.key, e.message()));
     }
-    reportUnjournalled(tableName, row);
+    g_signature = {signature, store::rollbackCount()};
 }
 
 } // namespace
@@ -235,68 +214,23 @@ double gmtnow()
 
 namespace {
 
-// Inside a write batch the row goes to the outbox of the changed table's
-// file, in the change's own transaction; the store moves it to merge.db once
-// that has committed. merge.db is not opened per row.
-void writeToBatch(store::Table& table, const PendingRow& row)
-{
-    const QString signature = signatureOf(row);
-    if (signature == g_signature)
-        return;
-    const double stamp = gmtnow();
-    store::JournalValues values{
-        {QStringLiteral("recno"), row.key},
-        {QStringLiteral("dateGMT"), stamp},
-        {QStringLiteral("time"), stamp},
-        {QStringLiteral("who"), QString()},
-        {QStringLiteral("database"), row.tableCode},
-        {QStringLiteral("action"), row.action},
-        {QStringLiteral("fieldname"), row.fieldName},
-        {row.value.size() <= kToLength ? QStringLiteral("to") : QStringLiteral("memo"), row.value},
-        {catalogue::fDb, row.db},
-    };
-    try {
-        store::writeToOutbox(table, values);
-        g_signature = signature;
-    } catch (const store::StoreError&) {
-        if (!journalFileExists()) {
-            showError(uiText(QStringLiteral(
-                "preparetable() unable to open the merge.db, Either merge.db requires repair or re-install of syncwell")));
-            g_active = false;
-            return;
-        }
-        reportUnjournalled(table.tableName(), row);
-    }
-}
-
 // One journal row for the table's current row: about one field of it when
 // fieldName is given, about the whole row otherwise.
 void journalrow(store::Table& table, const QString* fieldName, int action)
 {
     if (!g_active)
         return;
-    const bool batched = store::WriteBatch::active();
-    std::unique_ptr<store::Table> journal;
-    if (!batched) {
-        journal = preparetable();
-        if (!journal)
-            return;
-    }
-
     PendingRow row;
-    if (fieldName)
-        row.value = fieldtext(table, *fieldName);
     row.tableCode = tablecode(table.tableName());
     if (row.tableCode == kNotJournalled)
         return;
+    if (fieldName)
+        row.value = fieldtext(table, *fieldName);
     fieldchanges(table, row);
     row.action = action;
     if (fieldName)
         row.fieldName = fieldName->left(kFieldNameLength);
-    if (batched)
-        writeToBatch(table, row);
-    else
-        writechange(*journal, table.tableName(), row);
+    writechange(table, row);
 }
 
 } // namespace
@@ -313,7 +247,7 @@ void journalrecord(store::Table& table, int action)
 
 void resetJournal()
 {
-    g_signature.clear();
+    g_signature = {};
 }
 
 } // namespace support

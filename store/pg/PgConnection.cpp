@@ -3,6 +3,8 @@
 #include "store/Row.h"
 #include "store/Schema.h"
 #include "store/StoreError.h"
+
+#include <QThread>
 #include "store/pg/PgTables.h"
 
 #include <QVarLengthArray>
@@ -263,7 +265,10 @@ void PgSession::fail(const QString& label, const PGresult* result)
         message = QStringLiteral("Table %1: %2").arg(label, message);
     // A failed statement spoils the server transaction it ran in: what the
     // batch wrote since its last commit is undone, and the user must know.
-    const bool spoilt = m_inTransaction && PQtransactionStatus(conn()) != PQTRANS_INTRANS;
+    // Inside a change unit the unit's savepoint takes back its own writes
+    // alone, when the unit unwinds.
+    const bool spoilt = m_inTransaction && PQtransactionStatus(conn()) != PQTRANS_INTRANS
+                        && (m_unitDepth == 0 || PQstatus(conn()) == CONNECTION_BAD);
     const bool batch = spoilt && !m_own;
     if (spoilt)
         rollback();
@@ -312,7 +317,8 @@ void PgSession::endTransaction()
 {
     m_inTransaction = false;
     m_own = false;
-    pinned = false;
+    m_unitDepth = 0;
+    m_savepoints.clear();
     const QVector<PgConnection*> members = m_members;
     m_members.clear();
     for (PgConnection* m : members)
@@ -473,42 +479,112 @@ void PgConnection::unlock(bool exclusive)
     }
 }
 
-// --- Transactions ----------------------------------------------------------------
+// --- Transactions and change units ----------------------------------------------
 
-void PgConnection::beginWrite()
+// A unit is a savepoint of the session's transaction, except the outermost
+// one outside a batch, which is a transaction of its own. The session's
+// tables share that transaction, so units of several tables nest.
+void PgConnection::beginUnit()
 {
     PgSession& s = *m_session;
-    s.applyLockTimeout();
-    if (!batchAlive()) {
-        if (!s.inTransaction())
-            s.begin(true);
-        return;
+    bool savepoint = true;
+    if (s.m_unitDepth == 0) {
+        s.applyLockTimeout();
+        if (!batchAlive()) {
+            if (!s.inTransaction()) {
+                s.begin(true);
+                savepoint = false;
+            }
+        } else {
+            commitStale();
+            if (!s.inTransaction())
+                s.begin(false);
+        }
     }
-    commitStale();
-    if (s.inTransaction() && s.ownTransaction())
-        return; // a write that began before the batch: it ends the transaction
-    if (!s.inTransaction())
-        s.begin(false);
-    s.addMember(this);
-    joinBatchList();
+    if (!s.ownTransaction()) {
+        s.addMember(this);
+        joinBatchList();
+    }
+    if (savepoint)
+        s.run(QStringLiteral("SAVEPOINT brisel_unit"), {}, m_label);
+    s.m_savepoints.push_back(savepoint);
+    ++s.m_unitDepth;
 }
 
-void PgConnection::endWrite()
+void PgConnection::releaseUnit()
 {
     PgSession& s = *m_session;
-    if (s.inTransaction() && s.ownTransaction()) {
+    if (s.m_unitDepth == 0)
+        return;
+    if (s.m_savepoints.back()) {
+        try {
+            s.run(QStringLiteral("RELEASE SAVEPOINT brisel_unit"), {}, m_label);
+        } catch (...) {
+            rollbackUnit();
+            throw;
+        }
+        s.m_savepoints.pop_back();
+        --s.m_unitDepth;
+        return;
+    }
+    s.m_savepoints.pop_back();
+    --s.m_unitDepth;
+    try {
         s.commit();
-        return;
+    } catch (...) {
+        countRollback();
+        throw;
     }
-    unpin(); // the change joined its journal row
 }
 
-void PgConnection::abortWrite()
+void PgConnection::rollbackUnit() noexcept
 {
     PgSession& s = *m_session;
-    unpin();
-    if (s.inTransaction() && s.ownTransaction())
+    if (s.m_unitDepth == 0)
+        return;
+    countRollback();
+    const bool savepoint = s.m_savepoints.back();
+    s.m_savepoints.pop_back();
+    --s.m_unitDepth;
+    if (!s.inTransaction())
+        return; // ended already, and said so
+    if (savepoint) {
+        pg::Result r(PQexec(s.conn(), "ROLLBACK TO SAVEPOINT brisel_unit; RELEASE SAVEPOINT brisel_unit"));
+        if (PQresultStatus(r.get()) == PGRES_COMMAND_OK)
+            return; // the batch keeps what its other units wrote
+        // The transaction cannot be saved (the connection is gone): what the
+        // batch wrote since its last commit is lost, and must be told.
+        const bool batch = !s.ownTransaction();
+        const QString why = pg::errorText(s.conn(), r.get());
         s.rollback();
+        if (batch)
+            noteLostWork(QStringLiteral("The changes of the last moments of this work were not saved on the database "
+                                        "server (%1).").arg(why));
+        return;
+    }
+    s.rollback();
+}
+
+int PgConnection::unitDepth() const
+{
+    return m_session->m_unitDepth;
+}
+
+// Any program that writes a table holds it open; the journal's rows are
+// written under a shared lock that the transaction's end releases, and wait
+// for a program that holds merge exclusively as a busy write waits.
+void PgConnection::lockForWriting()
+{
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const pg::Result r = m_session->run(QStringLiteral("SELECT pg_try_advisory_xact_lock_shared($1::bigint)"), {m_lockKey}, m_label);
+        if (r.rows() == 1 && r.text(0, 0) == QLatin1String("t"))
+            return;
+        if (waited.elapsed() >= Session::instance().busyTimeout())
+            throw StoreError(QStringLiteral("Table %1 cannot be written: another program is using it exclusively.").arg(m_label));
+        QThread::msleep(10);
+    }
 }
 
 void PgConnection::beginRead(bool mayCommit)
@@ -537,37 +613,12 @@ quint64 PgConnection::transactionSerial() const
     return m_session->serial();
 }
 
-void PgConnection::joinWrite()
-{
-    if (!batchAlive())
-        throw StoreError(QStringLiteral("Table %1: a journal row can only join a batch.").arg(m_label));
-    PgSession& s = *m_session;
-    s.applyLockTimeout();
-    if (!s.inTransaction())
-        s.begin(false);
-    s.addMember(this);
-    joinBatchList();
-}
-
 qint64 PgConnection::dataVersion()
 {
     // Other workstations change rows without telling: every reading counts
     // as possibly changed, so rows are read again before they are edited and
     // checked again before they are written.
     return m_session->nextVersion();
-}
-
-void PgConnection::pin()
-{
-    m_session->pinned = true;
-    m_session->pinAge.start();
-}
-
-void PgConnection::unpin() { m_session->pinned = false; }
-bool PgConnection::pinned() const { return m_session->pinned; }
-bool PgConnection::holdsPair() const
-{
-    return m_session->pinned && m_session->pinAge.elapsed() < 3 * kBatchWindowMs;
 }
 
 qint64 PgConnection::batchAgeMs() const

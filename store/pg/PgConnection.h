@@ -5,6 +5,7 @@
 #include "store/pg/PgLink.h"
 
 #include <QElapsedTimer>
+#include <vector>
 
 namespace store {
 
@@ -66,9 +67,6 @@ public:
     void addMember(PgConnection* member);
     void applyLockTimeout();
 
-    // The pair pin, shared by the session's tables.
-    bool pinned = false;
-    QElapsedTimer pinAge;
     qint64 nextVersion() { return ++m_version; }
 
 private:
@@ -85,6 +83,8 @@ private:
     int m_lockTimeout = -1;
     QElapsedTimer m_age;
     QVector<PgConnection*> m_members;
+    int m_unitDepth = 0;              // change units open on the session's tables
+    std::vector<bool> m_savepoints;   // per unit: a savepoint, or the transaction itself
     friend class PgConnection;
 };
 
@@ -107,9 +107,10 @@ public:
     void lock(bool exclusive) override;
     void unlock(bool exclusive) override;
 
-    void beginWrite() override;
-    void endWrite() override;
-    void abortWrite() override;
+    void beginUnit() override;
+    void releaseUnit() override;
+    void rollbackUnit() noexcept override;
+    int unitDepth() const override;
     void beginRead(bool mayCommit = true) override;
     void commitBatch() override;
     bool inBatch() const override;
@@ -117,13 +118,10 @@ public:
     // change, so it never vouches for them.
     bool inWriteTransaction() const override { return false; }
     quint64 transactionSerial() const override;
-    void joinWrite() override;
     qint64 dataVersion() override;
-
-    void pin() override;
-    void unpin() override;
-    bool pinned() const override;
-    bool holdsPair() const override;
+    // A shared lock on the table until the transaction ends (the journal
+    // table, before its rows are written).
+    void lockForWriting();
 
     // The schema's journal table, for journal rows written in the batch's
     // transaction.

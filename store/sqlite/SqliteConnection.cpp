@@ -10,6 +10,7 @@
 #include "store/Table.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QVarLengthArray>
 
@@ -487,6 +488,34 @@ void SqliteConnection::unlock(bool exclusive)
     }
 }
 
+SqliteConnection::MoverLock::MoverLock(const SqliteConnection& file, int waitMs)
+{
+    const QString path = Session::instance().netFileDir() + QLatin1Char('/') + file.m_fileName + QLatin1String(".move.lck");
+    m_fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
+    if (m_fd < 0)
+        throw StoreError(QStringLiteral("Table %1: the lock file %2 cannot be created in the network control directory (%3).")
+                             .arg(file.m_label, QDir::toNativeSeparators(path), QString::fromLocal8Bit(strerror(errno))));
+    ::fchmod(m_fd, kFileMode);
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    QElapsedTimer waited;
+    waited.start();
+    while (fcntl(m_fd, F_SETLK, &fl) != 0) {
+        if ((errno != EACCES && errno != EAGAIN) || waited.elapsed() >= waitMs) {
+            ::close(m_fd);
+            throw StoreError(QStringLiteral("Table %1: another program is moving its journal rows to merge.db.").arg(file.m_label));
+        }
+        ::usleep(2000);
+    }
+}
+
+SqliteConnection::MoverLock::~MoverLock()
+{
+    ::close(m_fd); // closing releases the lock
+}
+
 qint64 SqliteConnection::dataVersion()
 {
     // Within one batch transaction the file cannot change under this
@@ -500,12 +529,37 @@ qint64 SqliteConnection::dataVersion()
     return m_version;
 }
 
-// --- Batches -----------------------------------------------------------------
+// --- Batches and change units ----------------------------------------------
+
+// SQLite ends a transaction on its own after some failures (a full disk, an
+// I/O error, no memory). The statements that follow would then each commit
+// by themselves, splitting changes from their journal rows; so the loss is
+// noticed before the next statement and told, never passed over.
+bool SqliteConnection::noticeLostTransaction()
+{
+    if (!(m_inBatch || m_ownTransaction) || !sqlite3_get_autocommit(m_db))
+        return false;
+    const bool batchWork = m_inBatch && m_batchWrites;
+    m_inBatch = false;
+    m_ownTransaction = false;
+    m_unitDepth = 0;
+    outboxPending = false;
+    outboxReady = false; // made in the lost transaction, perhaps
+    leaveBatchList();
+    if (batchWork)
+        noteLostWork(QStringLiteral("Table %1: the database engine rolled back the changes of the last moments of this "
+                                    "work after an error; they were not saved.")
+                         .arg(m_label));
+    else
+        countRollback();
+    return true;
+}
 
 void SqliteConnection::beginRead(bool mayCommit)
 {
     if (!batchAlive())
         return;
+    noticeLostTransaction();
     // A read must not see a snapshot older than the window, nor keep other
     // files locked while this one is read.
     if (mayCommit)
@@ -524,71 +578,96 @@ void SqliteConnection::joinBatch(bool write)
     joinBatchList();
 }
 
-void SqliteConnection::joinWrite()
+void SqliteConnection::beginUnit()
 {
-    if (!batchAlive())
-        throw StoreError(QStringLiteral("Table %1: a journal row can only join a batch.").arg(m_label));
-    if (m_inBatch && m_batchWrites)
-        return;
-    if (m_inBatch)
-        commitBatch(); // a read transaction holds nothing of ours
-    joinBatch(true);
-}
-
-void SqliteConnection::beginWrite()
-{
-    sqlite3_busy_timeout(m_db, Session::instance().busyTimeout());
-    if (!batchAlive()) {
-        exec(QStringLiteral("BEGIN IMMEDIATE"));
-        ++m_txnSerial;
-        m_ownTransaction = true;
-        return;
+    if (m_unitDepth == 0) {
+        noticeLostTransaction();
+        sqlite3_busy_timeout(m_db, Session::instance().busyTimeout());
+        if (!batchAlive()) {
+            exec(QStringLiteral("BEGIN IMMEDIATE"));
+            ++m_txnSerial;
+            m_ownTransaction = true;
+            m_unitDepth = 1; // the transaction itself is the outermost unit
+            return;
+        }
+        commitStale();
+        // A read transaction cannot safely become a write transaction once
+        // another program has written; start the write transaction afresh.
+        if (m_inBatch && !m_batchWrites)
+            commitBatch();
+        if (!m_inBatch)
+            joinBatch(true);
     }
-    commitStale();
-    // A read transaction cannot safely become a write transaction once
-    // another program has written; start the write transaction afresh.
-    if (m_inBatch && !m_batchWrites)
-        commitBatch();
-    if (!m_inBatch)
-        joinBatch(true);
+    statement(QStringLiteral("SAVEPOINT brisel_unit")).run();
+    ++m_unitDepth;
 }
 
-void SqliteConnection::endWrite()
+void SqliteConnection::releaseUnit()
 {
-    if (m_ownTransaction) {
-        m_ownTransaction = false;
-        const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
-        if (rc != SQLITE_OK) {
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-            raise(rc, QStringLiteral("the change could not be saved"));
+    if (m_unitDepth == 0)
+        return;
+    if (noticeLostTransaction())
+        throw StoreError(QStringLiteral("Table %1: the database engine rolled back the change after an error; it was not saved.")
+                             .arg(m_label));
+    if (--m_unitDepth > 0 || !m_ownTransaction) {
+        try {
+            statement(QStringLiteral("RELEASE brisel_unit")).run();
+        } catch (...) {
+            ++m_unitDepth;
+            rollbackUnit();
+            throw;
         }
         return;
     }
-    unpin(); // the change joined its journal row
+    m_ownTransaction = false;
+    commitOrRaise(QStringLiteral("the change could not be saved"));
+    if (outboxPending) {
+        outboxPending = false;
+        moveOutboxSoon(*this);
+    }
 }
 
-void SqliteConnection::abortWrite()
+// A commit that fails takes the transaction's journal rows with its changes.
+void SqliteConnection::commitOrRaise(const QString& doing)
 {
-    unpin();
-    if (!m_ownTransaction)
-        return; // a batch keeps what it wrote before this row
-    m_ownTransaction = false;
+    const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        return;
     sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    outboxPending = false;
+    outboxReady = false;
+    countRollback();
+    raise(rc, doing);
+}
+
+void SqliteConnection::rollbackUnit() noexcept
+{
+    if (m_unitDepth == 0)
+        return;
+    countRollback();
+    outboxReady = false; // the outbox may have been made in what goes
+    if (noticeLostTransaction())
+        return;
+    if (--m_unitDepth == 0 && m_ownTransaction) {
+        m_ownTransaction = false;
+        outboxPending = false;
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return;
+    }
+    // The batch keeps what its other units wrote.
+    sqlite3_exec(m_db, "ROLLBACK TO brisel_unit; RELEASE brisel_unit", nullptr, nullptr, nullptr);
+    noticeLostTransaction();
 }
 
 void SqliteConnection::commitBatch()
 {
     if (!m_inBatch)
         return;
+    if (noticeLostTransaction())
+        return; // noted: raised by the commit that asked
     m_inBatch = false;
-    unpin();
     leaveBatchList();
-    const int rc = sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) {
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        outboxPending = false; // its journal rows went with the changes
-        raise(rc, QStringLiteral("the changes could not be saved"));
-    }
+    commitOrRaise(QStringLiteral("the changes could not be saved"));
     if (outboxPending) {
         outboxPending = false;
         moveOutbox(*this);

@@ -43,18 +43,33 @@ public:
     void lock(bool exclusive) override;
     void unlock(bool exclusive) override;
 
-    void beginWrite() override;
-    void endWrite() override;
-    void abortWrite() override;
+    void beginUnit() override;
+    void releaseUnit() override;
+    void rollbackUnit() noexcept override;
+    int unitDepth() const override { return m_unitDepth; }
     void beginRead(bool mayCommit = true) override;
     void commitBatch() override;
     bool inBatch() const override { return m_inBatch; }
-    bool inWriteTransaction() const override { return m_inBatch && m_batchWrites; }
+    bool inWriteTransaction() const override { return (m_inBatch && m_batchWrites) || m_ownTransaction; }
     quint64 transactionSerial() const override { return m_txnSerial; }
-    void joinWrite() override;
     qint64 dataVersion() override;
 
     [[noreturn]] void raise(int rc, const QString& doing) const;
+
+    // Held while this program moves the file's outbox rows to merge.db: an
+    // fcntl lock of its own in the network control directory, so that two
+    // programs never move the same rows. Waits up to waitMs for another
+    // program's move to end.
+    class MoverLock {
+    public:
+        MoverLock(const SqliteConnection& file, int waitMs);
+        ~MoverLock();
+        MoverLock(const MoverLock&) = delete;
+        MoverLock& operator=(const MoverLock&) = delete;
+
+    private:
+        int m_fd = -1;
+    };
 
     // Journal rows written to this file's outbox inside the batch's
     // transaction; moved to merge.db once the transaction has committed.
@@ -75,6 +90,8 @@ private:
     void setLock(short type);
     void reopenLockFile();
     void joinBatch(bool write); // begins this file's batch transaction
+    bool noticeLostTransaction();
+    void commitOrRaise(const QString& doing);
 
     sqlite3* m_db = nullptr;
     QString m_path;
@@ -87,7 +104,8 @@ private:
     int m_exclusive = 0;
     bool m_inBatch = false;
     bool m_batchWrites = false;
-    bool m_ownTransaction = false; // an unbatched write's BEGIN
+    bool m_ownTransaction = false; // an unbatched unit's BEGIN
+    int m_unitDepth = 0;
     QElapsedTimer m_batchAge;
     quint64 m_txnSerial = 0;
     qint64 m_version = -1;        // the file's change counter, as last asked

@@ -4,11 +4,13 @@
 // First moves journal rows a crash left behind (as start-up does); with
 // "recover" it stops there. "cleanup" (the default) runs the exit clean-up,
 // "permissions" the walk that opening the database permissions dialog makes
-// (every missing permission row created and journalled). Prints "done" at
-// the end.
+// (every missing permission row created and journalled), "single-permissions"
+// the same row by row without a batch for the first ten users, and "single-users" a user dialog's
+// save of every user in turn. Prints "done" at the end.
 #include "permissions/PermModel.h"
 #include "shell/CleanDb.h"
 #include "store/Catalogue.h"
+#include "store/ChangeUnit.h"
 #include "store/Outbox.h"
 #include "store/Session.h"
 #include "store/StoreError.h"
@@ -47,14 +49,38 @@ int main(int argc, char** argv)
         };
         std::printf("started\n");
         std::fflush(stdout);
-        if (command == QLatin1String("permissions")) {
+        if (command == QLatin1String("permissions") || command == QLatin1String("single-permissions")) {
+            // Batched as the database permissions dialog opens, or row by
+            // row as it fills in one missing row.
             permissions::installPermHooks(perm);
             database.open();
             userPref.open();
             perm.open();
-            store::WriteBatch batch;
-            permissions::initializeAllPairs(userPref, database, perm);
-            batch.commit();
+            if (command == QLatin1String("permissions")) {
+                store::WriteBatch batch;
+                permissions::initializeAllPairs(userPref, database, perm);
+                batch.commit();
+            } else {
+                // The first ten users: enough single changes to kill in.
+                int users = 0;
+                for (userPref.first(); !userPref.eof() && users < 10; userPref.next(), ++users)
+                    permissions::initializePermSetting(database, perm, userPref.fieldByName(catalogue::fWho).asString());
+            }
+        } else if (command == QLatin1String("single-users")) {
+            // Each user's full name changed and journalled as the user dialog
+            // saves a modified user: one change, two journal rows.
+            userPref.open();
+            for (userPref.first(); !userPref.eof(); userPref.next()) {
+                if (userPref.fieldByName(catalogue::fFullName).asString().startsWith(QLatin1String("Edited ")))
+                    continue; // saved before a crash
+                userPref.edit();
+                userPref.fieldByName(catalogue::fFullName).setAsString(QStringLiteral("Edited ") + userPref.fieldByName(catalogue::fWho).asString());
+                store::ChangeUnit unit(userPref);
+                userPref.post();
+                support::journalfield(userPref, QStringLiteral("Fullname"), support::ActionField);
+                support::journalfield(userPref, QStringLiteral("Password"), support::ActionField);
+                unit.commit();
+            }
         } else {
             shell::cleanUp(database, userDb, userPref, perm);
         }

@@ -1,7 +1,8 @@
-// Kills a batched command at random moments and checks what it leaves (on
-// either engine): every table file intact, every committed change journalled exactly once and no
-// journal row for a change that did not land, and a second run finishing the
-// work.
+// Kills a command at random moments and checks what it leaves (on either
+// engine): every table file intact, every committed change journalled exactly
+// once and no journal row for a change that did not land, and a second run
+// finishing the work. The commands are batched ones and runs of single
+// changes, each committed with its journal rows.
 #include "store/Catalogue.h"
 #include "testkit/OtherProgram.h"
 #include "testkit/TestInstall.h"
@@ -34,22 +35,30 @@ private slots:
         options.databases = 25;
         m_install = std::make_unique<TestInstall>(options);
         QVERIFY(m_install->ok());
-        m_pairs = options.users * options.databases;
+        m_users = options.users;
+        m_databases = options.databases;
     }
 
     void batchedCommandSurvivesKills_data()
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QStringList>("tables"); // the tables it fills, journalled as "added"
-        QTest::newRow("exit clean-up") << QStringLiteral("cleanup") << QStringList{QStringLiteral("userdb"), QStringLiteral("perm")};
-        QTest::newRow("permission rows") << QStringLiteral("permissions") << QStringList{QStringLiteral("perm")};
+        QTest::addColumn<int>("rows");           // how many rows each holds when the work is done
+        const int pairs = m_users * m_databases;
+        QTest::newRow("exit clean-up") << QStringLiteral("cleanup") << QStringList{QStringLiteral("userdb"), QStringLiteral("perm")} << pairs;
+        QTest::newRow("permission rows") << QStringLiteral("permissions") << QStringList{QStringLiteral("perm")} << pairs;
+        QTest::newRow("single permission rows") << QStringLiteral("single-permissions") << QStringList{QStringLiteral("perm")}
+                                                << 10 * m_databases;
+        QTest::newRow("single user saves") << QStringLiteral("single-users") << QStringList{QStringLiteral("userpref")} << m_users;
     }
 
     void batchedCommandSurvivesKills()
     {
         QFETCH(QString, command);
         QFETCH(QStringList, tables);
+        QFETCH(int, rows);
         m_command = command;
+        m_pairs = rows;
         m_tables = tables;
         const int kills = qEnvironmentVariableIntValue("BRISEL_CRASH_KILLS") > 0
                               ? qEnvironmentVariableIntValue("BRISEL_CRASH_KILLS")
@@ -78,7 +87,8 @@ private slots:
             // On a server the tables' integrity is the server's; files are
             // checked here.
             if (!m_install->onServer())
-                for (const QString& file : {QStringLiteral("userdb.db"), QStringLiteral("perm.db"), QStringLiteral("merge.db")})
+                for (const QString& file : {QStringLiteral("userdb.db"), QStringLiteral("perm.db"), QStringLiteral("userpref.db"),
+                                            QStringLiteral("merge.db")})
                     QCOMPARE(values(path(file), QStringLiteral("PRAGMA integrity_check")), QStringList{QStringLiteral("ok")});
             // The next start moves what the crash left; then the rule holds.
             QVERIFY(run({QStringLiteral("recover")}).contains(QStringLiteral("done")));
@@ -110,6 +120,27 @@ private:
         testkit::RawDb(path(QStringLiteral("userdb.db"))).exec(QStringLiteral("DELETE FROM userdb"));
         testkit::RawDb(path(QStringLiteral("perm.db"))).exec(QStringLiteral("DELETE FROM perm"));
         testkit::RawDb(path(QStringLiteral("merge.db"))).exec(QStringLiteral("DELETE FROM merge"));
+        testkit::RawDb(path(QStringLiteral("userpref.db"))).exec(QStringLiteral("UPDATE userpref SET \"FullName\" = 'Original'"));
+    }
+
+    // Each user whose save landed has exactly one Fullname journal row, with
+    // the new name, and one Password row; no such row names a save that did
+    // not land.
+    void checkUserJournal(bool complete)
+    {
+        const QString userPref = path(QStringLiteral("userpref.db"));
+        const QString merge = path(QStringLiteral("merge.db"));
+        QStringList saved = values(userPref, QStringLiteral("SELECT \"Who\" || '=' || \"FullName\" FROM userpref "
+                                                            "WHERE \"FullName\" LIKE 'Edited %'"));
+        QStringList savedWho = values(userPref, QStringLiteral("SELECT \"Who\" FROM userpref WHERE \"FullName\" LIKE 'Edited %'"));
+        QStringList names = values(merge, QStringLiteral("SELECT recno || '=' || \"to\" FROM merge WHERE database = 12 AND fieldname = 'Fullname'"));
+        QStringList passwords = values(merge, QStringLiteral("SELECT recno FROM merge WHERE database = 12 AND fieldname = 'Password'"));
+        for (QStringList* list : {&saved, &savedWho, &names, &passwords})
+            list->sort();
+        if (complete)
+            QCOMPARE(saved.size(), m_users);
+        QCOMPARE(names, saved);
+        QCOMPARE(passwords, savedWho);
     }
 
     // Each row of USERDB.DB and PERM.DB has exactly one "added" journal row
@@ -117,6 +148,10 @@ private:
     // tables also hold that many rows each.
     void checkJournal(int rows)
     {
+        if (m_tables.contains(QStringLiteral("userpref"))) {
+            checkUserJournal(rows >= 0);
+            return;
+        }
         struct Journalled {
             QString file, table;
             int code;
@@ -137,7 +172,9 @@ private:
     }
 
     std::unique_ptr<TestInstall> m_install;
-    int m_pairs = 0;
+    int m_pairs = 0; // rows of each table when the work is done
+    int m_users = 0;
+    int m_databases = 0;
     QString m_command;
     QStringList m_tables;
 };

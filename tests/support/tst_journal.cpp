@@ -14,7 +14,6 @@
 
 #include <QFile>
 #include <QTimeZone>
-#include <QTimer>
 #include <QtTest>
 
 #include <ctime>
@@ -289,43 +288,6 @@ private slots:
         perm->next();
         journalrecord(*perm, ActionChanged); // silent for the rest of the run
         QCOMPARE(script.shown().size(), 1);
-    }
-
-    void busyJournalRetriedThenReported()
-    {
-        QVERIFY(setUp());
-        MessageScript script;
-        auto perm = openAtFirst(catalogue::kPerm);
-        {
-            // Another connection holds the write lock on merge.db, as another
-            // workstation in the middle of its own write would. It finishes
-            // during the retries; its timer only runs because the retries
-            // keep processing events.
-            testkit::RawDb other(mergePath());
-            bool held = other.exec(QStringLiteral("BEGIN IMMEDIATE"));
-            QVERIFY(held);
-            QTimer::singleShot(100, this, [&] { held = !other.exec(QStringLiteral("COMMIT")); });
-            journalrecord(*perm, ActionChanged);
-            QVERIFY(!held);
-        }
-        QCOMPARE(journalEntries().size(), 1);
-        QVERIFY(script.shown().isEmpty());
-
-        perm->next();
-        {
-            testkit::RawDb other(mergePath()); // held through all the attempts
-            QVERIFY(other.exec(QStringLiteral("BEGIN IMMEDIATE")));
-            journalrecord(*perm, ActionChanged);
-        }
-        QCOMPARE(journalEntries().size(), 1);
-        QCOMPARE(script.shown().size(), 1);
-        QCOMPARE(script.shown()[0].kind, BoxKind::Error);
-        QVERIFY(script.texts()[0].contains(catalogue::kPerm));
-        QVERIFY(script.texts()[0].contains(perm->fieldByName(catalogue::fSyncwellNo).asString()));
-        QVERIFY(journalActive());
-        // The lost row did not become the last-row signature.
-        journalrecord(*perm, ActionChanged);
-        QCOMPARE(journalEntries().size(), 2);
     }
 };
 
