@@ -40,6 +40,11 @@ void ChangeUnit::commit()
     m_conn->releaseUnit();
 }
 
+bool ChangeUnit::isOpen(Table& table)
+{
+    return connectionOf(table)->unitDepth() > 0;
+}
+
 quint64 rollbackCount()
 {
     return Connection::rollbacks();

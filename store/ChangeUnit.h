@@ -23,7 +23,9 @@ class Table;
 // (an error left it) takes back its change and its journal rows, and nothing
 // of the batch's other units. Posts and deletes run in a unit of their own,
 // nested in the caller's when there is one, so that journal rows written by
-// BeforePost and BeforeDelete hooks stand or fall with the change.
+// BeforePost and BeforeDelete hooks stand or fall with the change. A unit
+// opened inside another is part of it: when it fails, the outer unit cannot
+// be committed.
 class ChangeUnit {
 public:
     explicit ChangeUnit(Table& table);
@@ -32,6 +34,9 @@ public:
     // Keeps the unit's writes. The outermost unit outside a batch commits
     // here, and raises StoreError when that fails (nothing is kept then).
     void commit();
+    // True while a unit is open on the table's connection (a server's
+    // tables share one).
+    static bool isOpen(Table& table);
 
     ChangeUnit(const ChangeUnit&) = delete;
     ChangeUnit& operator=(const ChangeUnit&) = delete;

@@ -116,62 +116,14 @@ bool alreadyMoved(SqliteConnection& journal, const QStringList& names, const Out
     return false;
 }
 
-// The usual move, when no earlier move of these rows was interrupted: one
-// statement copies them inside SQLite, through merge.db attached to the
-// file's connection.
-bool moveAll(SqliteConnection& file, SqliteConnection& journal, const QStringList& names, qint64 lastSeq, qint64 journalEnd)
-{
-    if (!file.outboxAttached) {
-        Statement attach = file.statement(QStringLiteral("ATTACH DATABASE ? AS brisel_journal"));
-        attach.bind(1, journal.path());
-        attach.run();
-        file.outboxAttached = true;
-    }
-    {
-        Statement mark = file.statement(QStringLiteral("UPDATE %1 SET brisel_after = ? WHERE brisel_seq <= ?").arg(kOutbox));
-        mark.bind(1, journalEnd);
-        mark.bind(2, lastSeq);
-        mark.run();
-    }
-    {
-        const QString list = names.join(QLatin1Char(','));
-        Statement copy = file.statement(QStringLiteral("INSERT INTO brisel_journal.%1 (%2) SELECT %2 FROM main.%3 "
-                                                       "WHERE brisel_seq <= ? ORDER BY brisel_seq")
-                                            .arg(quoteIdentifier(journal.sqlName()), list, kOutbox));
-        copy.bind(1, lastSeq);
-        copy.run();
-    }
-    Statement done = file.statement(QStringLiteral("DELETE FROM %1 WHERE brisel_seq <= ?").arg(kOutbox));
-    done.bind(1, lastSeq);
-    done.run();
-    return true;
-}
-
+// Copies the file's outbox rows into merge.db through the journal's own
+// connection (a statement across both files would make each move several
+// times slower). Rows that were on their way when an earlier move was
+// interrupted go only if merge.db does not hold them already.
 bool moveRows(SqliteConnection& file, SqliteConnection& journal)
 {
     const QStringList names = quotedNames(journal.columns());
     qint64 lastSeq = 0;
-    bool anyStarted = false;
-    {
-        Statement survey = file.statement(
-            QStringLiteral("SELECT coalesce(max(brisel_seq), 0), count(brisel_after) FROM %1").arg(kOutbox));
-        if (survey.step()) {
-            lastSeq = survey.columnInt(0);
-            anyStarted = survey.columnInt(1) > 0;
-        }
-    }
-    if (lastSeq == 0)
-        return true;
-    if (!anyStarted) {
-        qint64 journalEnd = 0;
-        Statement end = journal.statement(QStringLiteral("SELECT coalesce(max(rowid), 0) FROM %1").arg(quoteIdentifier(journal.sqlName())));
-        if (end.step())
-            journalEnd = end.columnInt(0);
-        return moveAll(file, journal, names, lastSeq, journalEnd);
-    }
-
-    // Some rows were on their way when a move was interrupted: each of them
-    // goes only if merge.db does not hold it already.
     std::vector<OutboxRow> rows;
     qint64 earliestAfter = -1;
     {

@@ -16,7 +16,7 @@
 #include <cmath>
 #include <iterator>
 #include <memory>
-#include <new>
+#include <optional>
 
 namespace support {
 
@@ -156,9 +156,12 @@ void writechange(store::Table& table, const PendingRow& row)
     if (isRepeat(signature))
         return;
     try {
-        store::ChangeUnit unit(table);
+        std::optional<store::ChangeUnit> own;
+        if (!store::ChangeUnit::isOpen(table))
+            own.emplace(table);
         store::writeToOutbox(table, valuesOf(row));
-        unit.commit();
+        if (own)
+            own->commit();
     } catch (const store::StoreError& e) {
         // Only a journal that is not there, or not of the layout written
         // here, is switched off; the change then stands without its row.

@@ -318,7 +318,6 @@ void PgSession::endTransaction()
     m_inTransaction = false;
     m_own = false;
     m_unitDepth = 0;
-    m_savepoints.clear();
     const QVector<PgConnection*> members = m_members;
     m_members.clear();
     for (PgConnection* m : members)
@@ -481,34 +480,38 @@ void PgConnection::unlock(bool exclusive)
 
 // --- Transactions and change units ----------------------------------------------
 
-// A unit is a savepoint of the session's transaction, except the outermost
-// one outside a batch, which is a transaction of its own. The session's
-// tables share that transaction, so units of several tables nest.
+// A unit is a savepoint of the session's batch transaction, or outside a
+// batch a transaction of its own. The session's tables share that
+// transaction: a unit opened while another is open, on any of them, is part
+// of the same change, and when it fails the whole change fails.
 void PgConnection::beginUnit()
 {
     PgSession& s = *m_session;
-    bool savepoint = true;
-    if (s.m_unitDepth == 0) {
-        s.applyLockTimeout();
-        if (!batchAlive()) {
-            if (!s.inTransaction()) {
-                s.begin(true);
-                savepoint = false;
-            }
-        } else {
-            commitStale();
-            if (!s.inTransaction())
-                s.begin(false);
+    if (s.m_unitDepth > 0) {
+        ++s.m_unitDepth;
+        if (!s.ownTransaction()) {
+            s.addMember(this);
+            joinBatchList();
         }
+        return;
     }
-    if (!s.ownTransaction()) {
+    s.applyLockTimeout();
+    if (!batchAlive()) {
+        if (s.inTransaction() && !s.ownTransaction())
+            s.commit(); // what a batch left, before this change starts
+        s.begin(true);
+        s.m_unitSavepoint = false;
+    } else {
+        commitStale();
+        if (!s.inTransaction())
+            s.begin(false);
         s.addMember(this);
         joinBatchList();
-    }
-    if (savepoint)
         s.run(QStringLiteral("SAVEPOINT brisel_unit"), {}, m_label);
-    s.m_savepoints.push_back(savepoint);
-    ++s.m_unitDepth;
+        s.m_unitSavepoint = true;
+    }
+    s.m_unitDepth = 1;
+    s.m_unitFailed = false;
 }
 
 void PgConnection::releaseUnit()
@@ -516,19 +519,25 @@ void PgConnection::releaseUnit()
     PgSession& s = *m_session;
     if (s.m_unitDepth == 0)
         return;
-    if (s.m_savepoints.back()) {
+    if (s.m_unitDepth > 1) {
+        --s.m_unitDepth;
+        return;
+    }
+    if (s.m_unitFailed) {
+        rollbackUnit();
+        throw StoreError(QStringLiteral("Table %1: part of the change failed, so none of it was saved.").arg(m_label));
+    }
+    if (s.m_unitSavepoint) {
         try {
             s.run(QStringLiteral("RELEASE SAVEPOINT brisel_unit"), {}, m_label);
         } catch (...) {
             rollbackUnit();
             throw;
         }
-        s.m_savepoints.pop_back();
-        --s.m_unitDepth;
+        s.m_unitDepth = 0;
         return;
     }
-    s.m_savepoints.pop_back();
-    --s.m_unitDepth;
+    s.m_unitDepth = 0;
     try {
         s.commit();
     } catch (...) {
@@ -542,27 +551,28 @@ void PgConnection::rollbackUnit() noexcept
     PgSession& s = *m_session;
     if (s.m_unitDepth == 0)
         return;
-    countRollback();
-    const bool savepoint = s.m_savepoints.back();
-    s.m_savepoints.pop_back();
-    --s.m_unitDepth;
-    if (!s.inTransaction())
-        return; // ended already, and said so
-    if (savepoint) {
-        pg::Result r(PQexec(s.conn(), "ROLLBACK TO SAVEPOINT brisel_unit; RELEASE SAVEPOINT brisel_unit"));
-        if (PQresultStatus(r.get()) == PGRES_COMMAND_OK)
-            return; // the batch keeps what its other units wrote
-        // The transaction cannot be saved (the connection is gone): what the
-        // batch wrote since its last commit is lost, and must be told.
-        const bool batch = !s.ownTransaction();
-        const QString why = pg::errorText(s.conn(), r.get());
-        s.rollback();
-        if (batch)
-            noteLostWork(QStringLiteral("The changes of the last moments of this work were not saved on the database "
-                                        "server (%1).").arg(why));
+    if (s.m_unitDepth > 1) {
+        --s.m_unitDepth;
+        s.m_unitFailed = true;
         return;
     }
+    s.m_unitDepth = 0;
+    countRollback();
+    if (!s.inTransaction())
+        return; // ended already, and said so
+    if (!s.m_unitSavepoint) {
+        s.rollback();
+        return;
+    }
+    pg::Result r(PQexec(s.conn(), "ROLLBACK TO SAVEPOINT brisel_unit; RELEASE SAVEPOINT brisel_unit"));
+    if (PQresultStatus(r.get()) == PGRES_COMMAND_OK)
+        return; // the batch keeps what its other units wrote
+    // The transaction cannot be saved (the connection is gone): what the
+    // batch wrote since its last commit is lost, and must be told.
+    const QString why = pg::errorText(s.conn(), r.get());
     s.rollback();
+    noteLostWork(QStringLiteral("The changes of the last moments of this work were not saved on the database "
+                                "server (%1).").arg(why));
 }
 
 int PgConnection::unitDepth() const

@@ -83,8 +83,9 @@ private:
     int m_lockTimeout = -1;
     QElapsedTimer m_age;
     QVector<PgConnection*> m_members;
-    int m_unitDepth = 0;              // change units open on the session's tables
-    std::vector<bool> m_savepoints;   // per unit: a savepoint, or the transaction itself
+    int m_unitDepth = 0;          // change units open on the session's tables
+    bool m_unitSavepoint = false; // the outermost one is a savepoint (else the transaction)
+    bool m_unitFailed = false;    // a unit nested in it failed
     friend class PgConnection;
 };
 

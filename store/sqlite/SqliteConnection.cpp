@@ -578,18 +578,22 @@ void SqliteConnection::joinBatch(bool write)
     joinBatchList();
 }
 
+// Only the outermost unit is a savepoint (or the transaction itself): a unit
+// nested in it is part of the same change, and when it fails the whole
+// change fails, even if its caller went on.
 void SqliteConnection::beginUnit()
 {
-    if (m_unitDepth == 0) {
-        noticeLostTransaction();
-        sqlite3_busy_timeout(m_db, Session::instance().busyTimeout());
-        if (!batchAlive()) {
-            exec(QStringLiteral("BEGIN IMMEDIATE"));
-            ++m_txnSerial;
-            m_ownTransaction = true;
-            m_unitDepth = 1; // the transaction itself is the outermost unit
-            return;
-        }
+    if (m_unitDepth > 0) {
+        ++m_unitDepth;
+        return;
+    }
+    noticeLostTransaction();
+    sqlite3_busy_timeout(m_db, Session::instance().busyTimeout());
+    if (!batchAlive()) {
+        exec(QStringLiteral("BEGIN IMMEDIATE"));
+        ++m_txnSerial;
+        m_ownTransaction = true;
+    } else {
         commitStale();
         // A read transaction cannot safely become a write transaction once
         // another program has written; start the write transaction afresh.
@@ -597,28 +601,38 @@ void SqliteConnection::beginUnit()
             commitBatch();
         if (!m_inBatch)
             joinBatch(true);
+        statement(QStringLiteral("SAVEPOINT brisel_unit")).run();
     }
-    statement(QStringLiteral("SAVEPOINT brisel_unit")).run();
-    ++m_unitDepth;
+    m_unitDepth = 1;
+    m_unitFailed = false;
 }
 
 void SqliteConnection::releaseUnit()
 {
     if (m_unitDepth == 0)
         return;
+    if (m_unitDepth > 1) {
+        --m_unitDepth;
+        return;
+    }
     if (noticeLostTransaction())
         throw StoreError(QStringLiteral("Table %1: the database engine rolled back the change after an error; it was not saved.")
                              .arg(m_label));
-    if (--m_unitDepth > 0 || !m_ownTransaction) {
+    if (m_unitFailed) {
+        rollbackUnit();
+        throw StoreError(QStringLiteral("Table %1: part of the change failed, so none of it was saved.").arg(m_label));
+    }
+    if (!m_ownTransaction) {
         try {
             statement(QStringLiteral("RELEASE brisel_unit")).run();
         } catch (...) {
-            ++m_unitDepth;
             rollbackUnit();
             throw;
         }
+        m_unitDepth = 0;
         return;
     }
+    m_unitDepth = 0;
     m_ownTransaction = false;
     commitOrRaise(QStringLiteral("the change could not be saved"));
     if (outboxPending) {
@@ -644,11 +658,17 @@ void SqliteConnection::rollbackUnit() noexcept
 {
     if (m_unitDepth == 0)
         return;
+    if (m_unitDepth > 1) {
+        --m_unitDepth;
+        m_unitFailed = true;
+        return;
+    }
+    m_unitDepth = 0;
     countRollback();
     outboxReady = false; // the outbox may have been made in what goes
     if (noticeLostTransaction())
         return;
-    if (--m_unitDepth == 0 && m_ownTransaction) {
+    if (m_ownTransaction) {
         m_ownTransaction = false;
         outboxPending = false;
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);

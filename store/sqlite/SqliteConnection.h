@@ -75,7 +75,6 @@ public:
     // transaction; moved to merge.db once the transaction has committed.
     bool outboxPending = false;
     bool outboxReady = false; // brisel_outbox exists in this file
-    bool outboxAttached = false; // merge.db attached as brisel_journal
     std::shared_ptr<SqliteConnection> outboxJournal; // merge.db beside this file
     QString outboxFields;                      // the field list of the last outbox row
     QString outboxInsert;                      // and its insert statement
@@ -106,6 +105,7 @@ private:
     bool m_batchWrites = false;
     bool m_ownTransaction = false; // an unbatched unit's BEGIN
     int m_unitDepth = 0;
+    bool m_unitFailed = false; // a unit nested in the open one failed
     QElapsedTimer m_batchAge;
     quint64 m_txnSerial = 0;
     qint64 m_version = -1;        // the file's change counter, as last asked
