@@ -1,6 +1,6 @@
 // The server engine when the server fails under it: a backend terminated from
-// another connection, and a stopped backend (as a broken network leaves it).
-// Server runs only.
+// another connection, a stopped backend (as a broken network leaves it), and
+// a row read back after its insert committed. Server runs only.
 #include "store/Connection.h"
 #include "store/Schema.h"
 #include "store/Session.h"
@@ -320,6 +320,64 @@ private slots:
         QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("AAA"));
         addRow(t, QStringLiteral("BBB"), 2);
         QCOMPARE(m_admin->who(kUsers), QStringList({"AAA", "BBB"}));
+    }
+
+    // The read-back of a row that was inserted and committed fails: the
+    // post still succeeds, showing the row as posted, and the row is saved
+    // once. A trigger warns during the insert; on that warning another
+    // connection asks for the table for itself, which it gets as the insert
+    // commits, so the read-back waits for it and fails.
+    void insertSavedWhenItsReadBackFails()
+    {
+        const QString function = pg::quoteIdent(m_admin->schema()) + QStringLiteral(".warn_insert");
+        pg::execPlain(m_admin->conn(), QStringLiteral("CREATE FUNCTION %1() RETURNS trigger LANGUAGE plpgsql AS "
+                                                      "$$BEGIN RAISE WARNING 'inserting'; RETURN NEW; END$$; "
+                                                      "CREATE TRIGGER warn AFTER INSERT ON %2 FOR EACH ROW EXECUTE FUNCTION %1()")
+                                           .arg(function, m_admin->table(kUsers)));
+        Table t(kAlias, kUsers);
+        t.open();
+        Session::instance().setBusyTimeout(200); // the read-back cannot get the table: fail soon
+
+        struct Locker {
+            Admin* admin;
+            pg::ConnPtr conn;
+            int pid = 0;
+            bool asked = false;
+            bool queued = false;
+        } locker{m_admin.get(), pg::connect(TestInstall::serverConnection())};
+        locker.pid = PQbackendPID(locker.conn.get());
+        const auto session = std::static_pointer_cast<PgConnection>(Connection::acquire(kAlias, kUsers));
+        PGconn* store = session->session().conn();
+        auto onWarning = [](void* arg, const PGresult* result) {
+            auto* l = static_cast<Locker*>(arg);
+            const char* text = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+            if (l->asked || !text || QByteArray(text) != "inserting")
+                return;
+            l->asked = true;
+            const QString lock = QStringLiteral("BEGIN; LOCK TABLE %1 IN ACCESS EXCLUSIVE MODE").arg(l->admin->table(kUsers));
+            if (!PQsendQuery(l->conn.get(), lock.toUtf8().constData()))
+                return;
+            l->queued = waitFor([&] {
+                return pg::exec(l->admin->conn(),
+                                QStringLiteral("SELECT count(*) FROM pg_locks WHERE pid = $1 AND mode = 'AccessExclusiveLock' "
+                                               "AND relation = '%1'::regclass")
+                                    .arg(l->admin->table(kUsers)),
+                                {l->pid})
+                           .integer(0, 0)
+                       > 0;
+            });
+        };
+        const PQnoticeReceiver previous = PQsetNoticeReceiver(store, onWarning, &locker);
+        const QString error = errorOf([&] { addRow(t, QStringLiteral("AAA"), 1); });
+        PQsetNoticeReceiver(store, previous, nullptr);
+        QVERIFY(locker.queued);
+        while (PGresult* r = PQgetResult(locker.conn.get()))
+            PQclear(r);
+        pg::execPlain(locker.conn.get(), QStringLiteral("ROLLBACK"));
+
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("AAA"));
+        QCOMPARE(m_admin->who(kUsers), QStringList({"AAA"}));
     }
 };
 
