@@ -276,7 +276,11 @@ void PgSession::reconnect(const QString& label)
     try {
         m_conn = pg::connect(m_connection);
     } catch (const StoreError& e) {
-        throw StoreError(label.isEmpty() ? e.message() : QStringLiteral("Table %1: %2").arg(label, e.message()));
+        if (label.isEmpty())
+            throw;
+        QString why = e.message();
+        why[0] = why[0].toLower();
+        throw StoreError(QStringLiteral("Table %1: %2").arg(label, why));
     }
     ++m_generation;
     // Calls wait on the socket with a deadline; sending must not block either.

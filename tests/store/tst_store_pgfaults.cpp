@@ -1,6 +1,7 @@
 // The server engine when the server fails under it: a backend terminated from
-// another connection, a stopped backend (as a broken network leaves it), and
-// a row read back after its insert committed. Server runs only.
+// another connection, a stopped backend (as a broken network leaves it), a
+// server restarted under an open table, and a row read back after its insert
+// committed. Server runs only.
 #include "store/Connection.h"
 #include "store/Schema.h"
 #include "store/Session.h"
@@ -8,11 +9,13 @@
 #include "store/Table.h"
 #include "store/pg/PgConnection.h"
 #include "store/pg/PgLink.h"
+#include "store/pg/PgSchema.h"
 #include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -23,6 +26,7 @@
 
 #include <libpq-fe.h>
 #include <signal.h>
+#include <unistd.h>
 
 using namespace store;
 
@@ -176,6 +180,53 @@ private:
     std::thread m_watchdog;
 };
 
+// A cluster of this test's own (tools/pg/cluster), to stop and start
+// without disturbing the suites that share the test server. Removed when it
+// goes.
+class PrivateCluster {
+public:
+    PrivateCluster() : m_dir(QDir::tempPath() + QStringLiteral("/brisel-pgfaults-%1").arg(::getpid()))
+    {
+        QProcess p;
+        p.start(QStringLiteral(BRISEL_PG_CLUSTER), {QStringLiteral("start"), m_dir});
+        if (p.waitForFinished(120000) && p.exitCode() == 0)
+            m_connection = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+        else
+            qWarning("cluster start: %s", p.readAllStandardError().constData());
+    }
+    ~PrivateCluster()
+    {
+        QProcess p;
+        p.start(QStringLiteral(BRISEL_PG_CLUSTER), {QStringLiteral("stop"), m_dir});
+        p.waitForFinished(120000);
+    }
+    const QString& connection() const { return m_connection; }
+    // The server stops (its sessions end) or starts; true once it has.
+    bool stop() { return control({QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("stop")}); }
+    bool start() { return control({QStringLiteral("-l"), m_dir + QStringLiteral("/server.log"), QStringLiteral("start")}); }
+
+private:
+    bool control(const QStringList& args)
+    {
+        QFile marker(m_dir + QStringLiteral("/.brisel-pg-cluster")); // names the server's programs
+        if (!marker.open(QIODevice::ReadOnly))
+            return false;
+        const QString pgCtl = QString::fromUtf8(marker.readAll()).trimmed() + QStringLiteral("/pg_ctl");
+        QStringList command = QStringList{pgCtl, QStringLiteral("-D"), m_dir + QStringLiteral("/data"), QStringLiteral("-s"),
+                                          QStringLiteral("-w"), QStringLiteral("-t"), QStringLiteral("60")}
+                              + args;
+        if (::getuid() == 0) // the server runs as the postgres user
+            command = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--")} + command;
+        QProcess p;
+        p.setWorkingDirectory(m_dir);
+        p.start(::getuid() == 0 ? QStringLiteral("runuser") : command.takeFirst(), command);
+        return p.waitForFinished(120000) && p.exitCode() == 0;
+    }
+
+    QString m_dir;
+    QString m_connection;
+};
+
 } // namespace
 
 class TestStorePgFaults : public QObject {
@@ -320,6 +371,41 @@ private slots:
         QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("AAA"));
         addRow(t, QStringLiteral("BBB"), 2);
         QCOMPARE(m_admin->who(kUsers), QStringList({"AAA", "BBB"}));
+    }
+
+    // The server restarts under an open table: while it is down, calls fail
+    // naming the table; once it is back, the table works again.
+    void restartedServerIsReachedAgain()
+    {
+        PrivateCluster cluster;
+        QVERIFY(!cluster.connection().isEmpty());
+        {
+            const pg::ConnPtr conn = pg::connect(cluster.connection());
+            pg::createSchema(conn.get(), QStringLiteral("restart"));
+            pg::createTable(conn.get(), QStringLiteral("restart"), whoDef(kUsers));
+        }
+        QFile f(m_config);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QStringLiteral("[NORDA]\nENGINE=postgresql\nCONNECTION=%1\nSCHEMA=restart\nPATH=%2\n")
+                    .arg(cluster.connection(), m_dir.path())
+                    .toUtf8());
+        f.close();
+        testkit::useStore(m_config, m_net, false);
+        {
+            Table t(kAlias, kUsers);
+            t.open();
+            addRow(t, QStringLiteral("AAA"), 1);
+
+            QVERIFY(cluster.stop());
+            const QString error = errorOf([&] { t.refresh(); });
+            QVERIFY2(error.contains(kUsers) && error.contains(QLatin1String("database server")), qPrintable(error));
+            QVERIFY(cluster.start());
+            QCOMPARE(errorOf([&] { t.refresh(); }), QString());
+            QCOMPARE(t.fieldByName(QStringLiteral("Who")).asString(), QStringLiteral("AAA"));
+            addRow(t, QStringLiteral("BBB"), 2);
+            QCOMPARE(t.recordCount(), 2);
+        }
+        Session::instance().reset(); // lets go of the cluster before it goes
     }
 
     // The read-back of a row that was inserted and committed fails: the
