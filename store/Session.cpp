@@ -33,6 +33,9 @@ QStringList Session::passwords() const { return m_passwords; }
 void Session::setBusyTimeout(int milliseconds) { m_busyTimeout = qMax(0, milliseconds); }
 int Session::busyTimeout() const { return m_busyTimeout; }
 
+void Session::setServerTimeout(int milliseconds) { m_serverTimeout = qMax(1, milliseconds); }
+int Session::serverTimeout() const { return m_serverTimeout; }
+
 void Session::setConfigPath(const QString& path)
 {
     m_configPath = path;
@@ -126,6 +129,7 @@ void Session::reset()
     m_passwords.clear();
     m_configPath.clear();
     m_busyTimeout = 5000;
+    m_serverTimeout = kDefaultServerTimeout;
     m_cachedConfig.clear();
     m_aliasCache.clear();
 }

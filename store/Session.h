@@ -51,6 +51,13 @@ public:
     void setBusyTimeout(int milliseconds);
     int busyTimeout() const;
 
+    // How long a call to a database server waits for its answer before it
+    // fails with "the database server does not answer" and drops the
+    // connection (milliseconds; 30000 unless set). A stopped server or a
+    // broken network would otherwise hold the program for ever.
+    void setServerTimeout(int milliseconds);
+    int serverTimeout() const;
+
     void setConfigPath(const QString& path);
     QString configPath() const;
     static QString defaultConfigPath();
@@ -78,6 +85,8 @@ private:
     QStringList m_passwords;
     QString m_configPath;
     int m_busyTimeout = 5000;
+    int m_serverTimeout = kDefaultServerTimeout;
+    static constexpr int kDefaultServerTimeout = 30000;
     // The configuration is read once per path.
     mutable QString m_cachedConfig;
     mutable QHash<QString, QStringList> m_aliasCache;

@@ -3,13 +3,14 @@
 #include "store/Row.h"
 #include "store/Schema.h"
 #include "store/StoreError.h"
-
-#include <QThread>
+#include "store/Table.h"
 #include "store/pg/PgTables.h"
 
+#include <QThread>
 #include <QVarLengthArray>
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 namespace store {
 
@@ -44,12 +45,32 @@ QString numberParameters(const QString& sql, int* count)
     return out;
 }
 
+// The connection went while no transaction was pending on it: nothing was
+// lost, and the call may be made again on a new connection.
+class LostConnection : public StoreError {
+public:
+    using StoreError::StoreError;
+};
+
+// Errors after which the session's connection is gone: the server ended it
+// (shut down, backend terminated) or it broke.
+bool connectionEnded(const QString& state)
+{
+    return state.startsWith(QLatin1String("57P")) || state.startsWith(QLatin1String("08"));
+}
+
+QString lostText(PGconn* conn, const PGresult* result)
+{
+    return QStringLiteral("the connection to the database server was lost (%1)").arg(pg::errorText(conn, result));
+}
+
 } // namespace
 
 // --- PgStatement ---------------------------------------------------------------
 
-PgStatement::PgStatement(PgSession& session, const QString& name, int parameters)
-    : m_session(session), m_name(name), m_nameUtf8(name.toUtf8()), m_texts(parameters), m_nulls(parameters, true)
+PgStatement::PgStatement(PgSession& session, const QString& name, const QString& text, int parameters)
+    : m_session(session), m_name(name), m_nameUtf8(name.toUtf8()), m_text(text.toUtf8()), m_texts(parameters),
+      m_nulls(parameters, true)
 {
 }
 
@@ -77,14 +98,7 @@ bool PgStatement::step()
         QVarLengthArray<const char*, 64> values(m_texts.size());
         for (int i = 0; i < m_texts.size(); ++i)
             values[i] = m_nulls[i] ? nullptr : m_texts[i].constData();
-        m_result = pg::Result(PQexecPrepared(m_session.conn(), m_nameUtf8.constData(), int(m_texts.size()),
-                                             values.data(), nullptr, nullptr, 0));
-        const ExecStatusType status = PQresultStatus(m_result.get());
-        if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-            pg::Result failed = std::move(m_result);
-            m_result = pg::Result();
-            m_session.fail(m_label, failed.get());
-        }
+        m_session.execute(*this, values.data());
         m_executed = true;
         m_rows = m_result.rows();
         m_row = -1;
@@ -189,20 +203,187 @@ std::shared_ptr<PgSession> PgSession::acquire(const QString& connection)
         return found;
     std::shared_ptr<PgSession> session(new PgSession);
     session->m_connection = connection;
-    session->m_conn = pg::connect(connection);
-    session->applyLockTimeout();
-    // Every execution is planned with its values: a plan the server cached
-    // while a table was nearly empty would scan it whole once it has grown
-    // (the clean-up fills empty tables), which costs far more than planning.
-    pg::execPlain(session->conn(), QStringLiteral("SET plan_cache_mode = force_custom_plan"));
+    session->reconnect(QString());
     sessions().insert(connection, session);
     return session;
 }
 
 PgSession::~PgSession()
 {
+    // Never silent, even when the last table went before the batch's end.
+    if (!m_lost.isEmpty())
+        reportBatchError(m_lost);
     qDeleteAll(m_statements);
     sessions().remove(m_connection);
+}
+
+bool PgSession::connected() const
+{
+    return m_conn && PQstatus(m_conn.get()) == CONNECTION_OK;
+}
+
+int PgSession::backendPid() const
+{
+    return connected() ? PQbackendPID(m_conn.get()) : 0;
+}
+
+// A server that ended the session (it shut down, or the backend was
+// terminated) has sent its reason and closed the socket: read that now, so
+// that the call finds the connection lost before it is sent, not after.
+bool PgSession::stillUp()
+{
+    if (!connected())
+        return false;
+    for (int i = 0; i < 8; ++i) {
+        pollfd p{PQsocket(conn()), POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0 || !PQconsumeInput(conn()))
+            break;
+        PQisBusy(conn()); // takes in what came (notices, the reason)
+    }
+    return connected();
+}
+
+void PgSession::ensureConnected(const QString& label)
+{
+    if (stillUp())
+        return;
+    if (m_inTransaction) {
+        if (!m_lost.isEmpty())
+            throw StoreError(m_lost);
+        lose(label, lostText(conn(), nullptr), false);
+    }
+    if (m_reconnecting)
+        lose(label, lostText(conn(), nullptr), false);
+    reconnect(label);
+}
+
+// Makes the connection (again), sets it up, and takes the open tables'
+// locks again. Statements are prepared again on their next use.
+void PgSession::reconnect(const QString& label)
+{
+    m_conn.reset();
+    m_reconnecting = true;
+    struct Done {
+        PgSession& s;
+        bool ok = false;
+        ~Done()
+        {
+            s.m_reconnecting = false;
+            if (!ok)
+                s.m_conn.reset(); // half set up: the next call starts afresh
+        }
+    } done{*this};
+    try {
+        m_conn = pg::connect(m_connection);
+    } catch (const StoreError& e) {
+        if (label.isEmpty())
+            throw;
+        QString why = e.message();
+        why[0] = why[0].toLower();
+        throw StoreError(QStringLiteral("Table %1: %2").arg(label, why));
+    }
+    ++m_generation;
+    // Calls wait on the socket with a deadline; sending must not block either.
+    PQsetnonblocking(conn(), 1);
+    m_lockTimeout = -1;
+    applyLockTimeout();
+    // Every execution is planned with its values: a plan the server cached
+    // while a table was nearly empty would scan it whole once it has grown
+    // (the clean-up fills empty tables), which costs far more than planning.
+    run(QStringLiteral("SET plan_cache_mode = force_custom_plan"), {}, label);
+    for (PgConnection* table : std::as_const(m_tables))
+        table->retakeLocks();
+    done.ok = true;
+}
+
+// The connection is gone (or closed here because the server did not
+// answer). A batch transaction that was pending is lost with it: the loss
+// stays until a commit reports it. An own write's transaction ends, and its
+// caller gets the error.
+void PgSession::lose(const QString& label, const QString& why, bool mayRetry)
+{
+    QString message = QStringLiteral("Table %1: %2.").arg(label, why);
+    const bool idle = !m_inTransaction;
+    if (m_inTransaction && !m_own) {
+        if (m_lost.isEmpty())
+            m_lost = QStringLiteral("Table %1: the changes of the last moments of this work were not saved: %2.")
+                         .arg(changedTables(label), why);
+        message += QStringLiteral("  The changes of the last moments of this work were not saved.");
+    } else if (m_inTransaction) {
+        endTransaction();
+    }
+    m_conn.reset();
+    if (mayRetry && idle && !m_reconnecting)
+        throw LostConnection(message);
+    throw StoreError(message);
+}
+
+QString PgSession::changedTables(const QString& fallback) const
+{
+    QStringList names;
+    for (const PgConnection* m : m_members)
+        if (!names.contains(m->label()))
+            names << m->label();
+    return names.isEmpty() ? fallback : names.join(QLatin1String(", "));
+}
+
+// Sends a call and waits for its answer within the bound. The result may be
+// an error for the caller to judge; a lost or silent connection raises.
+pg::Result PgSession::exchange(const QString& label, const std::function<int(PGconn*)>& send)
+{
+    ensureConnected(label);
+    PGconn* c = conn();
+    const int timeout = Session::instance().serverTimeout();
+    bool noAnswer = false;
+    pg::Result r = send(c) ? pg::awaitResult(c, timeout, &noAnswer) : pg::Result();
+    if (noAnswer)
+        lose(label, pg::noAnswerText(timeout), false);
+    if (!connected() || connectionEnded(pg::sqlState(r.get())))
+        lose(label, lostText(c, r.get()), true);
+    return r;
+}
+
+// Outside a transaction nothing is lost with a connection: a call that met
+// a dropped one is made once more, on a new connection.
+template <typename Op>
+auto PgSession::retrying(Op op) -> decltype(op())
+{
+    if (m_inTransaction || m_reconnecting)
+        return op();
+    try {
+        return op();
+    } catch (const LostConnection&) {
+    }
+    return op();
+}
+
+void PgSession::prepare(PgStatement& statement, const QString& label)
+{
+    ensureConnected(label);
+    if (statement.m_preparedOn == m_generation)
+        return;
+    const pg::Result r = exchange(label, [&](PGconn* c) {
+        return PQsendPrepare(c, statement.m_nameUtf8.constData(), statement.m_text.constData(),
+                             int(statement.m_texts.size()), nullptr);
+    });
+    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
+        fail(label, r.get());
+    statement.m_preparedOn = m_generation;
+}
+
+void PgSession::execute(PgStatement& statement, const char* const* values)
+{
+    statement.m_result = retrying([&] {
+        prepare(statement, statement.m_label);
+        pg::Result r = exchange(statement.m_label, [&](PGconn* c) {
+            return PQsendQueryPrepared(c, statement.m_nameUtf8.constData(), int(statement.m_texts.size()), values,
+                                       nullptr, nullptr, 0);
+        });
+        const ExecStatusType status = PQresultStatus(r.get());
+        if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK)
+            fail(statement.m_label, r.get());
+        return r;
+    });
 }
 
 // A write that stays blocked by another workstation fails like a busy SQLite
@@ -213,7 +394,7 @@ void PgSession::applyLockTimeout()
     const int ms = qMax(1, Session::instance().busyTimeout());
     if (ms == m_lockTimeout)
         return;
-    pg::execPlain(conn(), QStringLiteral("SET lock_timeout = %1").arg(ms));
+    run(QStringLiteral("SET lock_timeout = %1").arg(ms), {}, QStringLiteral("(settings)"));
     m_lockTimeout = ms;
 }
 
@@ -224,11 +405,12 @@ Statement PgSession::statement(const QString& sql, const QString& label)
         int count = 0;
         const QString text = numberParameters(sql, &count);
         const QString name = QStringLiteral("brisel_%1").arg(m_statements.size() + 1);
-        pg::Result prepared(PQprepare(conn(), name.toUtf8().constData(), text.toUtf8().constData(), count, nullptr));
-        if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
-            fail(label, prepared.get());
-        cached = new PgStatement(*this, name, count);
+        auto made = std::make_unique<PgStatement>(*this, name, text, count);
+        retrying([&] { prepare(*made, label); });
+        cached = made.release();
         m_statements.insert(sql, cached);
+    } else {
+        retrying([&] { prepare(*cached, label); });
     }
     cached->setLabel(label);
     return Statement(cached);
@@ -243,24 +425,40 @@ pg::Result PgSession::run(const QString& sql, const QVariantList& params, const 
         texts[i] = pg::parameterText(params[i], &null);
         values[i] = null ? nullptr : texts[i].constData();
     }
-    pg::Result r(PQexecParams(conn(), sql.toUtf8().constData(), int(params.size()), nullptr, values.constData(),
-                              nullptr, nullptr, 0));
-    const ExecStatusType status = PQresultStatus(r.get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        fail(label, r.get());
-    return r;
+    const QByteArray text = sql.toUtf8();
+    return retrying([&] {
+        pg::Result r = exchange(label, [&](PGconn* c) {
+            return PQsendQueryParams(c, text.constData(), int(params.size()), nullptr, values.constData(), nullptr,
+                                     nullptr, 0);
+        });
+        const ExecStatusType status = PQresultStatus(r.get());
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            fail(label, r.get());
+        return r;
+    });
+}
+
+bool PgSession::runLock(const QString& sql, qint64 key, const QString& label)
+{
+    const QByteArray text = sql.toUtf8();
+    const QByteArray keyText = QByteArray::number(key);
+    const char* values[] = {keyText.constData()};
+    const pg::Result r = exchange(label, [&](PGconn* c) {
+        return PQsendQueryParams(c, text.constData(), 1, nullptr, values, nullptr, nullptr, 0);
+    });
+    return PQresultStatus(r.get()) == PGRES_TUPLES_OK && r.rows() == 1 && r.text(0, 0) != QLatin1String("f");
 }
 
 void PgSession::fail(const QString& label, const PGresult* result)
 {
     const QString state = pg::sqlState(result);
+    if (!connected() || connectionEnded(state))
+        lose(label, lostText(conn(), result), true);
     QString message = pg::errorText(conn(), result);
     if (state == QLatin1String("23505"))
         message = QStringLiteral("Key violation: table %1 already has a row with this key.").arg(label);
     else if (state == QLatin1String("55P03") || state == QLatin1String("40P01") || state == QLatin1String("40001"))
         message = QStringLiteral("Table %1 is busy: another program is writing to it. Try again in a moment.").arg(label);
-    else if (PQstatus(conn()) == CONNECTION_BAD)
-        message = QStringLiteral("Table %1: the connection to the database server was lost (%2).").arg(label, message);
     else
         message = QStringLiteral("Table %1: %2").arg(label, message);
     // A failed statement spoils the server transaction it ran in: what the
@@ -277,11 +475,9 @@ void PgSession::fail(const QString& label, const PGresult* result)
     throw StoreError(message);
 }
 
-void PgSession::begin(bool own)
+void PgSession::begin(bool own, const QString& label)
 {
-    pg::Result r(PQexec(conn(), "BEGIN"));
-    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
-        fail(QStringLiteral("(transaction)"), r.get());
+    run(QStringLiteral("BEGIN"), {}, label);
     m_inTransaction = true;
     m_own = own;
     ++m_serial;
@@ -290,14 +486,43 @@ void PgSession::begin(bool own)
 
 void PgSession::commit()
 {
+    if (!m_lost.isEmpty()) {
+        // The batch's transaction went with the connection: this commit is
+        // where the loss is reported, once.
+        const QString lost = std::exchange(m_lost, QString());
+        endTransaction();
+        throw StoreError(lost);
+    }
     if (!m_inTransaction)
         return;
+    const QString tables = changedTables(QStringLiteral("(transaction)"));
+    if (!stillUp()) {
+        const QString why = lostText(conn(), nullptr);
+        m_conn.reset();
+        endTransaction();
+        throw StoreError(QStringLiteral("Table %1: the changes of the last moments of this work were not saved: %2.")
+                             .arg(tables, why));
+    }
     if (PQtransactionStatus(conn()) != PQTRANS_INTRANS) {
         const QString message = pg::errorText(conn());
         rollback();
         throw StoreError(QStringLiteral("The changes could not be saved on the database server (%1).").arg(message));
     }
-    pg::Result r(PQexec(conn(), "COMMIT"));
+    PGconn* c = conn();
+    const int timeout = Session::instance().serverTimeout();
+    bool noAnswer = false;
+    pg::Result r;
+    if (PQsendQuery(c, "COMMIT"))
+        r = pg::awaitResult(c, timeout, &noAnswer);
+    if (noAnswer || !connected()) {
+        // The answer to the commit itself is missing: the server may or may
+        // not have saved the changes, and they must not pass as saved.
+        const QString why = noAnswer ? pg::noAnswerText(timeout) : lostText(c, r.get());
+        m_conn.reset();
+        endTransaction();
+        throw StoreError(QStringLiteral("Table %1: the changes may not have been saved on the database server: %2.")
+                             .arg(tables, why));
+    }
     if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
         const QString message = pg::errorText(conn(), r.get());
         rollback();
@@ -306,10 +531,34 @@ void PgSession::commit()
     endTransaction();
 }
 
+// A server that does not answer loses the connection here too.
+bool PgSession::runQuietly(const char* sql, QString* why)
+{
+    const int timeout = Session::instance().serverTimeout();
+    bool noAnswer = false;
+    pg::Result r;
+    if (stillUp() && PQsendQuery(conn(), sql))
+        r = pg::awaitResult(conn(), timeout, &noAnswer);
+    if (noAnswer) {
+        *why = pg::noAnswerText(timeout);
+        m_conn.reset();
+        return false;
+    }
+    if (PQresultStatus(r.get()) == PGRES_COMMAND_OK)
+        return true;
+    *why = pg::errorText(conn(), r.get());
+    return false;
+}
+
+// Never raises: a connection that is gone has undone the transaction itself.
 void PgSession::rollback()
 {
-    if (PQtransactionStatus(conn()) != PQTRANS_IDLE)
-        pg::Result(PQexec(conn(), "ROLLBACK"));
+    if (connected() && PQtransactionStatus(conn()) != PQTRANS_IDLE && PQsendQuery(conn(), "ROLLBACK")) {
+        bool noAnswer = false;
+        pg::awaitResult(conn(), Session::instance().serverTimeout(), &noAnswer);
+        if (noAnswer)
+            m_conn.reset();
+    }
     endTransaction();
 }
 
@@ -317,7 +566,10 @@ void PgSession::endTransaction()
 {
     m_inTransaction = false;
     m_own = false;
-    m_unitDepth = 0;
+    // A change unit still open lost its transaction with the others: it
+    // cannot be committed, however its caller goes on.
+    if (m_unitDepth > 0)
+        m_unitFailed = true;
     const QVector<PgConnection*> members = m_members;
     m_members.clear();
     for (PgConnection* m : members)
@@ -343,6 +595,7 @@ std::shared_ptr<PgConnection> PgConnection::acquire(const ServerAlias& server, c
     conn->m_session = PgSession::acquire(server.connection);
     conn->readSchema(tableName);
     conn->m_lockKey = pg::lockKey(server.schema, conn->m_sqlName);
+    conn->m_session->m_tables.append(conn.get());
     registerPooled(key, conn);
     return conn;
 }
@@ -350,12 +603,23 @@ std::shared_ptr<PgConnection> PgConnection::acquire(const ServerAlias& server, c
 PgConnection::~PgConnection()
 {
     leaveBatchList();
-    if (m_session)
+    if (m_session) {
         m_session->m_members.removeAll(this);
+        m_session->m_tables.removeAll(this);
+    }
+}
+
+PgSession& PgConnection::live()
+{
+    m_session->ensureConnected(m_label);
+    if (!m_lockLost.isEmpty())
+        throw StoreError(m_lockLost);
+    return *m_session;
 }
 
 void PgConnection::readSchema(const QString& tableName)
 {
+    m_session->ensureConnected(tableName);
     const pg::TableLayout layout = pg::describeTable(m_session->conn(), m_schema, tableName, m_label);
     m_sqlName = layout.name;
     m_qualified = pg::quoteIdent(m_schema) + QLatin1Char('.') + pg::quoteIdent(layout.name);
@@ -380,12 +644,12 @@ void PgConnection::readSchema(const QString& tableName)
 
 Statement PgConnection::statement(const QString& sql)
 {
-    return m_session->statement(sql, m_label);
+    return live().statement(sql, m_label);
 }
 
 void PgConnection::exec(const QString& sql)
 {
-    m_session->run(sql, {}, m_label);
+    live().run(sql, {}, m_label);
 }
 
 qint64 PgConnection::insertRow(const QString& sql, const QVector<QVariant>& values)
@@ -404,6 +668,7 @@ void PgConnection::checkPassword()
 {
     if (m_passwordOk)
         return;
+    live();
     const pg::PasswordHash stored = pg::tablePassword(m_session->conn(), m_schema, m_sqlName, m_label);
     if (stored.hash.isEmpty()) {
         m_passwordOk = true;
@@ -434,8 +699,39 @@ void PgConnection::takeLock(bool exclusive)
     throw StoreError(QStringLiteral("Table %1 cannot be opened: another program is using it exclusively.").arg(m_label));
 }
 
+// After a reconnect. The server let go of the old connection's locks; they
+// are taken again, waiting up to the busy timeout for the old connection's
+// server process to end. When another program took the table meanwhile, the
+// table fails until this program has closed it everywhere.
+void PgConnection::retakeLocks()
+{
+    const bool exclusive = m_holdsExclusive;
+    const bool shared = m_holdsShared;
+    m_holdsExclusive = m_holdsShared = false;
+    if (exclusive && !m_session->runLock(QStringLiteral("SELECT pg_advisory_lock($1::bigint)"), m_lockKey, m_label)) {
+        m_lockLost = QStringLiteral("Table %1: this program lost its exclusive access to it while the connection to "
+                                    "the database server was down, and another program has it open now. Close the "
+                                    "table and open it again.")
+                         .arg(m_label);
+        return;
+    }
+    m_holdsExclusive = exclusive;
+    if (shared && !m_session->runLock(QStringLiteral("SELECT pg_advisory_lock_shared($1::bigint)"), m_lockKey, m_label)) {
+        if (m_holdsExclusive)
+            m_session->runLock(QStringLiteral("SELECT pg_advisory_unlock($1::bigint)"), m_lockKey, m_label);
+        m_holdsExclusive = false;
+        m_lockLost = QStringLiteral("Table %1: while the connection to the database server was down, another program "
+                                    "opened it exclusively. Close the table and open it again.")
+                         .arg(m_label);
+        return;
+    }
+    m_holdsShared = shared;
+}
+
 void PgConnection::lock(bool exclusive)
 {
+    if (!m_lockLost.isEmpty())
+        throw StoreError(m_lockLost);
     if (exclusive) {
         if (!m_holdsExclusive) {
             takeLock(true);
@@ -457,6 +753,11 @@ void PgConnection::unlock(bool exclusive)
         m_exclusive = qMax(0, m_exclusive - 1);
     else
         m_shared = qMax(0, m_shared - 1);
+    if (!m_lockLost.isEmpty()) {
+        if (m_exclusive == 0 && m_shared == 0)
+            m_lockLost.clear(); // the next open starts afresh
+        return;
+    }
     try {
         if (m_exclusive == 0 && m_holdsExclusive) {
             // Shared opens that came while the table was exclusive keep it
@@ -474,7 +775,10 @@ void PgConnection::unlock(bool exclusive)
             m_holdsShared = false;
         }
     } catch (const StoreError&) {
-        // A lost connection has released its locks already.
+        // A lost connection has released its locks already. A batch whose
+        // changes went with it hears of that at its commit.
+        if (!m_session->connected())
+            m_holdsExclusive = m_holdsShared = false;
     }
 }
 
@@ -486,7 +790,7 @@ void PgConnection::unlock(bool exclusive)
 // of the same change, and when it fails the whole change fails.
 void PgConnection::beginUnit()
 {
-    PgSession& s = *m_session;
+    PgSession& s = live();
     if (s.m_unitDepth > 0) {
         ++s.m_unitDepth;
         if (!s.ownTransaction()) {
@@ -499,12 +803,12 @@ void PgConnection::beginUnit()
     if (!batchAlive()) {
         if (s.inTransaction() && !s.ownTransaction())
             s.commit(); // what a batch left, before this change starts
-        s.begin(true);
+        s.begin(true, m_label);
         s.m_unitSavepoint = false;
     } else {
         commitStale();
         if (!s.inTransaction())
-            s.begin(false);
+            s.begin(false, m_label);
         s.addMember(this);
         joinBatchList();
         s.run(QStringLiteral("SAVEPOINT brisel_unit"), {}, m_label);
@@ -558,18 +862,17 @@ void PgConnection::rollbackUnit() noexcept
     }
     s.m_unitDepth = 0;
     countRollback();
-    if (!s.inTransaction())
-        return; // ended already, and said so
+    if (!s.inTransaction() || !s.m_lost.isEmpty())
+        return; // ended already, and said so (a loss with the connection at the batch's commit)
     if (!s.m_unitSavepoint) {
         s.rollback();
         return;
     }
-    pg::Result r(PQexec(s.conn(), "ROLLBACK TO SAVEPOINT brisel_unit; RELEASE SAVEPOINT brisel_unit"));
-    if (PQresultStatus(r.get()) == PGRES_COMMAND_OK)
+    QString why;
+    if (s.runQuietly("ROLLBACK TO SAVEPOINT brisel_unit; RELEASE SAVEPOINT brisel_unit", &why))
         return; // the batch keeps what its other units wrote
     // The transaction cannot be saved (the connection is gone): what the
     // batch wrote since its last commit is lost, and must be told.
-    const QString why = pg::errorText(s.conn(), r.get());
     s.rollback();
     noteLostWork(QStringLiteral("The changes of the last moments of this work were not saved on the database "
                                 "server (%1).").arg(why));

@@ -5,6 +5,7 @@
 #include "store/pg/PgLink.h"
 
 #include <QElapsedTimer>
+#include <functional>
 #include <vector>
 
 namespace store {
@@ -14,7 +15,7 @@ class PgSession;
 
 class PgStatement : public StatementImpl {
 public:
-    PgStatement(PgSession& session, const QString& name, int parameters);
+    PgStatement(PgSession& session, const QString& name, const QString& text, int parameters);
     void reset() override;
     void bind(int index, const QVariant& value) override;
     bool step() override;
@@ -28,6 +29,8 @@ private:
     PgSession& m_session;
     QString m_name;
     QByteArray m_nameUtf8;
+    QByteArray m_text;          // with numbered parameters
+    quint64 m_preparedOn = 0;   // the session's connection it was prepared on
     QString m_label;
     QVector<QByteArray> m_texts;
     QVector<bool> m_nulls;
@@ -37,12 +40,20 @@ private:
     bool m_executed = false;
     int m_row = -1;
     int m_rows = 0;
+    friend class PgSession;
 };
 
 // One server connection, shared by every table of the aliases that use the
 // same connection string. Its transaction is the batch transaction of all of
 // them, so a change and its journal row (the schema's merge table) commit
 // together; its session-level advisory locks are the open-locks.
+//
+// Every call waits for the server at most Session::serverTimeout(). A
+// connection that was lost (or closed because the server did not answer) is
+// made again by the next call when no transaction was pending on it, and the
+// open tables' locks are taken again. When a batch's transaction was
+// pending, its changes went with the connection: every call fails with that
+// loss until a commit (or the batch's end) has reported it.
 class PgSession {
 public:
     static std::shared_ptr<PgSession> acquire(const QString& connection);
@@ -54,12 +65,26 @@ public:
     // Runs a statement; on failure rolls back a transaction the error spoilt
     // and raises with a message that says what was undone.
     pg::Result run(const QString& sql, const QVariantList& params, const QString& label);
+    // Runs an advisory lock function and tells whether it succeeded (false
+    // also when a lock wait timed out); raises when the connection failed.
+    bool runLock(const QString& sql, qint64 key, const QString& label);
     [[noreturn]] void fail(const QString& label, const PGresult* result);
+    // Runs a statement without raising, for paths that unwind an error:
+    // false, with the reason, when it failed.
+    bool runQuietly(const char* sql, QString* why);
+
+    // Makes sure the connection is up before a call (see above); raises
+    // when it cannot be.
+    void ensureConnected(const QString& label);
+    // The connection is up as far as this program knows.
+    bool connected() const;
+    // The server process that serves this session (0 while disconnected).
+    int backendPid() const;
 
     // Transactions.
     bool inTransaction() const { return m_inTransaction; }
     bool ownTransaction() const { return m_own; }
-    void begin(bool own);
+    void begin(bool own, const QString& label = QStringLiteral("(transaction)"));
     void commit();
     void rollback();
     quint64 serial() const { return m_serial; }
@@ -72,6 +97,15 @@ public:
 private:
     PgSession() = default;
     void endTransaction();
+    void execute(PgStatement& statement, const char* const* values);
+    void prepare(PgStatement& statement, const QString& label);
+    pg::Result exchange(const QString& label, const std::function<int(PGconn*)>& send);
+    template <typename Op>
+    auto retrying(Op op) -> decltype(op());
+    [[noreturn]] void lose(const QString& label, const QString& why, bool mayRetry);
+    bool stillUp();
+    void reconnect(const QString& label);
+    QString changedTables(const QString& fallback) const;
 
     pg::ConnPtr m_conn;
     QString m_connection;
@@ -83,10 +117,15 @@ private:
     int m_lockTimeout = -1;
     QElapsedTimer m_age;
     QVector<PgConnection*> m_members;
-    int m_unitDepth = 0;          // change units open on the session's tables
-    bool m_unitSavepoint = false; // the outermost one is a savepoint (else the transaction)
-    bool m_unitFailed = false;    // a unit nested in it failed
+    int m_unitDepth = 0;               // change units open on the session's tables
+    bool m_unitSavepoint = false;      // the outermost one is a savepoint (else the transaction)
+    bool m_unitFailed = false;         // a unit nested in it failed
+    QVector<PgConnection*> m_tables;   // every table on this session, for their locks
+    quint64 m_generation = 0;          // counts the connections made
+    bool m_reconnecting = false;
+    QString m_lost;                    // a batch's changes lost with the connection, not yet reported
     friend class PgConnection;
+    friend class PgStatement;
 };
 
 // The PostgreSQL engine: one table of an alias's schema.
@@ -139,6 +178,12 @@ private:
     PgConnection() = default;
     void readSchema(const QString& tableName);
     void takeLock(bool exclusive);
+    // The session, connected, for a call on this table; raises when the
+    // table lost its open-lock.
+    PgSession& live();
+    // After a reconnect: takes the held open-locks again, or marks the
+    // table lost when another program took it meanwhile.
+    void retakeLocks();
 
     std::shared_ptr<PgSession> m_session;
     QString m_schema;
@@ -149,6 +194,8 @@ private:
     int m_exclusive = 0;
     bool m_holdsShared = false;
     bool m_holdsExclusive = false;
+    QString m_lockLost; // why this program no longer holds the table open
+    friend class PgSession;
 };
 
 // Writes a server table into a SQLite file at destinationPath, from one

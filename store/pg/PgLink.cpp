@@ -1,12 +1,18 @@
 #include "store/pg/PgLink.h"
 
 #include "store/RawText.h"
+#include "store/Session.h"
 #include "store/StoreError.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QRegularExpression>
 
+#include <cerrno>
 #include <cstdlib>
 #include <libpq-fe.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace store::pg {
 
@@ -47,6 +53,46 @@ QByteArray threeDigits(const QByteArray& time)
     return whole + '.' + fraction;
 }
 
+// Waits until the socket is ready for events or the deadline passes; false
+// when the deadline passed.
+bool waitSocket(int socket, short events, const QDeadlineTimer& deadline)
+{
+    for (;;) {
+        const qint64 left = deadline.remainingTime();
+        if (left == 0)
+            return false;
+        pollfd p{socket, events, 0};
+        const int ready = ::poll(&p, 1, int(qMin<qint64>(left, 1000 * 1000)));
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return true; // let libpq meet the error itself
+    }
+}
+
+QString failureText(PGconn* conn, const PGresult* result, const QString& label)
+{
+    const QString message = errorText(conn, result);
+    return label.isEmpty() ? QStringLiteral("Database server: %1").arg(message)
+                           : QStringLiteral("Table %1: %2").arg(label, message);
+}
+
+// Waits for a statement sent with sent (PQsend... returned it) within the
+// session's bound and raises StoreError when it failed.
+Result finish(PGconn* conn, int sent, const QString& label)
+{
+    const int timeout = Session::instance().serverTimeout();
+    bool noAnswer = false;
+    Result r = sent ? awaitResult(conn, timeout, &noAnswer) : Result();
+    if (noAnswer)
+        throw StoreError(label.isEmpty() ? QStringLiteral("Database server: %1").arg(noAnswerText(timeout))
+                                         : QStringLiteral("Table %1: %2").arg(label, noAnswerText(timeout)));
+    const ExecStatusType status = PQresultStatus(r.get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        throw StoreError(failureText(conn, r.get(), label));
+    return r;
+}
+
 } // namespace
 
 void ConnDeleter::operator()(PGconn* conn) const
@@ -56,19 +102,84 @@ void ConnDeleter::operator()(PGconn* conn) const
 
 ConnPtr connect(const QString& connectionString)
 {
-    ConnPtr conn(PQconnectdb(connectionString.toUtf8().constData()));
+    // The entries before the connection string ("dbname", expanded) are
+    // defaults it may override; the one after it is not.
+    const QByteArray program = QCoreApplication::instance() ? QCoreApplication::applicationName().toUtf8()
+                                                            : QByteArrayLiteral("brisel");
+    const QByteArray target = connectionString.toUtf8();
+    QVector<const char*> keywords = {"keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                                     "tcp_user_timeout", "fallback_application_name"};
+    QVector<const char*> values = {"1", "10", "5", "3", "30000", program.constData()};
+    if (!qEnvironmentVariableIsSet("PGCONNECT_TIMEOUT")) { // libpq's own setting rules when given
+        keywords << "connect_timeout";
+        values << "10";
+    }
+    keywords << "dbname" << "client_encoding" << nullptr;
+    values << target.constData() << "UTF8" << nullptr;
+    ConnPtr conn(PQconnectdbParams(keywords.constData(), values.constData(), 1));
     if (!conn)
         throw StoreError(QStringLiteral("Cannot connect to the database server: out of memory."));
     if (PQstatus(conn.get()) != CONNECTION_OK)
         throw StoreError(QStringLiteral("Cannot connect to the database server (%1).").arg(errorText(conn.get())));
-    PQsetClientEncoding(conn.get(), "UTF8");
     // Plain settings whatever the server's defaults: ISO dates, binary text
     // order comes from the columns' collation, no statement cut short.
-    Result r(PQexec(conn.get(), "SET DateStyle = 'ISO, YMD'; SET statement_timeout = 0; "
-                                "SET client_min_messages = warning"));
-    if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
-        throw StoreError(QStringLiteral("Cannot set up the database connection (%1).").arg(errorText(conn.get(), r.get())));
+    try {
+        execPlain(conn.get(), QStringLiteral("SET DateStyle = 'ISO, YMD'; SET statement_timeout = 0; "
+                                             "SET client_min_messages = warning"));
+    } catch (const StoreError& e) {
+        throw StoreError(QStringLiteral("Cannot set up the database connection (%1).").arg(e.message()));
+    }
     return conn;
+}
+
+Result awaitResult(PGconn* conn, int timeoutMs, bool* noAnswer)
+{
+    *noAnswer = false;
+    const QDeadlineTimer deadline(qMax(1, timeoutMs));
+    const int socket = PQsocket(conn);
+    bool failed = socket < 0;
+    // A nonblocking connection may still hold part of the statement.
+    while (!failed) {
+        const int flushed = PQflush(conn);
+        if (flushed <= 0) {
+            failed = flushed < 0;
+            break;
+        }
+        if (!waitSocket(socket, POLLIN | POLLOUT, deadline)) {
+            *noAnswer = true;
+            break;
+        }
+        failed = !PQconsumeInput(conn);
+    }
+    while (!failed && !*noAnswer && PQisBusy(conn)) {
+        if (!waitSocket(socket, POLLIN, deadline))
+            *noAnswer = true;
+        else
+            failed = !PQconsumeInput(conn); // PQgetResult then says why
+    }
+    if (*noAnswer)
+        ::shutdown(socket, SHUT_RDWR); // PQgetResult below meets the end at once
+    auto isError = [](const PGresult* r) {
+        const ExecStatusType status = PQresultStatus(r);
+        return status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE;
+    };
+    Result kept;
+    while (PGresult* next = PQgetResult(conn)) {
+        Result r(next);
+        const ExecStatusType status = PQresultStatus(next);
+        if (!kept.get() || !isError(kept.get()))
+            kept = std::move(r);
+        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH)
+            break; // the caller goes on with the copy
+    }
+    return kept;
+}
+
+QString noAnswerText(int timeoutMs)
+{
+    return QStringLiteral("the database server does not answer (no reply within %1 seconds); "
+                          "the connection to it was closed")
+        .arg((timeoutMs + 999) / 1000);
 }
 
 Result::~Result()
@@ -228,26 +339,14 @@ Result exec(PGconn* conn, const QString& sql, const QVariantList& params, const 
         texts[i] = parameterText(params[i], &null);
         values[i] = null ? nullptr : texts[i].constData();
     }
-    Result r(PQexecParams(conn, sql.toUtf8().constData(), int(params.size()), nullptr, values.constData(),
-                          nullptr, nullptr, 0));
-    const ExecStatusType status = PQresultStatus(r.get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        const QString message = errorText(conn, r.get());
-        throw StoreError(label.isEmpty() ? QStringLiteral("Database server: %1").arg(message)
-                                         : QStringLiteral("Table %1: %2").arg(label, message));
-    }
-    return r;
+    const int sent = PQsendQueryParams(conn, sql.toUtf8().constData(), int(params.size()), nullptr,
+                                       values.constData(), nullptr, nullptr, 0);
+    return finish(conn, sent, label);
 }
 
 void execPlain(PGconn* conn, const QString& sql, const QString& label)
 {
-    Result r(PQexec(conn, sql.toUtf8().constData()));
-    const ExecStatusType status = PQresultStatus(r.get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        const QString message = errorText(conn, r.get());
-        throw StoreError(label.isEmpty() ? QStringLiteral("Database server: %1").arg(message)
-                                         : QStringLiteral("Table %1: %2").arg(label, message));
-    }
+    finish(conn, PQsendQuery(conn, sql.toUtf8().constData()), label);
 }
 
 QString errorText(PGconn* conn, const PGresult* result)

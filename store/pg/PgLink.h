@@ -23,8 +23,10 @@ struct ConnDeleter {
 using ConnPtr = std::unique_ptr<PGconn, ConnDeleter>;
 
 // Opens a connection with the settings every Brisel session uses (UTF-8,
-// ISO dates, no statement timeout). Raises StoreError naming what failed;
-// the connection string's password never appears in a message.
+// ISO dates, no statement timeout). Unless the connection string says
+// otherwise, connecting gives up after 10 s and TCP keepalives notice a dead
+// peer within about half a minute. Raises StoreError naming what failed; the
+// connection string's password never appears in a message.
 ConnPtr connect(const QString& connectionString);
 
 // A result, cleared when it goes.
@@ -54,8 +56,18 @@ private:
 // the server reads it as the type the statement's context gives it.
 QByteArray parameterText(const QVariant& value, bool* isNull);
 
-// Runs one statement with positional parameters ($1, $2, ...). Raises
-// StoreError with "Table <label>: ..." on failure.
+// Waits for the answer to what was just sent on conn (PQsendQuery...), for
+// at most timeoutMs, and returns its result: of several, the first error,
+// else the last. When no answer comes in time it shuts the connection down
+// (its status turns bad: a statement cut off half-way leaves nothing on it
+// worth keeping) and sets *noAnswer.
+Result awaitResult(PGconn* conn, int timeoutMs, bool* noAnswer);
+// What a call that got no answer within timeoutMs reports.
+QString noAnswerText(int timeoutMs);
+
+// Runs one statement with positional parameters ($1, $2, ...), waiting for
+// the answer at most Session::serverTimeout(). Raises StoreError with
+// "Table <label>: ..." on failure.
 Result exec(PGconn* conn, const QString& sql, const QVariantList& params = {}, const QString& label = QString());
 void execPlain(PGconn* conn, const QString& sql, const QString& label = QString());
 

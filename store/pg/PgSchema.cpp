@@ -62,7 +62,7 @@ void createTable(PGconn* conn, const QString& schema, const TableDef& def, const
         statements << QStringLiteral("INSERT INTO %1 VALUES (%2, 'password_salt', %3), (%2, 'password_hash', %4)")
                           .arg(meta, literal(name), literal(salt), literal(passwordHash(salt, password)));
     }
-    // One PQexec runs its statements as one transaction.
+    // One simple query runs its statements as one transaction.
     execPlain(conn, statements.join(QLatin1String("; ")), def.name);
 }
 

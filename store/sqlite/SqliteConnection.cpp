@@ -542,7 +542,8 @@ bool SqliteConnection::noticeLostTransaction()
     const bool batchWork = m_inBatch && m_batchWrites;
     m_inBatch = false;
     m_ownTransaction = false;
-    m_unitDepth = 0;
+    if (m_unitDepth > 0)
+        m_unitFailed = true; // the open change unit went with it
     outboxPending = false;
     outboxReady = false; // made in the lost transaction, perhaps
     leaveBatchList();
@@ -615,9 +616,11 @@ void SqliteConnection::releaseUnit()
         --m_unitDepth;
         return;
     }
-    if (noticeLostTransaction())
+    if (noticeLostTransaction()) {
+        rollbackUnit();
         throw StoreError(QStringLiteral("Table %1: the database engine rolled back the change after an error; it was not saved.")
                              .arg(m_label));
+    }
     if (m_unitFailed) {
         rollbackUnit();
         throw StoreError(QStringLiteral("Table %1: part of the change failed, so none of it was saved.").arg(m_label));
@@ -666,8 +669,8 @@ void SqliteConnection::rollbackUnit() noexcept
     m_unitDepth = 0;
     countRollback();
     outboxReady = false; // the outbox may have been made in what goes
-    if (noticeLostTransaction())
-        return;
+    if (noticeLostTransaction() || !(m_inBatch || m_ownTransaction))
+        return; // the transaction ended already, and that is told
     if (m_ownTransaction) {
         m_ownTransaction = false;
         outboxPending = false;
