@@ -79,7 +79,6 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
 
     lbPerm = new ui::DbCheckList(this);
     lbPerm->setDataSource(dsUserPref);
-    lbPerm->setRunFields(catalogue::fFirstSystem, catalogue::fLastSystem);
     lbPerm->setCaptions(permissions::systemCaptions());
 
     lblNset = new QLabel(permissions::countText(0, 0), this);
@@ -134,7 +133,7 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
     ui::setTabChain({lbPerm, OKBtn, CancelBtn, HelpBtn, btSetAct, btClearAct, grid, BitBtn1, dbYes});
 
     connect(dsUserPref, &ui::DataSource::dataChange, this, ui::guardedSlot(this, &TfrmSysPerm::dsUserPrefDataChange));
-    connect(lbPerm, &ui::DbCheckList::itemToggled, this, ui::guardedSlot(this, &TfrmSysPerm::lbPermClick));
+    connect(lbPerm, &ui::DbCheckList::itemClick, this, ui::guardedSlot(this, &TfrmSysPerm::lbPermClick));
     connect(btSetAct, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::btSetActClick));
     connect(btClearAct, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::btClearActClick));
     connect(BitBtn1, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::BitBtn1Click));
@@ -170,6 +169,7 @@ void TfrmSysPerm::FormShow()
     ui::BusyCursor busy;
     tblUserPref->open();
     m_run = permissions::systemRun(*tblUserPref);
+    lbPerm->setRun(m_run.first, m_run.last);
     tblUserPref->findKey({userId}); // an unknown user leaves the first row
     m_loading = true;
     dsUserPrefDataChange();
