@@ -143,6 +143,30 @@ private slots:
         QCOMPARE(t.linesPerLogIn(support::nowDays()), lines);
     }
 
+    // Two rows of one user on the same day: the later time wins, whether
+    // the table holds it before or after the earlier one.
+    void laterTimeOfTheDayWinsInEitherOrder()
+    {
+        support::ClockOverride clock(kNow);
+        const QDate today = kNow.date();
+        entry("ADM", "A1", today, QTime(13, 0), 4); // read first
+        entry("ADM", "B1", today, QTime(11, 0), 5);
+        entry("JDS", "C1", today, QTime(11, 0), 6); // read first
+        entry("JDS", "D1", today, QTime(13, 0), 7);
+        logIn("ADM");
+        logIn("JDS");
+        Tables t;
+        for (const auto& lines : {t.lines(support::nowDays()), t.linesPerLogIn(support::nowDays())}) {
+            QCOMPARE(lines.size(), 2);
+            QCOMPARE(lines[0][ColDatabase], QString("A1"));
+            QCOMPARE(lines[0][ColSince], since(today, QTime(13, 0)));
+            QCOMPARE(lines[0][ColTimes], QString("4"));
+            QCOMPARE(lines[1][ColDatabase], QString("D1"));
+            QCOMPARE(lines[1][ColSince], since(today, QTime(13, 0)));
+            QCOMPARE(lines[1][ColTimes], QString("7"));
+        }
+    }
+
     // The single pass picks the same rows as one scan per log-in, ties and
     // all, on rows in random order.
     void singlePassMatchesThePerLogInScan()
