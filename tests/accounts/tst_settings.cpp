@@ -65,7 +65,7 @@ QString stored(const QString& who, const QString& field)
 {
     const QString file = store::Session::instance().aliasPath(catalogue::kAlias) + QStringLiteral("/userpref.db");
     testkit::RawDb raw(file);
-    return raw.text(QStringLiteral("SELECT \"%1\" FROM userpref WHERE Who = '%2'").arg(field, who));
+    return raw.text(QStringLiteral("SELECT \"%1\" FROM userpref WHERE \"Who\" = '%2'").arg(field, who));
 }
 
 // The names of the stored preference fields: every field of the user row
