@@ -48,7 +48,7 @@ public:
     void storeToRow();
 
     QVector<bool> checks() const;
-    void setChecks(const QVector<bool>& checks); // as loading: no itemToggled
+    void setChecks(const QVector<bool>& checks); // as loading: no itemClick
     bool isChecked(int item) const;
     void setChecked(int item, bool on);           // as the user: emits itemClick when it flips
     int checkedCount() const;
