@@ -143,7 +143,9 @@ void countMatches(ReplaceCounts& counts, const QString& tableName, const QString
 
 QString rowsText(qint64 count)
 {
-    return QStringLiteral("%1 row%2").arg(QLocale(QLocale::English).toString(count), support::pluralS(int(qMin<qint64>(count, 2))));
+    // One row; none and many are rows.
+    return QStringLiteral("%1 row%2").arg(QLocale(QLocale::English).toString(count),
+                                          count == 1 ? QString() : QStringLiteral("s"));
 }
 
 } // namespace

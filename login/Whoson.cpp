@@ -1,5 +1,6 @@
 #include "login/Whoson.h"
 
+#include "login/PrintColumns.h"
 #include "login/WhosOnLines.h"
 #include "store/Catalogue.h"
 #include "support/Clock.h"
@@ -20,9 +21,11 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTextOption>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <stdexcept>
 
 namespace {
@@ -183,60 +186,65 @@ void TfrmWhosOn::printGrid(QPrinter& printer)
     const QRect page = printer.pageLayout().paintRectPixels(printer.resolution()).translated(
         -printer.pageLayout().paintRectPixels(printer.resolution()).topLeft());
     const int pad = metrics.averageCharWidth() / 2;
-    const int lineHeight = metrics.height() + pad * 2;
 
-    // The screen's column widths at the printer's resolution, narrowed to
-    // the page when they do not fit.
-    QVector<double> widths;
-    double total = 0;
-    const double scale = double(printer.logicalDpiX()) / grid->logicalDpiX();
-    for (int c = 0; c < grid->columnCount(); ++c) {
-        widths.append(grid->columnWidth(c) * scale);
-        total += widths.last();
-    }
-    if (total > page.width())
-        for (double& w : widths)
-            w *= page.width() / total;
-
-    const QDateTime now = support::now();
-    const QString date = now.toString(QStringLiteral("dd/MM/yyyy"));
-    const QString time = QLocale().toString(now.time(), QLocale::ShortFormat);
-
-    auto drawLine = [&](int y, const QStringList& cells) {
-        double x = page.left();
-        for (int c = 0; c < cells.size(); ++c) {
-            const QRectF cell(x, y, widths[c], lineHeight);
-            painter.drawRect(cell);
-            painter.drawText(cell.adjusted(pad, 0, -pad, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                             metrics.elidedText(cells[c], Qt::ElideRight, int(widths[c]) - 2 * pad));
-            x += widths[c];
-        }
-    };
-    auto drawPageTop = [&]() {
-        const QRect top(page.left(), page.top(), page.width(), lineHeight);
-        painter.drawText(top, Qt::AlignLeft | Qt::AlignVCenter, date);
-        painter.drawText(top, Qt::AlignHCenter | Qt::AlignVCenter, windowTitle());
-        painter.drawText(top, Qt::AlignRight | Qt::AlignVCenter, time);
-        QStringList headings;
-        for (int c = 0; c < grid->columnCount(); ++c)
-            headings << grid->horizontalHeaderItem(c)->text();
-        drawLine(page.top() + lineHeight * 2, headings);
-        return page.top() + lineHeight * 3;
-    };
-
-    int y = drawPageTop();
+    QStringList headings;
+    for (int c = 0; c < grid->columnCount(); ++c)
+        headings << grid->horizontalHeaderItem(c)->text();
+    QVector<QStringList> lines;
     for (int r = 0; r < grid->rowCount(); ++r) {
-        if (y + lineHeight > page.bottom()) {
-            printer.newPage();
-            y = drawPageTop();
-        }
         QStringList cells;
         for (int c = 0; c < grid->columnCount(); ++c) {
             const QTableWidgetItem* item = grid->item(r, c);
             cells << (item ? item->text() : QString());
         }
-        drawLine(y, cells);
-        y += lineHeight;
+        lines.append(cells);
+    }
+
+    const QVector<double> widths = login::printColumnWidths(metrics, headings, lines, page.width(), pad);
+    // A text too long for its column wraps inside its cell, at a blank
+    // where it can: nothing is cut.
+    QTextOption wrap(Qt::AlignLeft | Qt::AlignVCenter);
+    wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    auto lineHeight = [&](const QStringList& cells) {
+        double height = metrics.height();
+        for (int c = 0; c < cells.size(); ++c)
+            height = qMax(height, painter.boundingRect(QRectF(0, 0, widths[c] - 2 * pad, 1e6), cells[c], wrap).height());
+        return int(std::ceil(height)) + pad * 2;
+    };
+
+    const QDateTime now = support::now();
+    const QString date = now.toString(QStringLiteral("dd/MM/yyyy"));
+    const QString time = QLocale().toString(now.time(), QLocale::ShortFormat);
+
+    auto drawLine = [&](int y, const QStringList& cells, int height) {
+        double x = page.left();
+        for (int c = 0; c < cells.size(); ++c) {
+            const QRectF cell(x, y, widths[c], height);
+            painter.drawRect(cell);
+            painter.drawText(cell.adjusted(pad, pad, -pad, -pad), cells[c], wrap);
+            x += widths[c];
+        }
+    };
+    const int titleHeight = metrics.height() + pad * 2;
+    const int headingHeight = lineHeight(headings);
+    auto drawPageTop = [&]() {
+        const QRect top(page.left(), page.top(), page.width(), titleHeight);
+        painter.drawText(top, Qt::AlignLeft | Qt::AlignVCenter, date);
+        painter.drawText(top, Qt::AlignHCenter | Qt::AlignVCenter, windowTitle());
+        painter.drawText(top, Qt::AlignRight | Qt::AlignVCenter, time);
+        drawLine(page.top() + titleHeight * 2, headings, headingHeight);
+        return page.top() + titleHeight * 2 + headingHeight;
+    };
+
+    int y = drawPageTop();
+    for (const QStringList& cells : std::as_const(lines)) {
+        const int height = lineHeight(cells);
+        if (y + height > page.bottom()) {
+            printer.newPage();
+            y = drawPageTop();
+        }
+        drawLine(y, cells, height);
+        y += height;
     }
     painter.end();
 }

@@ -45,7 +45,9 @@ public:
 
     // The whole list on the printer, portrait: the caption centred on top,
     // the date at the top left and the time at the top right of every page,
-    // the grid's font, no band colours, no page numbers.
+    // the grid's font, no band colours, no page numbers. The columns are
+    // as wide as their texts and the page allow; a text that does not fit
+    // wraps inside its cell.
     void printGrid(QPrinter& printer);
 
 protected:

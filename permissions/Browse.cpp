@@ -30,7 +30,7 @@ namespace permissions {
 QList<ui::GridColumn> browseColumns()
 {
     QList<ui::GridColumn> columns{{catalogue::fDb, QStringLiteral("DB"), 12, true},
-                                  {QStringLiteral("WHO"), QStringLiteral("WHO"), 5, true},
+                                  {QStringLiteral("WHO"), QStringLiteral("WHO"), 3, true},
                                   {QStringLiteral("Access"), QStringLiteral("Access"), 5}};
     for (const RecordKind& kind : recordKinds())
         for (const KindOperation& op : kindOperations())

@@ -116,7 +116,7 @@ void TfrmPerm::buildWindow()
     ui::setTabChain({grDatabase, nbook, Shortcuts, btBrowse, OKBtn, CancelBtn, HelpBtn});
 
     connect(cbAccess, &QCheckBox::clicked, this, ui::guardedSlot(this, &TfrmPerm::cbAccessClick));
-    connect(lbPerm, &ui::DbCheckList::itemToggled, this, ui::guardedSlot(this, &TfrmPerm::lbPermClick));
+    connect(lbPerm, &ui::DbCheckList::itemClick, this, ui::guardedSlot(this, &TfrmPerm::lbPermClick));
     auto onClick = [this](QPushButton* b, auto handler) {
         connect(b, &QPushButton::clicked, this, [this, handler] { support::guarded([&] { handler(); }); });
     };
@@ -217,7 +217,6 @@ QWidget* TfrmPerm::buildActionsPage()
     auto* page = new QWidget;
     lbPerm = new ui::DbCheckList(page);
     lbPerm->setDataSource(dsPerm);
-    lbPerm->setRunFields(catalogue::fFirstAction, catalogue::fLastAction);
     QStringList captions;
     for (const QString& caption : permissions::actionCaptions())
         captions << support::uiText(caption);
@@ -259,6 +258,7 @@ void TfrmPerm::FormShow()
         const permissions::FlagRun run = permissions::actionRun(tblPerm);
         firstAction = run.first;
         lastAction = run.last;
+        lbPerm->setRun(firstAction, lastAction);
         tblDatabase.open();
         if (!tblUserPref.active())
             tblUserPref.open();

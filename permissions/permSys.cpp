@@ -79,7 +79,6 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
 
     lbPerm = new ui::DbCheckList(this);
     lbPerm->setDataSource(dsUserPref);
-    lbPerm->setRunFields(catalogue::fFirstSystem, catalogue::fLastSystem);
     lbPerm->setCaptions(permissions::systemCaptions());
 
     lblNset = new QLabel(permissions::countText(0, 0), this);
@@ -101,25 +100,25 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
     for (QPushButton* b : {BitBtn1, CancelBtn, HelpBtn, btSetAct, btClearAct})
         b->setAutoDefault(false);
 
-    auto* left = new QVBoxLayout;
-    left->addWidget(grid, 1);
-    left->addWidget(supervisor);
     auto* counts = new QHBoxLayout;
     counts->addWidget(lblNset, 1);
     counts->addWidget(btSetAct);
     counts->addWidget(btClearAct);
-    auto* right = new QVBoxLayout;
-    right->addWidget(lbPerm, 1);
-    right->addLayout(counts);
-    // The grid is as wide as its two columns and the supervisor box as its
-    // text; the list takes the rest and scrolls sideways for long captions.
+    // The grid is as wide as its two columns; the list beside it takes the
+    // rest of the width, so that every caption shows whole. The supervisor
+    // box lies under the grid and may reach under the list: its long text
+    // must not widen the grid's column.
     const int indicator = qMax(grid->verticalHeader()->sizeHint().width(), grid->verticalHeader()->minimumWidth());
     grid->setFixedWidth(grid->columnWidth(0) + grid->columnWidth(1) + indicator
                         + grid->verticalScrollBar()->sizeHint().width() + 2 * grid->frameWidth() + 2);
-    supervisor->setMinimumWidth(supervisor->sizeHint().width());
-    auto* middle = new QHBoxLayout;
-    middle->addLayout(left);
-    middle->addLayout(right, 1);
+    supervisor->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    auto* middle = new QGridLayout;
+    middle->addWidget(grid, 0, 0, 2, 1);
+    middle->addWidget(lbPerm, 0, 1);
+    middle->addLayout(counts, 1, 1);
+    middle->addWidget(supervisor, 2, 0, 1, 2, Qt::AlignLeft);
+    middle->setColumnStretch(1, 1);
+    middle->setRowStretch(0, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(BitBtn1);
     buttons->addStretch();
@@ -127,6 +126,7 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
     buttons->addWidget(CancelBtn);
     buttons->addWidget(HelpBtn);
     auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8); // the room goes to the captions
     layout->addWidget(lblTitle);
     layout->addLayout(middle, 1);
     layout->addLayout(buttons);
@@ -134,7 +134,7 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
     ui::setTabChain({lbPerm, OKBtn, CancelBtn, HelpBtn, btSetAct, btClearAct, grid, BitBtn1, dbYes});
 
     connect(dsUserPref, &ui::DataSource::dataChange, this, ui::guardedSlot(this, &TfrmSysPerm::dsUserPrefDataChange));
-    connect(lbPerm, &ui::DbCheckList::itemToggled, this, ui::guardedSlot(this, &TfrmSysPerm::lbPermClick));
+    connect(lbPerm, &ui::DbCheckList::itemClick, this, ui::guardedSlot(this, &TfrmSysPerm::lbPermClick));
     connect(btSetAct, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::btSetActClick));
     connect(btClearAct, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::btClearActClick));
     connect(BitBtn1, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::BitBtn1Click));
@@ -170,6 +170,7 @@ void TfrmSysPerm::FormShow()
     ui::BusyCursor busy;
     tblUserPref->open();
     m_run = permissions::systemRun(*tblUserPref);
+    lbPerm->setRun(m_run.first, m_run.last);
     tblUserPref->findKey({userId}); // an unknown user leaves the first row
     m_loading = true;
     dsUserPrefDataChange();

@@ -1,12 +1,14 @@
 #include "ui/DbCheckList.h"
 
-#include "permissions/PermModel.h"
 #include "store/StoreError.h"
 #include "store/Table.h"
 #include "ui/DataSource.h"
+#include "ui/RowState.h"
 
 #include <QKeyEvent>
-#include <QScrollBar>
+#include <QMouseEvent>
+
+#include <algorithm>
 
 namespace ui {
 
@@ -14,16 +16,21 @@ DbCheckList::DbCheckList(QWidget* parent) : QListWidget(parent)
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
     connect(this, &QListWidget::itemChanged, this, &DbCheckList::onItemChanged);
+    // A click that only selects an item counts as a click as well.
+    connect(this, &QListWidget::itemClicked, this, [this](QListWidgetItem* clicked) {
+        if (m_inMouseRelease && clicked)
+            m_mouseItem = row(clicked);
+    });
 }
 
 void DbCheckList::setDataSource(DataSource* source) { m_source = source; }
 
 DataSource* DbCheckList::dataSource() const { return m_source.data(); }
 
-void DbCheckList::setRunFields(const QString& firstField, const QString& lastField)
+void DbCheckList::setRun(int firstPosition, int lastPosition)
 {
-    m_firstField = firstField;
-    m_lastField = lastField;
+    m_first = firstPosition;
+    m_last = lastPosition;
 }
 
 void DbCheckList::setCaptions(const QStringList& captions)
@@ -45,23 +52,35 @@ store::Table* DbCheckList::boundTable() const
     return m_source->table();
 }
 
+void DbCheckList::checkRun(store::Table& table) const
+{
+    if (m_first < 0 || m_last >= table.fieldCount() || m_last - m_first + 1 != count())
+        throw store::StoreError(QStringLiteral("The table %1 has no run of %2 fields at positions %3 to %4.")
+                                    .arg(table.tableName())
+                                    .arg(count())
+                                    .arg(m_first)
+                                    .arg(m_last));
+}
+
 void DbCheckList::loadFromRow()
 {
     store::Table* table = boundTable();
     if (!table)
         return;
-    const permissions::FlagRun run = permissions::findRun(*table, m_firstField, m_lastField);
-    if (run.size() != count())
-        throw store::StoreError(QStringLiteral("The table %1 has %2 fields from %3 to %4, not %5.")
-                                    .arg(table->tableName())
-                                    .arg(run.size())
-                                    .arg(m_firstField, m_lastField)
-                                    .arg(count()));
-    // The list keeps its scroll position: the first visible item stays first.
-    const int top = verticalScrollBar()->value();
+    checkRun(*table);
+    QVector<bool> values;
+    values.reserve(count());
+    for (int i = m_first; i <= m_last; ++i)
+        values.append(table->field(i).asBoolean());
+    // The first visible item stays first and becomes the current item.
+    const QModelIndex topIndex = indexAt(QPoint(1, 1));
+    const int top = topIndex.isValid() ? topIndex.row() : 0;
     setUpdatesEnabled(false);
-    setChecks(permissions::readRun(*table, run));
-    verticalScrollBar()->setValue(top);
+    setChecks(values);
+    if (top < count()) {
+        setCurrentRow(top);
+        scrollToItem(item(top), QAbstractItemView::PositionAtTop);
+    }
     setUpdatesEnabled(true);
 }
 
@@ -70,8 +89,11 @@ void DbCheckList::storeToRow()
     store::Table* table = boundTable();
     if (!table)
         return;
-    const permissions::FlagRun run = permissions::findRun(*table, m_firstField, m_lastField);
-    permissions::writeRun(*table, run, checks());
+    checkRun(*table);
+    const QVector<bool> values = checks();
+    ui::startEditing(*table);
+    for (int i = 0; i < values.size(); ++i)
+        table->field(m_first + i).setAsBoolean(values[i]);
 }
 
 QVector<bool> DbCheckList::checks() const
@@ -104,7 +126,8 @@ void DbCheckList::setChecked(int i, bool on)
 
 int DbCheckList::checkedCount() const
 {
-    return permissions::countSet(checks());
+    const QVector<bool> values = checks();
+    return int(std::count(values.cbegin(), values.cend(), true));
 }
 
 void DbCheckList::keyPressEvent(QKeyEvent* event)
@@ -117,11 +140,27 @@ void DbCheckList::keyPressEvent(QKeyEvent* event)
     QListWidget::keyPressEvent(event);
 }
 
+void DbCheckList::mouseReleaseEvent(QMouseEvent* event)
+{
+    // The release may flip the item's tick and then report the click: the
+    // window hears of it once, with the tick in place.
+    m_inMouseRelease = true;
+    m_mouseItem = -1;
+    QListWidget::mouseReleaseEvent(event);
+    m_inMouseRelease = false;
+    if (m_mouseItem >= 0)
+        emit itemClick(m_mouseItem);
+}
+
 void DbCheckList::onItemChanged(QListWidgetItem* changed)
 {
     if (m_loading || !changed)
         return;
-    emit itemToggled(row(changed));
+    if (m_inMouseRelease) {
+        m_mouseItem = row(changed);
+        return;
+    }
+    emit itemClick(row(changed));
 }
 
 } // namespace ui

@@ -359,6 +359,9 @@ private slots:
         some.eventsNotDone = 1;
         c.marketing = c.holiday = c.eventsDone = false;
         QCOMPARE(accounts::previewText(some, c), QStringLiteral("CONTACT.DB: 12,408 rows\nEVENT.DB, not done: 1 row"));
+        // A ticked table without a matching row beside one with rows.
+        some.eventsNotDone = 0;
+        QCOMPARE(accounts::previewText(some, c), QStringLiteral("CONTACT.DB: 12,408 rows\nEVENT.DB, not done: 0 rows"));
     }
 
     // From the main window as a supervisor: OK's enabling, trimming, the

@@ -7,9 +7,11 @@
 #include "accounts/Settings.h"
 #include "shell/Main.h"
 #include "store/Catalogue.h"
+#include "store/Session.h"
 #include "support/Changes.h"
 #include "support/Help.h"
 #include "support/Messages.h"
+#include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 #include "ui/DialogTestKit.h"
@@ -57,25 +59,37 @@ QMap<QString, QVariantMap> permFlags(const QString& who)
 
 int journalSize() { return testkit::journalEntries().size(); }
 
-// Every copied field of the two users reads the same in its kind.
-bool sameInEveryGroup(const QString& a, const QString& b)
+// One stored value of a user row, straight from the file or the server
+// ("" for a blank).
+QString stored(const QString& who, const QString& field)
 {
-    store::Table ta(catalogue::kAlias, catalogue::kUserPref), tb(catalogue::kAlias, catalogue::kUserPref);
-    ta.open();
-    tb.open();
-    if (!ta.findKey({a}) || !tb.findKey({b}))
-        return false;
-    for (const accounts::CopyGroup& group : accounts::preferenceGroups()) {
-        for (const accounts::CopyField& f : group.fields) {
-            const store::Field &x = ta.fieldByName(f.name), &y = tb.fieldByName(f.name);
-            const bool same = f.kind == accounts::CopyKind::Text      ? x.asString() == y.asString()
-                              : f.kind == accounts::CopyKind::Boolean ? x.asBoolean() == y.asBoolean()
-                              : f.kind == accounts::CopyKind::Integer ? x.asLargeInt() == y.asLargeInt()
-                                                                      : x.asDateTime() == y.asDateTime();
-            if (!same) {
-                qWarning("%s differs", qPrintable(f.name));
-                return false;
-            }
+    const QString file = store::Session::instance().aliasPath(catalogue::kAlias) + QStringLiteral("/userpref.db");
+    testkit::RawDb raw(file);
+    return raw.text(QStringLiteral("SELECT \"%1\" FROM userpref WHERE \"Who\" = '%2'").arg(field, who));
+}
+
+// The names of the stored preference fields: every field of the user row
+// after the return address (which is stored line by line, not as it is),
+// as the table itself lists them.
+QStringList preferenceFields()
+{
+    store::Table users(catalogue::kAlias, catalogue::kUserPref);
+    users.open();
+    QStringList names;
+    for (int i = users.fieldByName("ReturnAddress").index() + 1; i < users.fieldCount(); ++i)
+        names << users.field(i).fieldName();
+    return names;
+}
+
+// Every preference field of the two users holds the same stored value; a
+// blank counts as the 0 or the empty text that it reads as.
+bool samePreferencesStored(const QString& a, const QString& b)
+{
+    for (const QString& name : preferenceFields()) {
+        auto plain = [](QString v) { return v == QLatin1String("0") ? QString() : v; };
+        if (plain(stored(a, name)) != plain(stored(b, name))) {
+            qWarning("%s differs: %s / %s", qPrintable(name), qPrintable(stored(a, name)), qPrintable(stored(b, name)));
+            return false;
         }
     }
     return true;
@@ -182,7 +196,7 @@ private slots:
 
         QCOMPARE(copyThroughDialog(kFrom, kTo, {11}),
                  QStringList{QString("Fields copied from user \"%1\" to \"%2\"").arg(kFrom, kTo)});
-        QVERIFY(sameInEveryGroup(kFrom, kTo));
+        QVERIFY(samePreferencesStored(kFrom, kTo));
         const QVariantMap to = user(kTo);
         QCOMPARE(to.value("comport").toInt(), 7);
         QCOMPARE(to.value("defcity").toString(), QStringLiteral("Springfield"));
@@ -226,6 +240,24 @@ private slots:
         QCOMPARE(entries[0].fieldname, QStringLiteral("DupCompany"));
         QCOMPARE(entries[0].recno, kTo);
         QVERIFY(user(kTo).value("emailname").isNull()); // e-mail not ticked
+    }
+
+    // Each kind of preference field carries a value that only that kind
+    // keeps, as stored: colours beyond true and false, a text of digits with
+    // its zeros, a date with its time of day, and a true.
+    void everyKindKeepsItsValue()
+    {
+        setUser(kFrom, {{"EnvFontColor", 16777215}, {"RepFontColor", 255}, {"DefZip", "00710"},
+                        {"WinFaxDateDefault", 45000.75}, {"CoStarHide", true}});
+        setUser(kTo, {{"EnvFontColor", 1}, {"RepFontColor", 0}, {"DefZip", "710"},
+                      {"WinFaxDateDefault", 45000.0}, {"CoStarHide", false}});
+        copyThroughDialog(kFrom, kTo, {1, 3, 4, 7, 8});
+        QCOMPARE(stored(kTo, "EnvFontColor"), QStringLiteral("16777215"));
+        QCOMPARE(stored(kTo, "RepFontColor"), QStringLiteral("255"));
+        QCOMPARE(stored(kTo, "DefZip"), QStringLiteral("00710"));
+        QVERIFY2(stored(kTo, "WinFaxDateDefault").contains("18:00"), qPrintable(stored(kTo, "WinFaxDateDefault")));
+        for (const char* field : {"WinFaxDateDefault", "CoStarHide"})
+            QCOMPARE(stored(kTo, field), stored(kFrom, field));
     }
 
     void copyToAUserWithoutPermissionRowsMakesNone()

@@ -21,7 +21,9 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QPageSize>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -141,6 +143,30 @@ private slots:
         QCOMPARE(t.linesPerLogIn(support::nowDays()), lines);
     }
 
+    // Two rows of one user on the same day: the later time wins, whether
+    // the table holds it before or after the earlier one.
+    void laterTimeOfTheDayWinsInEitherOrder()
+    {
+        support::ClockOverride clock(kNow);
+        const QDate today = kNow.date();
+        entry("ADM", "A1", today, QTime(13, 0), 4); // read first
+        entry("ADM", "B1", today, QTime(11, 0), 5);
+        entry("JDS", "C1", today, QTime(11, 0), 6); // read first
+        entry("JDS", "D1", today, QTime(13, 0), 7);
+        logIn("ADM");
+        logIn("JDS");
+        Tables t;
+        for (const auto& lines : {t.lines(support::nowDays()), t.linesPerLogIn(support::nowDays())}) {
+            QCOMPARE(lines.size(), 2);
+            QCOMPARE(lines[0][ColDatabase], QString("A1"));
+            QCOMPARE(lines[0][ColSince], since(today, QTime(13, 0)));
+            QCOMPARE(lines[0][ColTimes], QString("4"));
+            QCOMPARE(lines[1][ColDatabase], QString("D1"));
+            QCOMPARE(lines[1][ColSince], since(today, QTime(13, 0)));
+            QCOMPARE(lines[1][ColTimes], QString("7"));
+        }
+    }
+
     // The single pass picks the same rows as one scan per log-in, ties and
     // all, on rows in random order.
     void singlePassMatchesThePerLogInScan()
@@ -208,23 +234,28 @@ private slots:
     }
 
     // Print: the whole list with the caption, the date and the time, read
-    // back from the PDF file.
+    // back from the PDF file. No cell is cut, on a full page or on a small
+    // one where long texts must wrap.
     void printsTheListToAFile()
     {
         support::ClockOverride clock(kNow);
         entry("JDS", "SALES", kNow.date(), QTime(15, 0), 12);
-        for (const char* who : {"JDS", "ADM", "MKL"})
+        for (const char* who : {"JDS", "ADM", "MKL"}) // MKL has no database row: a long years form
             logIn(who);
+        testkit::RawDb(install->dataDir() + "/userpref.db")
+            .exec("UPDATE userpref SET LogInMachineName = 'RECEPTION-UPSTAIRS-BACK-OFFICE-7' WHERE Who = 'ADM'");
         QTemporaryDir dir;
         const QString pdf = dir.filePath("whoson.pdf");
 
         TfrmWhosOn w;
         w.show();
         bool asked = false;
+        QPageSize paper(QPageSize::A4);
         w.choosePrinter = [&](QPrinter& printer) {
             asked = true;
             printer.setOutputFormat(QPrinter::PdfFormat);
             printer.setOutputFileName(pdf);
+            printer.setPageSize(paper);
             return true;
         };
         QCOMPARE(w.grid->contextMenuPolicy(), Qt::ActionsContextMenu);
@@ -233,16 +264,49 @@ private slots:
         w.Print1->trigger();
         QVERIFY(asked);
 
-        QProcess text;
-        text.start("pdftotext", {"-layout", pdf, "-"});
-        QVERIFY2(text.waitForFinished(20000), "pdftotext (poppler-utils) is needed");
-        const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+        auto printedText = [&] {
+            QProcess text;
+            text.start("pdftotext", {"-layout", pdf, "-"});
+            [&] { QVERIFY2(text.waitForFinished(20000), "pdftotext (poppler-utils) is needed"); }();
+            return QString::fromUtf8(text.readAllStandardOutput());
+        };
+        QString printed = printedText();
         for (const QString& s : {QString("Who's on the system"), QString("13/03/2024"),
                                  QLocale().toString(kNow.time(), QLocale::ShortFormat), QString("In Database Since"),
                                  QString("# times"), QString("SALES"), QString("JDS"), QString("MKL"),
                                  QString(" 30 min")})
             QVERIFY2(printed.contains(s), qPrintable(s + " not in:\n" + printed));
         QVERIFY(printed.indexOf("JDS") < printed.indexOf("ADM"));
+
+        // Every cell whole: on the full page each on one line.
+        auto gridCells = [&] {
+            QStringList cells;
+            for (int r = 0; r < w.grid->rowCount(); ++r)
+                for (int c = 0; c < ColumnCount; ++c)
+                    cells << w.grid->item(r, c)->text();
+            return cells;
+        };
+        QStringList cells = gridCells();
+        QVERIFY(cells.join(' ').contains("yrs"));
+        QVERIFY(!printed.contains(QChar(0x2026)));
+        for (const QString& cell : cells)
+            QVERIFY2(printed.contains(cell), qPrintable(cell + " not whole in:\n" + printed));
+
+        // On a small page the lines are wider than the page: texts wrap at
+        // their blanks, and every word of every cell is there whole.
+        testkit::RawDb(install->dataDir() + "/userpref.db")
+            .exec("UPDATE userpref SET LogInMachineName = 'RECEPTION-7' WHERE Who = 'ADM'");
+        w.fillGridWithWho();
+        cells = gridCells();
+        paper = QPageSize(QPageSize::A5);
+        w.Print1->trigger();
+        printed = printedText();
+        QVERIFY(!printed.contains(QChar(0x2026)));
+        QVERIFY2(!printed.contains(w.grid->item(1, ColDuration)->text()), "nothing wrapped on the small page");
+        const QStringList words = printed.split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
+        for (const QString& cell : cells)
+            for (const QString& word : cell.split(' ', Qt::SkipEmptyParts))
+                QVERIFY2(words.contains(word), qPrintable(word + " not in:\n" + printed));
 
         // Declining the printer prints nothing.
         QFile::remove(pdf);

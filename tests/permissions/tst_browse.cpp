@@ -80,6 +80,11 @@ private slots:
         QCOMPARE(columns.size(), 35);
         QCOMPARE(columns[34].fieldName, QStringLiteral("SDelete"));
         QVERIFY(columns[0].readOnly && columns[1].readOnly && !columns[2].readOnly);
+        // Widths in characters: DB 12, WHO 3, every flag 5.
+        QCOMPARE(columns[0].widthChars, 12);
+        QCOMPARE(columns[1].widthChars, 3);
+        for (int c = 2; c < columns.size(); ++c)
+            QCOMPARE(columns[c].widthChars, 5);
         QCOMPARE(permissions::recordKindFields().size(), 32);
         const QList<QPair<QString, QRgb>> kinds{{"CVisible", 0x00FF00}, {"nadd", 0xFFFF00}, {"PChange", 0xFF00FF},
                                                 {"LDelete", 0x00FFFF}, {"MVisible", 0x0000FF}, {"TAdd", 0xFF0000},

@@ -14,6 +14,8 @@
 #include "ui/DataSource.h"
 #include "ui/DbCheckList.h"
 
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QtTest>
 
 using namespace permissions;
@@ -165,17 +167,18 @@ private slots:
         source.setTable(&perm);
         ui::DbCheckList list;
         list.setDataSource(&source);
-        list.setRunFields(catalogue::fFirstAction, catalogue::fLastAction);
+        const FlagRun run = actionRun(perm);
+        list.setRun(run.first, run.last);
         list.setCaptions(actionCaptions());
-        QSignalSpy toggled(&list, &ui::DbCheckList::itemToggled);
+        QSignalSpy clicks(&list, &ui::DbCheckList::itemClick);
         list.loadFromRow();
-        QCOMPARE(toggled.count(), 0);
+        QCOMPARE(clicks.count(), 0);
         QCOMPARE(list.checkedCount(), 26);
         QVERIFY(list.isChecked(20) && !list.isChecked(25));
 
         list.setChecked(20, false);
-        QCOMPARE(toggled.count(), 1);
-        QCOMPARE(toggled.at(0).at(0).toInt(), 20);
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(clicks.at(0).at(0).toInt(), 20);
         list.storeToRow();
         QCOMPARE(perm.state(), store::TableState::Edit);
         perm.post();
@@ -186,6 +189,53 @@ private slots:
         // A list whose length is not the run's is refused.
         list.setCaptions(actionCaptions().mid(1));
         QVERIFY_THROWS_EXCEPTION(store::StoreError, list.loadFromRow());
+    }
+
+    // With the mouse: a click on an item's text only selects it, a click on
+    // its box flips it; each is one click for the window, told once the tick
+    // is in place. A reload keeps the first visible item on top and makes it
+    // the current item.
+    void checkListClicksAndReloads()
+    {
+        store::Table perm(catalogue::kAlias, catalogue::kPerm);
+        perm.open();
+        perm.first();
+        ui::DataSource source;
+        source.setTable(&perm);
+        ui::DbCheckList list;
+        list.setDataSource(&source);
+        const FlagRun run = actionRun(perm);
+        list.setRun(run.first, run.last);
+        list.setCaptions(actionCaptions());
+        list.resize(300, list.sizeHintForRow(0) * 8);
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        list.loadFromRow();
+
+        QVector<QPair<int, bool>> clicks; // item, its tick when told
+        connect(&list, &ui::DbCheckList::itemClick, &list, [&](int item) { clicks.append({item, list.isChecked(item)}); });
+        const bool before = list.isChecked(2);
+        const QRect rect = list.visualItemRect(list.item(2));
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 4, rect.center().y()));
+        QCOMPARE(clicks, (QVector<QPair<int, bool>>{{2, before}}));
+        QCOMPARE(list.currentRow(), 2);
+
+        QStyleOptionViewItem option;
+        option.initFrom(&list);
+        option.rect = rect;
+        option.features |= QStyleOptionViewItem::HasCheckIndicator;
+        const QRect box = list.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &list);
+        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, box.center());
+        QCOMPARE(clicks, (QVector<QPair<int, bool>>{{2, before}, {2, !before}}));
+
+        list.setCurrentRow(list.count() - 1);
+        list.scrollToItem(list.item(15), QAbstractItemView::PositionAtTop);
+        const QModelIndex top = list.indexAt(QPoint(1, 1));
+        QVERIFY(top.row() > 2);
+        list.loadFromRow();
+        QCOMPARE(list.indexAt(QPoint(1, 1)).row(), top.row());
+        QCOMPARE(list.currentRow(), top.row());
+        QCOMPARE(clicks.size(), 2);
     }
 };
 

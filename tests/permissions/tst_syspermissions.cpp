@@ -27,6 +27,8 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyleOptionViewItem>
 #include <QtTest>
 
 class TestSysPermissions : public QObject {
@@ -130,6 +132,44 @@ private slots:
         QCOMPARE(flags(b), expected); // the blank flag was stored as false with the rest
         QCOMPARE(flags(c), cBefore);
         QCOMPARE(testkit::journalLines(from), QStringList{entry(b)});
+    }
+
+    // A click on an item's text ticks nothing but stores the run: a blank
+    // flag becomes false, and OK saves it.
+    void clickOnACaptionStoresTheRun()
+    {
+        const QString b = users[1];
+        setStored(b, sysFields[5], "NULL");
+        const QString before = flags(b);
+        runDialog(b, [&](TfrmSysPerm* d) {
+            const QRect rect = d->lbPerm->visualItemRect(d->lbPerm->item(0));
+            QTest::mouseClick(d->lbPerm->viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 4, rect.center().y()));
+            QCOMPARE(listFlags(*d->lbPerm), QString(before).replace('-', '0'));
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(flags(b), QString(before).replace('-', '0'));
+    }
+
+    // At the dialog's own size every caption of the list shows whole, with
+    // no sideways scrolling.
+    void everyCaptionShowsWhole()
+    {
+        runDialog(users[0], [&](TfrmSysPerm* d) {
+            QCOMPARE(d->lbPerm->count(), 49);
+            const int room = d->lbPerm->viewport()->width();
+            QStringList cut;
+            for (int i = 0; i < d->lbPerm->count(); ++i) {
+                QStyleOptionViewItem option;
+                option.initFrom(d->lbPerm);
+                const QModelIndex index = d->lbPerm->model()->index(i, 0);
+                const int needed = d->lbPerm->itemDelegate()->sizeHint(option, index).width();
+                if (needed > room)
+                    cut << QStringLiteral("%1 (%2 > %3)").arg(d->lbPerm->item(i)->text()).arg(needed).arg(room);
+            }
+            QVERIFY2(cut.isEmpty(), qPrintable(cut.join('\n')));
+            QCOMPARE(d->lbPerm->horizontalScrollBar()->maximum(), 0);
+            d->reject();
+        });
     }
 
     void setAndClearAllSaveAtOnce()

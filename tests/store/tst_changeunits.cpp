@@ -12,11 +12,13 @@
 #include "store/StoreError.h"
 #include "store/Table.h"
 #include "store/TablePrivate.h"
+#include "store/pg/PgConnection.h"
 #include "store/sqlite/SqliteConnection.h"
 #include "support/Changes.h"
 
 #include <QtTest>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 using namespace support;
@@ -390,6 +392,58 @@ private slots:
         batch.commit();
         QCOMPARE(journalLines(), QStringList({QStringLiteral("12/0/%1 Fullname").arg(who), QStringLiteral("10/6/") + id}));
         QCOMPARE(reported.messages, QStringList());
+    }
+
+    // The server ends this program's connection in the middle of a change.
+    // Outside a batch the change was a transaction of its own: it alone is
+    // lost, and the error says no more than that. Inside a batch the
+    // transaction held the batch's other changes since its last commit: the
+    // error says that they were not saved either.
+    void lostServerTransactionSaysWhatWasLost()
+    {
+        if (!TestInstall::onServer())
+            QSKIP("a server connection's loss");
+        for (const bool batched : {false, true}) {
+            QVERIFY(setUp());
+            auto users = openAtFirst(catalogue::kUserPref);
+            const QString first = users->fieldByName(catalogue::fWho).asString();
+            const QString firstName = users->fieldByName(catalogue::fFullName).asString();
+            std::unique_ptr<store::WriteBatch> batch;
+            if (batched) {
+                batch = std::make_unique<store::WriteBatch>();
+                saveFullName(*users, QStringLiteral("Earlier in the batch"));
+                users->next();
+            }
+            const int pid = PQbackendPID(
+                static_cast<store::PgConnection&>(*store::TableAccess::of(*users).conn).session().conn());
+            QString message;
+            try {
+                users->edit();
+                users->fieldByName(catalogue::fFullName).setAsString(QStringLiteral("Lost"));
+                store::ChangeUnit unit(*users); // the transaction or savepoint is open now
+                QVERIFY(testkit::RawDb(path(QStringLiteral("userpref.db")))
+                            .exec(QStringLiteral("SELECT pg_terminate_backend(%1)").arg(pid)));
+                users->post();
+                journalfield(*users, QStringLiteral("Fullname"), ActionField);
+                unit.commit();
+                QFAIL("a change went through on a lost connection");
+            } catch (const store::StoreError& e) {
+                message = e.message();
+            }
+            QVERIFY2(message.contains(QStringLiteral("connection to the database server was lost")), qPrintable(message));
+            QCOMPARE(message.contains(QStringLiteral("The changes of the last moments of this work were not saved.")),
+                     batched);
+            batch.reset();
+            users->cancel();
+            // Read by a connection of its own: this program's is gone. The
+            // batch's earlier change stands only if the batch window had
+            // committed it before the loss.
+            testkit::RawDb other(path(QStringLiteral("userpref.db")));
+            const QString stored = other.text(QStringLiteral("SELECT \"FullName\" FROM userpref WHERE \"Who\" = '%1'").arg(first));
+            QVERIFY2(stored == firstName || (batched && stored == QStringLiteral("Earlier in the batch")), qPrintable(stored));
+            QCOMPARE(other.text(QStringLiteral("SELECT count(*) FROM userpref WHERE \"FullName\" = 'Lost'")), QStringLiteral("0"));
+            users.reset();
+        }
     }
 };
 

@@ -3,6 +3,7 @@
 #include "testkit/TestInstall.h"
 
 #include "store/Catalogue.h"
+#include "store/ChangeUnit.h"
 #include "store/DayCount.h"
 #include "store/Schema.h"
 #include "store/Session.h"
@@ -174,6 +175,30 @@ private slots:
         QCOMPARE(to.mid(0, 8), QStringList({"0", "", "", "True", "7", "44265", "0.333333333333333", "False"}));
         QCOMPARE(to.mid(8).join('|'), QString(255, QLatin1Char('a')) + QStringLiteral("|"));
         QCOMPARE(memo.mid(8).join('|'), QStringLiteral("|") + QString(256, QLatin1Char('a')));
+    }
+
+    // In a write batch, as the bulk commands write: a value of 255
+    // characters goes to "to" and one of 256 to "memo", as merge stores them
+    // once the batch has moved its rows.
+    void valueTextsInABatch()
+    {
+        QVERIFY(setUp());
+        auto users = openAtFirst(catalogue::kUserPref);
+        {
+            store::WriteBatch batch;
+            for (int length : {255, 256}) {
+                users->edit();
+                users->fieldByName(QStringLiteral("ReturnAddress")).setAsString(QString(length, QLatin1Char('b')));
+                store::ChangeUnit unit(*users);
+                users->post();
+                journalfield(*users, QStringLiteral("ReturnAddress"), ActionField);
+                unit.commit();
+            }
+        }
+        testkit::RawDb merge(mergePath());
+        QCOMPARE(merge.column(QStringLiteral("SELECT coalesce(length(\"to\"), 0) || '/' || coalesce(length(memo), 0) "
+                                             "FROM merge ORDER BY rowid")),
+                 (QStringList{QStringLiteral("255/0"), QStringLiteral("0/256")}));
     }
 
     // Key, field name and DB texts are cut to what the journal's columns hold.
