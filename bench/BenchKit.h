@@ -20,8 +20,11 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace benchkit {
 
@@ -104,6 +107,23 @@ inline qint64 count(const QString& dataDir, const QString& table)
     return st.integer(0);
 }
 
+// The journal's last row, and the journal cut back to it: a benchmark puts
+// back what a run added before the next run.
+inline qint64 lastJournalRow(const QString& dataDir)
+{
+    Connection c(dataDir + "/merge.db");
+    Statement last(c, "SELECT coalesce(max(rowid), 0) FROM merge");
+    last.step();
+    return last.integer(0);
+}
+
+inline void cutJournal(const QString& dataDir, qint64 lastRow)
+{
+    Connection c(dataDir + "/merge.db");
+    c.exec(QString("DELETE FROM merge WHERE rowid > %1").arg(lastRow));
+    c.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+}
+
 inline QStringList booleanColumns(const QString& tableName)
 {
     QStringList names;
@@ -161,7 +181,26 @@ struct Installation {
     int databases = 0;
     QString connection; // on a server: where the tables are
     QString schema;
+    QString configPath;
+    QString netDir;
+    QString privateDir;
 };
+
+// Points the store at the installation, with the passwords the program
+// knows. Also lets go of every table file the store held (a table opened
+// for this program alone keeps its file locked until then), so that a floor
+// or a reset may write them.
+inline void reopenStore(const Installation& in)
+{
+    store::Session& session = store::Session::instance();
+    session.reset();
+    session.setConfigPath(in.configPath);
+    session.setNetFileDir(in.netDir);
+    session.setPrivateDir(in.privateDir);
+    session.addPassword(catalogue::startupPasswordA());
+    session.addPassword(catalogue::startupPasswordB());
+    session.addPassword(catalogue::forceOffPassword());
+}
 
 // A demo installation made from options under root (its own folders there),
 // with the store pointed at it. The journal is left as it is.
@@ -181,17 +220,11 @@ inline Installation makeInstallation(const QString& root, demo::Options options)
     std::fflush(stdout);
     const demo::Result install = demo::install(options);
     demo::writeStoreConfig(install);
-
-    store::Session& session = store::Session::instance();
-    session.reset();
-    session.setConfigPath(install.configPath);
-    session.setNetFileDir(install.netDir);
     QDir().mkpath(root + "/priv");
-    session.setPrivateDir(root + "/priv");
-    session.addPassword(catalogue::startupPasswordA());
-    session.addPassword(catalogue::startupPasswordB());
-    session.addPassword(catalogue::forceOffPassword());
-    return {install.dataDir, options.users, options.databases, install.connection, install.schema};
+    const Installation in{install.dataDir, options.users,   options.databases, install.connection,
+                          install.schema,  install.configPath, install.netDir,  root + "/priv"};
+    reopenStore(in);
+    return in;
 }
 
 // The same with users x databases and no contacts or events.
@@ -206,15 +239,63 @@ inline Installation makeInstallation(const QString& root, int users, int databas
     return makeInstallation(root, std::move(options));
 }
 
-inline void printRatio(const char* label, double store, double floor)
-{
-    std::printf("%-44s %10.3f %12.3f %7.2f\n", label, store, floor, store / floor);
-    std::fflush(stdout);
-}
+// Repeated measurements. One run of a machine shared with others is not a
+// figure: each piece of work is measured several times, store and floor in
+// turn so that a change in the load falls on both alike, and the medians are
+// compared. Defined in BenchKit.cpp.
 
-inline void printHeading()
-{
-    std::printf("\n%-44s %10s %12s %7s\n", "", "store (s)", "floor (s)", "ratio");
-}
+// --repeat N: how many times each piece of work is measured (default 3).
+void addRepeatOption(QCommandLineParser& parser);
+int repeatFrom(const QCommandLineParser& parser);
+
+// Seconds that work() takes.
+double timed(const std::function<void()>& work);
+
+double median(std::vector<double> values);
+
+// One line of a table: every run's figure, the store's and the floor's.
+struct Line {
+    QString label;
+    std::vector<double> store;
+    std::vector<double> floor;
+};
+
+// Runs storeRun and floorRun alternately, repeat times each; each run records
+// its own figures (for work that times itself, or several lines at once).
+void alternate(int repeat, const std::function<void()>& storeRun, const std::function<void()>& floorRun);
+
+// Times store and floor alternately into line, repeat times each. prepare(),
+// not timed, runs before every run to put back what the work changed.
+void alternate(Line& line, int repeat, const std::function<void()>& store, const std::function<void()>& floor,
+               const std::function<void()>& prepare = {});
+
+// A benchmark's figures: per line the median of each side, how far its runs
+// spread (largest minus smallest, against the median), and the ratio of the
+// medians.
+class Table {
+public:
+    explicit Table(QString title, QString storeName = "store", QString floorName = "floor", QString unit = "s");
+    Line& add(const QString& label); // stays valid as lines are added
+    void print() const;
+
+private:
+    QString m_title, m_storeName, m_floorName, m_unit;
+    std::deque<Line> m_lines;
+};
+
+// The machine the figures come from: its cores, and whether anything else
+// kept it busy while the benchmark ran (the load average before and after,
+// and the processor time of other programs, a database server included,
+// from /proc/stat less this program's own).
+class MachineNote {
+public:
+    MachineNote(); // prints the core count
+    void print() const;
+
+private:
+    QString m_loadBefore;
+    qint64 m_busyTicks = -1, m_allTicks = -1;
+    double m_ownSeconds = 0;
+};
 
 } // namespace benchkit

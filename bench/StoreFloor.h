@@ -27,6 +27,11 @@ public:
     // a journal row.
     virtual void edit(int n, const QByteArray& city) = 0;
 
+    // Keeps the City of the first n contact rows and the journal's length,
+    // and puts both back: every run of edits starts from the same rows.
+    virtual void keepCities(int n) = 0;
+    virtual void putCitiesBack() = 0;
+
     // For the checks, outside the timings.
     virtual qint64 rowsWithCity(const QString& city) = 0;
     virtual qint64 journalRows() = 0;

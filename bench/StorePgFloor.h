@@ -11,7 +11,10 @@ namespace storebench {
 
 class PgFloor : public Floor {
 public:
-    PgFloor(const QString& connection, const QString& schema) : m_connection(connection), m_schema(schema) {}
+    PgFloor(const QString& connection, const QString& schema)
+        : m_connection(connection), m_schema(schema), m_keeper(connection)
+    {
+    }
 
     // In pages of 10,000 rows by rowid, one prepared statement.
     qint64 walk() override
@@ -83,6 +86,25 @@ public:
         link.exec("COMMIT");
     }
 
+    // The kept cities live in a temporary table of a connection of its own.
+    void keepCities(int n) override
+    {
+        m_keeper.exec("DROP TABLE IF EXISTS kept_city");
+        m_keeper.exec(QString("CREATE TEMP TABLE kept_city AS SELECT rowid AS r, \"City\" FROM %1 ORDER BY rowid LIMIT %2")
+                          .arg(table("contact"))
+                          .arg(n));
+        m_journalMark = m_keeper.exec("SELECT coalesce(max(rowid), 0) FROM " + table("merge")).integer(0, 0);
+    }
+
+    void putCitiesBack() override
+    {
+        m_keeper.exec("UPDATE " + table("contact") + " c SET \"City\" = k.\"City\" FROM kept_city k WHERE c.rowid = k.r");
+        m_keeper.exec("DELETE FROM " + table("merge") + " WHERE rowid > " + QString::number(m_journalMark));
+        // The dead rows the edits left would otherwise be cleared in the
+        // middle of a later run.
+        m_keeper.exec("VACUUM " + table("contact") + ", " + table("merge"));
+    }
+
     qint64 rowsWithCity(const QString& city) override
     {
         benchkit::PgLink link(m_connection);
@@ -102,6 +124,8 @@ private:
 
     QString m_connection;
     QString m_schema;
+    benchkit::PgLink m_keeper;
+    qint64 m_journalMark = 0;
 };
 
 } // namespace storebench

@@ -65,81 +65,110 @@ inline double floorApplyToAll(const Installation& in, const QByteArray& source)
     return timer.nsecsElapsed() / 1e9;
 }
 
-inline void benchApplyToAll(const Installation& in)
+// Keeps the users' flags in a file of their own beside the tables and puts
+// them back, with the journal, before every run of the copy.
+class KeptFlags {
+public:
+    explicit KeptFlags(const Installation& in)
+        : m_in(in), m_journalMark(benchkit::lastJournalRow(in.dataDir)), m_flags(catalogue::systemFlagNames())
+    {
+        Connection c(in.dataDir + "/userpref.db");
+        attachKept(c);
+        c.exec("DROP TABLE IF EXISTS kept.userpref");
+        c.exec("CREATE TABLE kept.userpref AS SELECT rowid AS r, \"" + m_flags.join("\",\"") + "\" FROM userpref");
+    }
+    void putBack()
+    {
+        {
+            Connection c(m_in.dataDir + "/userpref.db");
+            attachKept(c);
+            c.exec("UPDATE userpref SET (\"" + m_flags.join("\",\"") + "\") = (SELECT \"" + m_flags.join("\",\"") +
+                   "\" FROM kept.userpref k WHERE k.r = userpref.rowid)");
+            c.exec("PRAGMA main.wal_checkpoint(TRUNCATE)");
+        }
+        benchkit::cutJournal(m_in.dataDir, m_journalMark);
+    }
+
+private:
+    void attachKept(Connection& c) { c.exec("ATTACH DATABASE '" + m_in.dataDir + "/../kept.db' AS kept"); }
+
+    const Installation& m_in;
+    qint64 m_journalMark;
+    QStringList m_flags;
+};
+
+inline void benchApplyToAll(const Installation& in, benchkit::Table& table, int repeat)
 {
     support::MessageScript script; // an error box would be recorded, not shown
     TfrmSysPerm dialog;
     dialog.userId = QString();
     dialog.show();
-    const QByteArray source = dialog.tblUserPref->fieldByName(catalogue::fWho).asString().toUtf8();
-    const double floor = floorApplyToAll(in, source);
+    const QString source = dialog.tblUserPref->fieldByName(catalogue::fWho).asString();
+    KeptFlags kept(in);
+    const qint64 journalRows = benchkit::count(in.dataDir, "merge");
 
-    qint64 journal = benchkit::count(in.dataDir, "merge");
-    QElapsedTimer timer;
-    timer.start();
-    dialog.ApplyToAll(QString::fromUtf8(source));
-    const double store = timer.nsecsElapsed() / 1e9;
-    const qint64 journalled = benchkit::count(in.dataDir, "merge") - journal;
+    benchkit::Line& copy = table.add("ApplyToAll, system permissions to all users");
     // How much of it the journal takes: the same copy without it.
-    support::setJournalActive(false);
-    timer.restart();
-    dialog.ApplyToAll(QString::fromUtf8(source));
-    const double unjournalled = timer.nsecsElapsed() / 1e9;
-    support::setJournalActive(true);
+    benchkit::Line& unjournalled = table.add("  the same with the journal off (share)");
+    auto storeRun = [&] {
+        kept.putBack();
+        copy.store.push_back(benchkit::timed([&] { dialog.ApplyToAll(source); }));
+        if (benchkit::count(in.dataDir, "merge") - journalRows != in.users)
+            benchkit::fail("store: journal rows differ");
+        kept.putBack();
+        support::setJournalActive(false);
+        unjournalled.store.push_back(benchkit::timed([&] { dialog.ApplyToAll(source); }));
+        support::setJournalActive(true);
+    };
+    auto floorRun = [&] {
+        kept.putBack();
+        copy.floor.push_back(floorApplyToAll(in, source.toUtf8()));
+        unjournalled.floor.push_back(copy.floor.back());
+    };
+    benchkit::alternate(repeat, storeRun, floorRun);
+    kept.putBack();
     dialog.reject();
     if (!script.shown().isEmpty())
         benchkit::fail("store: " + script.texts().join(" / "));
-
-    std::printf("\nSystem permissions, copy to all %d users: store journalled %lld rows\n", in.users, journalled);
-    benchkit::printHeading();
-    benchkit::printRatio("ApplyToAll", store, floor);
-    benchkit::printRatio("  the same with the journal off (share)", unjournalled, floor);
-    if (journalled != in.users)
-        benchkit::fail("store: journal rows differ");
 }
 
 // The browser on every permission row: seconds to open it (until its first
 // lines show), to narrow it to one user and then also to one database, and
-// back to every user of that database.
-inline void benchBrowser(const Installation& in)
+// back to every user of that database. It has no floor: medians of repeat
+// runs, each on a browser of its own, against the goal.
+inline void benchBrowser(const Installation& in, int repeat)
 {
-    support::MessageScript script;
-    TfrmBrowse browser;
-    QElapsedTimer timer;
-    timer.start();
-    browser.show();
-    QCoreApplication::processEvents();
-    const double open = timer.nsecsElapsed() / 1e9;
-    const int linesOpen = browser.grid->model()->rowCount();
+    std::vector<double> open, oneUser, both, oneDb;
+    int linesOpen = 0, linesUser = 0, linesBoth = 0, linesDb = 0;
+    auto step = [](std::vector<double>& figures, const std::function<void()>& change) {
+        figures.push_back(benchkit::timed([&] {
+            change();
+            QCoreApplication::processEvents();
+        }));
+    };
+    for (int run = 0; run < repeat; ++run) {
+        support::MessageScript script;
+        TfrmBrowse browser;
+        step(open, [&] { browser.show(); });
+        linesOpen = browser.grid->model()->rowCount();
+        step(oneUser, [&] { browser.cbUsers->setCurrentIndex(browser.cbUsers->count() / 2); });
+        linesUser = browser.grid->model()->rowCount();
+        step(both, [&] { browser.cbDB->setCurrentIndex(browser.cbDB->count() / 2); });
+        linesBoth = browser.grid->model()->rowCount();
+        step(oneDb, [&] { browser.cbUsers->setCurrentIndex(0); });
+        linesDb = browser.grid->model()->rowCount();
+        browser.reject();
+        if (!script.shown().isEmpty())
+            benchkit::fail("browser: " + script.texts().join(" / "));
+    }
 
-    const int user = browser.cbUsers->count() / 2;
-    timer.restart();
-    browser.cbUsers->setCurrentIndex(user);
-    QCoreApplication::processEvents();
-    const double oneUser = timer.nsecsElapsed() / 1e9;
-    const int linesUser = browser.grid->model()->rowCount();
-
-    timer.restart();
-    browser.cbDB->setCurrentIndex(browser.cbDB->count() / 2);
-    QCoreApplication::processEvents();
-    const double both = timer.nsecsElapsed() / 1e9;
-    const int linesBoth = browser.grid->model()->rowCount();
-
-    timer.restart();
-    browser.cbUsers->setCurrentIndex(0);
-    QCoreApplication::processEvents();
-    const double oneDb = timer.nsecsElapsed() / 1e9;
-    const int linesDb = browser.grid->model()->rowCount();
-    browser.reject();
-    if (!script.shown().isEmpty())
-        benchkit::fail("browser: " + script.texts().join(" / "));
-
-    std::printf("\nPermission browser, %lld rows (goal: each under 0.3 s)\n", qint64(in.users) * in.databases);
-    std::printf("%-44s %10s %12s\n", "", "seconds", "lines read");
-    std::printf("%-44s %10.3f %12d\n", "open, every row", open, linesOpen);
-    std::printf("%-44s %10.3f %12d\n", "narrow to one user", oneUser, linesUser);
-    std::printf("%-44s %10.3f %12d\n", "narrow to one user and one database", both, linesBoth);
-    std::printf("%-44s %10.3f %12d\n", "narrow to one database (every user)", oneDb, linesDb);
+    std::printf("\nPermission browser, %lld rows (medians of %d runs; goal: each under 0.3 s)\n",
+                qint64(in.users) * in.databases, repeat);
+    std::printf("%-46s %14s %12s\n", "", "seconds", "lines read");
+    std::printf("%-46s %14.3f %12d\n", "open, every row", benchkit::median(open), linesOpen);
+    std::printf("%-46s %14.3f %12d\n", "narrow to one user", benchkit::median(oneUser), linesUser);
+    std::printf("%-46s %14.3f %12d\n", "narrow to one user and one database", benchkit::median(both), linesBoth);
+    std::printf("%-46s %14.3f %12d\n", "narrow to one database (every user)", benchkit::median(oneDb), linesDb);
     std::fflush(stdout);
     if (linesUser != in.databases || linesBoth != 1 || linesDb < qMin(in.users, 256))
         benchkit::fail("browser: line counts differ");

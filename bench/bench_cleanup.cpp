@@ -3,10 +3,11 @@
 // C API on the table files, or with --engine postgresql libpq on the
 // installation's schema on the server (dropped at the end).
 //
-//   bench_cleanup [--databases N] [--users N] [--dir DIR]
+//   bench_cleanup [--databases N] [--users N] [--dir DIR] [--repeat N]
 //                 [--engine postgresql --connection "<libpq string>" [--schema NAME]]
 //
-// Two runs each: first with no USERDB.DB and PERM.DB rows (every pair's rows
+// Each run of the store and of the floor, in turn, is two clean-ups: first
+// with no USERDB.DB and PERM.DB rows and an empty journal (every pair's rows
 // are made and journalled), then with every row present (lookups only).
 
 #include "BenchKit.h"
@@ -189,10 +190,13 @@ int main(int argc, char** argv)
     parser.addOption({"users", "Users.", "n", "1000"});
     parser.addOption({"dir", "Folder for the installation (default: a temporary one).", "dir"});
     benchkit::addEngineOptions(parser);
+    benchkit::addRepeatOption(parser);
     parser.process(app);
 
     try {
+        const int repeat = benchkit::repeatFrom(parser);
         const benchkit::Engine engine = benchkit::engineFrom(parser);
+        const benchkit::MachineNote machine;
         const benchkit::DropSchemaAtEnd dropSchema(engine);
         QTemporaryDir temp;
         const QString root = parser.isSet("dir") ? parser.value("dir") : temp.path();
@@ -205,34 +209,36 @@ int main(int argc, char** argv)
             floor = std::make_unique<cleanupbench::PgFloor>(in.connection, in.schema);
         else
             floor = std::make_unique<SqliteFloor>(in.dataDir);
-        const char* floorName = engine.onServer ? "libpq alone" : "SQLite alone";
+        const QString floorName = engine.onServer ? "libpq alone" : "SQLite alone";
 
-        floor->clearPairRows();
-        const double storeMake = storeCleanUp();
-        const Counts afterStore = floor->counts();
-        const double storeLookups = storeCleanUp();
-        const Counts afterStoreAgain = floor->counts();
-
-        floor->clearPairRows();
-        const double rawMake = floor->cleanUp();
-        const Counts afterRaw = floor->counts();
-        const double rawLookups = floor->cleanUp();
-        const Counts afterRawAgain = floor->counts();
-
-        std::printf("\nRows (%lld pairs):\n", pairs);
-        printCounts("store, from empty:", afterStore);
-        printCounts("store, all present:", afterStoreAgain);
-        printCounts(qPrintable(QString("%1, from empty:").arg(floorName)), afterRaw);
-        printCounts(qPrintable(QString("%1, all present:").arg(floorName)), afterRawAgain);
-
-        std::printf("\n%-34s %10s %14s %7s\n", "", "store (s)", qPrintable(QString("%1 (s)").arg(floorName)), "ratio");
-        std::printf("%-34s %10.3f %14.3f %7.2f\n", "no rows: make and journal all", storeMake, rawMake,
-                    storeMake / rawMake);
-        std::printf("%-34s %10.3f %14.3f %7.2f\n", "all rows present: lookups only", storeLookups, rawLookups,
-                    storeLookups / rawLookups);
-
-        if (afterStore.userDb != pairs || afterStore.perm != pairs || afterStore.journal != 2 * pairs ||
-            afterRaw.userDb != pairs || afterRaw.perm != pairs || afterRaw.journal != 2 * pairs) {
+        benchkit::Table table("Exit clean-up, " + QString::number(pairs) + " pairs", "store", floorName);
+        benchkit::Line& make = table.add("no rows: make and journal all");
+        benchkit::Line& lookups = table.add("all rows present: lookups only");
+        bool countsRight = true;
+        auto check = [&](const char* label, const Counts& c, qint64 journal) {
+            if (c.userDb == pairs && c.perm == pairs && c.journal == journal)
+                return;
+            countsRight = false;
+            printCounts(label, c);
+        };
+        auto storeRun = [&] {
+            floor->clearPairRows();
+            make.store.push_back(storeCleanUp());
+            check("store, from empty:", floor->counts(), 2 * pairs);
+            lookups.store.push_back(storeCleanUp());
+            check("store, all present:", floor->counts(), 2 * pairs);
+        };
+        auto floorRun = [&] {
+            floor->clearPairRows();
+            make.floor.push_back(floor->cleanUp());
+            check(qPrintable(QString("%1, from empty:").arg(floorName)), floor->counts(), 2 * pairs);
+            lookups.floor.push_back(floor->cleanUp());
+            check(qPrintable(QString("%1, all present:").arg(floorName)), floor->counts(), 2 * pairs);
+        };
+        benchkit::alternate(repeat, storeRun, floorRun);
+        table.print();
+        machine.print();
+        if (!countsRight) {
             std::printf("\nWARNING: row counts differ from %lld pairs per table and %lld journal rows\n", pairs,
                         2 * pairs);
             return 1;

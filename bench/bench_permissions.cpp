@@ -2,9 +2,10 @@
 // databases by default), each beside its floor: the same reads, writes and
 // journal rows through the SQLite C API alone in one transaction.
 //
-//   bench_permissions [--users N] [--databases N] [--dir DIR]
+//   bench_permissions [--users N] [--databases N] [--dir DIR] [--repeat N]
 //
-// Each measurement is a function of its own; main() runs them in turn.
+// Each measurement is a function of its own; main() runs them in turn, each
+// --repeat times, store and floor in turn, and prints one table of medians.
 
 #include "BenchKit.h"
 #include "SysPermBench.h"
@@ -29,11 +30,13 @@ namespace {
 
 const int kPermCode = 10;
 
-void clearPermRows(const Installation& in)
+// PERM.DB empty and the journal as it was at journalMark.
+void clearPermRows(const Installation& in, qint64 journalMark)
 {
     Connection c(in.dataDir + "/perm.db");
     c.exec("DELETE FROM perm");
     c.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    benchkit::cutJournal(in.dataDir, journalMark);
 }
 
 // Opens the database permissions dialog offscreen for the first user, on a
@@ -143,44 +146,47 @@ double floorOpenEmpty(const Installation& in)
 }
 
 // Opening the database permissions dialog: with PERM.DB empty (every row
-// made and journalled) and with every row present and complete.
-void benchOpenPermDialog(const Installation& in)
+// made and journalled) and with every row present and complete; each run
+// from an empty PERM.DB and the journal as it was.
+void benchOpenPermDialog(const Installation& in, benchkit::Table& table, int repeat)
 {
     const qint64 pairs = qint64(in.users) * in.databases;
-
-    clearPermRows(in);
-    qint64 journal = benchkit::count(in.dataDir, "merge");
-    const double floorEmpty = floorOpenEmpty(in);
-    if (benchkit::count(in.dataDir, "perm") != pairs || benchkit::count(in.dataDir, "merge") - journal != pairs)
-        benchkit::fail("floor: row counts differ");
-
-    clearPermRows(in);
-    journal = benchkit::count(in.dataDir, "merge");
-    const double storeEmpty = openPermDialog();
-    const qint64 made = benchkit::count(in.dataDir, "perm");
-    const qint64 journalled = benchkit::count(in.dataDir, "merge") - journal;
-
-    const double floorComplete = floorOpenComplete(in);
-    journal = benchkit::count(in.dataDir, "merge");
-    const double storeComplete = openPermDialog();
-    const qint64 journalledAgain = benchkit::count(in.dataDir, "merge") - journal;
-
-    std::printf("\nDatabase permissions dialog, %lld pairs: store made %lld rows and %lld journal rows;"
-                " the second opening %lld journal rows\n",
-                pairs, made, journalled, journalledAgain);
-    benchkit::printHeading();
-    benchkit::printRatio("open, PERM.DB empty (make + journal all)", storeEmpty, floorEmpty);
-    benchkit::printRatio("open, every row present and complete", storeComplete, floorComplete);
-    if (made != pairs || journalled != pairs || journalledAgain != 0)
-        benchkit::fail("store: row counts differ");
-
+    const qint64 journalMark = benchkit::lastJournalRow(in.dataDir);
+    const qint64 journalRows = benchkit::count(in.dataDir, "merge");
+    benchkit::Line& empty = table.add("open, PERM.DB empty (make + journal all)");
+    benchkit::Line& complete = table.add("open, every row present and complete");
     // How much of the first figure is the journal's: the same opening with
     // the journal off (not a behaviour of the program, a measurement aid).
-    clearPermRows(in);
-    support::setJournalActive(false);
-    const double storeNoJournal = openPermDialog();
-    support::setJournalActive(true);
-    benchkit::printRatio("  the same with the journal off (share)", storeNoJournal, floorEmpty);
+    benchkit::Line& noJournal = table.add("  the same with the journal off (share)");
+    auto check = [](bool right, const char* what) {
+        if (!right)
+            benchkit::fail(what);
+    };
+
+    auto storeRun = [&] {
+        clearPermRows(in, journalMark);
+        empty.store.push_back(openPermDialog());
+        check(benchkit::count(in.dataDir, "perm") == pairs &&
+                  benchkit::count(in.dataDir, "merge") - journalRows == pairs,
+              "store: row counts differ");
+        complete.store.push_back(openPermDialog());
+        check(benchkit::count(in.dataDir, "merge") - journalRows == pairs, "store: the second opening journalled rows");
+
+        clearPermRows(in, journalMark);
+        support::setJournalActive(false);
+        noJournal.store.push_back(openPermDialog());
+        support::setJournalActive(true);
+    };
+    auto floorRun = [&] {
+        clearPermRows(in, journalMark);
+        empty.floor.push_back(floorOpenEmpty(in));
+        noJournal.floor.push_back(empty.floor.back());
+        check(benchkit::count(in.dataDir, "perm") == pairs &&
+                  benchkit::count(in.dataDir, "merge") - journalRows == pairs,
+              "floor: row counts differ");
+        complete.floor.push_back(floorOpenComplete(in));
+    };
+    benchkit::alternate(repeat, storeRun, floorRun); // the floor's last run leaves every row present
 }
 
 } // namespace
@@ -195,17 +201,23 @@ int main(int argc, char** argv)
     parser.addOption({"databases", "Contact databases.", "n", "100"});
     parser.addOption({"users", "Users.", "n", "1000"});
     parser.addOption({"dir", "Folder for the installation (default: a temporary one).", "dir"});
+    benchkit::addRepeatOption(parser);
     parser.process(app);
 
     try {
+        const int repeat = benchkit::repeatFrom(parser);
+        const benchkit::MachineNote machine;
         QTemporaryDir temp;
         const QString root = parser.isSet("dir") ? parser.value("dir") : temp.path();
         const Installation in =
             benchkit::makeInstallation(root, parser.value("users").toInt(), parser.value("databases").toInt());
         support::setJournalActive(true);
-        benchOpenPermDialog(in);
-        sysbench::benchApplyToAll(in);
-        sysbench::benchBrowser(in);
+        benchkit::Table table(QString("Permission windows, %1 users x %2 databases").arg(in.users).arg(in.databases));
+        benchOpenPermDialog(in, table, repeat);
+        sysbench::benchApplyToAll(in, table, repeat);
+        table.print();
+        sysbench::benchBrowser(in, repeat);
+        machine.print();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 2;

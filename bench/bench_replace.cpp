@@ -2,10 +2,12 @@
 // an installation of 1,000,000 CONTACT.DB and 1,000,000 EVENT.DB rows, about
 // one in ten owned by the source user; all five boxes ticked. The floor does
 // the same updates and journal rows through the SQLite C API alone, one
-// transaction per file. Also prints the time of the preview's count, and the
-// walks alone without the window.
+// transaction per file. Also prints the dialog's time without its preview's
+// count, its processor time, and the walks alone without the window. Every
+// run starts from the same rows: those a run handed over go back to the
+// source user, and its journal rows are removed, outside the timings.
 //
-//   bench_replace [--contacts N] [--events N]
+//   bench_replace [--contacts N] [--events N] [--repeat N]
 #include "BenchKit.h"
 
 #include "accounts/Replace.h"
@@ -45,17 +47,14 @@ double cpuSeconds()
     return double(ts.tv_sec) + ts.tv_nsec / 1e9;
 }
 
-// Wall-clock seconds of the work; its processor seconds go to *cpu. On a
+// Wall-clock seconds of the work; its processor seconds go to cpu. On a
 // busy machine the two differ, and the processor time is the steadier figure.
-double seconds(const std::function<void()>& work, double* cpu = nullptr)
+double seconds(const std::function<void()>& work, double& cpu)
 {
-    QElapsedTimer t;
     const double cpuStart = cpuSeconds();
-    t.start();
-    work();
-    if (cpu)
-        *cpu = cpuSeconds() - cpuStart;
-    return t.nsecsElapsed() / 1e9;
+    const double wall = benchkit::timed(work);
+    cpu = cpuSeconds() - cpuStart;
+    return wall;
 }
 
 sqlite3* openRaw(const QString& path)
@@ -140,6 +139,42 @@ qint64 floorReplace(const QString& dataDir, const QString& source, const QString
     return changed;
 }
 
+const char* const kTables[] = {"contact", "event", "holiday", "steps", "actions"};
+
+// Puts the installation back as it was before any run: the rows handed to
+// the target go back to the source, the journal loses the rows written
+// since journalMark, and every file's log is checkpointed.
+void putBack(const benchkit::Installation& in, qint64 journalMark)
+{
+    benchkit::reopenStore(in); // the store lets go of the files first
+    for (const char* table : kTables) {
+        benchkit::Connection c(QString("%1/%2.db").arg(in.dataDir, table));
+        c.exec(QString("UPDATE %1 SET Who = '%2' WHERE Who = '%3'").arg(table, kSource, kTarget));
+        c.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    }
+    benchkit::cutJournal(in.dataDir, journalMark);
+}
+
+// The replace as the supervisor does it: type, pick, tick, OK, Yes. Returns
+// false when it did not finish.
+bool replaceThroughDialog(double& wall, double& cpu)
+{
+    support::MessageScript script;
+    script.answerYes();
+    TfrmReplace dialog;
+    dialog.show();
+    dialog.edWho->setText(kSource);
+    dialog.cbTarget->setCurrentText(kTarget);
+    for (QCheckBox* box :
+         {dialog.cbContacts, dialog.cbEventsNotDone, dialog.cbEventsDone, dialog.cbMarketing, dialog.cbHoliday})
+        box->click();
+    wall = seconds([&] { dialog.btOK->click(); }, cpu);
+    if (script.texts().contains("Finished"))
+        return true;
+    std::printf("  (the replace did not finish: %s)\n", qPrintable(script.texts().join(" / ")));
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -151,79 +186,82 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     parser.addOption({"contacts", "CONTACT.DB rows.", "n", "1000000"});
     parser.addOption({"events", "EVENT.DB rows.", "n", "1000000"});
+    benchkit::addRepeatOption(parser);
     parser.process(app);
 
-    QTemporaryDir dir;
-    demo::Options options;
-    options.users = 10; // the rows are shared out among the users: one in ten each
-    options.databases = 10;
-    options.contacts = parser.value("contacts").toInt();
-    options.events = parser.value("events").toInt();
-    benchkit::Installation made;
-    const double installTime = seconds([&] { made = benchkit::makeInstallation(dir.path(), options); });
-    std::printf("  made in %.1f s\n", installTime);
+    try {
+        const int repeat = benchkit::repeatFrom(parser);
+        const benchkit::MachineNote machine;
+        QTemporaryDir dir;
+        demo::Options options;
+        options.users = 10; // the rows are shared out among the users: one in ten each
+        options.databases = 10;
+        options.contacts = parser.value("contacts").toInt();
+        options.events = parser.value("events").toInt();
+        benchkit::Installation made;
+        std::printf("  made in %.1f s\n",
+                    benchkit::timed([&] { made = benchkit::makeInstallation(dir.path(), options); }));
 
-    auto& session = store::Session::instance();
-    support::setJournalActive(support::journalFileExists());
-    {
-        store::Table users(catalogue::kAlias, catalogue::kUserPref);
-        users.open();
-        users.insert();
-        users.fieldByName(catalogue::fWho).setAsString(kTarget);
-        users.post();
+        support::setJournalActive(support::journalFileExists());
+        {
+            store::Table users(catalogue::kAlias, catalogue::kUserPref);
+            users.open();
+            users.insert();
+            users.fieldByName(catalogue::fWho).setAsString(kTarget);
+            users.post();
+        }
+        const qint64 journalMark = benchkit::lastJournalRow(made.dataDir);
+        const qint64 journalRows = benchkit::count(made.dataDir, "merge");
+
+        accounts::ReplaceChoice all;
+        all.contacts = all.eventsNotDone = all.eventsDone = all.marketing = all.holiday = true;
+        const accounts::ReplaceCounts counts = accounts::countReplace(kSource, all);
+        std::printf("  %lld rows owned by %s (%lld contacts, %lld events)\n", static_cast<long long>(counts.total()),
+                    qPrintable(kSource), static_cast<long long>(counts.contacts),
+                    static_cast<long long>(counts.eventsDone + counts.eventsNotDone));
+
+        benchkit::Table table("Global replace of all five tables");
+        benchkit::Line& withPreview = table.add("replace through the dialog (with its preview)");
+        benchkit::Line& dialogOnly = table.add("replace through the dialog (without preview)");
+        benchkit::Line& processor = table.add("processor time, without preview");
+        benchkit::Line& walksAlone = table.add("the walks alone, no window");
+        auto disagree = [&](const char* who, qint64 changed) {
+            if (changed != counts.total())
+                std::printf("  (%s changed %lld rows, the preview counted %lld)\n", who,
+                            static_cast<long long>(changed), static_cast<long long>(counts.total()));
+        };
+
+        auto storeRun = [&] {
+            putBack(made, journalMark);
+            double previewCpu = 0, dialogWall = 0, dialogCpu = 0;
+            const double preview = seconds([&] { accounts::countReplace(kSource, all); }, previewCpu);
+            replaceThroughDialog(dialogWall, dialogCpu);
+            disagree("the dialog", benchkit::count(made.dataDir, "merge") - journalRows);
+            withPreview.store.push_back(dialogWall);
+            dialogOnly.store.push_back(dialogWall - preview);
+            processor.store.push_back(dialogCpu - previewCpu);
+
+            // The same walks without the window (no events processed, no
+            // preview): what the window itself costs.
+            putBack(made, journalMark);
+            walksAlone.store.push_back(benchkit::timed([&] { accounts::replaceAll(kSource, kTarget, all); }));
+        };
+        auto floorRun = [&] {
+            putBack(made, journalMark);
+            qint64 changed = 0;
+            double cpu = 0;
+            const double wall = seconds([&] { changed = floorReplace(made.dataDir, kSource, kTarget); }, cpu);
+            disagree("the floor", changed);
+            for (benchkit::Line* line : {&withPreview, &dialogOnly, &walksAlone})
+                line->floor.push_back(wall);
+            processor.floor.push_back(cpu);
+        };
+        benchkit::alternate(repeat, storeRun, floorRun);
+        table.print();
+        machine.print();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return 2;
     }
-
-    accounts::ReplaceChoice all;
-    all.contacts = all.eventsNotDone = all.eventsDone = all.marketing = all.holiday = true;
-    accounts::ReplaceCounts counts;
-    double previewCpu = 0;
-    const double preview = seconds([&] { counts = accounts::countReplace(kSource, all); }, &previewCpu);
-    std::printf("  %lld rows owned by %s (%lld contacts, %lld events)\n\n", static_cast<long long>(counts.total()),
-                qPrintable(kSource), static_cast<long long>(counts.contacts),
-                static_cast<long long>(counts.eventsDone + counts.eventsNotDone));
-
-    // Through the dialog, as the supervisor does it: type, pick, tick, OK, Yes.
-    const qint64 journalBefore = benchkit::count(made.dataDir, "merge");
-    double dialogTime = 0, dialogCpu = 0;
-    {
-        support::MessageScript script;
-        script.answerYes();
-        TfrmReplace dialog;
-        dialog.show();
-        dialog.edWho->setText(kSource);
-        dialog.cbTarget->setCurrentText(kTarget);
-        for (QCheckBox* box : {dialog.cbContacts, dialog.cbEventsNotDone, dialog.cbEventsDone, dialog.cbMarketing,
-                               dialog.cbHoliday})
-            box->click();
-        dialogTime = seconds([&] { dialog.btOK->click(); }, &dialogCpu);
-        if (!script.texts().contains("Finished"))
-            std::printf("  (the replace did not finish: %s)\n", qPrintable(script.texts().join(" / ")));
-    }
-    const qint64 journalled = benchkit::count(made.dataDir, "merge") - journalBefore;
-
-    // The same walks without the window (no events processed, no preview),
-    // handing the rows back: what the window itself costs.
-    double walkCpu = 0;
-    const double walk = seconds([&] { accounts::replaceAll(kTarget, kSource, all); }, &walkCpu);
-    session.reset(); // lets go of every table file before the floor writes them
-
-    // The floor hands the same rows over again, the same amount of work.
-    qint64 floorChanged = 0;
-    double floorCpu = 0;
-    const double floor = seconds([&] { floorChanged = floorReplace(made.dataDir, kSource, kTarget); }, &floorCpu);
-    if (floorChanged != counts.total() || journalled != counts.total())
-        std::printf("  (counts disagree: preview %lld, journalled %lld, floor %lld)\n",
-                    static_cast<long long>(counts.total()), static_cast<long long>(journalled),
-                    static_cast<long long>(floorChanged));
-
-    std::printf("%-46s %8.3f s   (processor %.3f s)\n", "preview count (all five tables)", preview, previewCpu);
-    std::printf("%-46s %8.3f s   floor %8.3f s   ratio %5.2f\n", "replace through the dialog (with its preview)",
-                dialogTime, floor, dialogTime / floor);
-    std::printf("%-46s %8.3f s   floor %8.3f s   ratio %5.2f\n", "replace through the dialog (without preview)",
-                dialogTime - preview, floor, (dialogTime - preview) / floor);
-    std::printf("%-46s %8.3f s   floor %8.3f s   ratio %5.2f\n", "processor time, without preview", dialogCpu - previewCpu,
-                floorCpu, (dialogCpu - previewCpu) / floorCpu);
-    std::printf("%-46s %8.3f s   floor %8.3f s   ratio %5.2f   (processor ratio %.2f)\n",
-                "the walks alone, no window", walk, floor, walk / floor, walkCpu / floorCpu);
     return 0;
 }

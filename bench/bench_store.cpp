@@ -5,9 +5,12 @@
 // Each beside the same work without the store, in one transaction with
 // prepared statements: the SQLite C API on the table files, or with
 // --engine postgresql libpq on the installation's schema on the server
-// (dropped at the end). Prints figures and store/floor ratios.
+// (dropped at the end). Prints the medians of --repeat runs, store and floor
+// in turn, and their ratios. Every run of edits starts from the same rows:
+// the cities and the journal are put back between runs, outside the timings.
 //
-//   bench_store [--contacts N] [--engine postgresql --connection "<libpq string>" [--schema NAME]]
+//   bench_store [--contacts N] [--repeat N]
+//               [--engine postgresql --connection "<libpq string>" [--schema NAME]]
 #include "BenchKit.h"
 #include "PgFloor.h"
 #include "StoreFloor.h"
@@ -25,6 +28,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -36,14 +40,6 @@
 using storebench::Key;
 
 namespace {
-
-double seconds(const std::function<void()>& work)
-{
-    QElapsedTimer t;
-    t.start();
-    work();
-    return t.nsecsElapsed() / 1e9;
-}
 
 sqlite3* openRaw(const QString& path)
 {
@@ -59,12 +55,6 @@ sqlite3_stmt* prepare(sqlite3* db, const char* sql)
     if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
         std::fprintf(stderr, "prepare failed: %s\n", sqlite3_errmsg(db));
     return stmt;
-}
-
-void report(const char* what, double store, double floor)
-{
-    std::printf("%-44s store %8.3f s   floor %8.3f s   ratio %5.2f\n", what, store, floor, store / floor);
-    std::fflush(stdout);
 }
 
 // The floor on the table files: the SQLite C API alone.
@@ -156,6 +146,29 @@ public:
         sqlite3_close(mdb);
     }
 
+    // The kept cities go to a file of their own beside the tables: the
+    // table files keep exactly their layout.
+    void keepCities(int n) override
+    {
+        benchkit::Connection c(path("contact.db"));
+        attachKept(c);
+        c.exec("DROP TABLE IF EXISTS kept.city");
+        c.exec(QString("CREATE TABLE kept.city AS SELECT rowid AS r, City FROM contact ORDER BY rowid LIMIT %1").arg(n));
+        m_journalMark = benchkit::lastJournalRow(m_dataDir);
+    }
+
+    void putCitiesBack() override
+    {
+        {
+            benchkit::Connection c(path("contact.db"));
+            attachKept(c);
+            c.exec("UPDATE contact SET City = (SELECT k.City FROM kept.city k WHERE k.r = contact.rowid)"
+                   " WHERE rowid IN (SELECT r FROM kept.city)");
+            c.exec("PRAGMA main.wal_checkpoint(TRUNCATE)");
+        }
+        benchkit::cutJournal(m_dataDir, m_journalMark);
+    }
+
     qint64 rowsWithCity(const QString& city) override
     {
         benchkit::Connection c(path("contact.db"));
@@ -169,8 +182,10 @@ public:
 
 private:
     QString path(const char* file) const { return QDir(m_dataDir).filePath(QLatin1String(file)); }
+    void attachKept(benchkit::Connection& c) { c.exec("ATTACH DATABASE '" + path("../kept.db") + "' AS kept"); }
 
     QString m_dataDir;
+    qint64 m_journalMark = 0;
 };
 
 qint64 walkThroughStore()
@@ -236,13 +251,14 @@ void editThroughStore(int edits, const QString& city, bool batched)
     }
 }
 
-// Times one run of edits and checks that it set the city of edits rows,
-// each with its journal row.
+// Times one run of edits from the kept cities and checks that it set the
+// city of edits rows, each with its journal row.
 double timedEdits(storebench::Floor& floor, const char* who, int edits, const QString& city,
                   const std::function<void()>& work)
 {
+    floor.putCitiesBack();
     const qint64 journalBefore = floor.journalRows();
-    const double time = seconds(work);
+    const double time = benchkit::timed(work);
     const qint64 changed = floor.rowsWithCity(city);
     const qint64 journalled = floor.journalRows() - journalBefore;
     if (changed != edits || journalled != edits)
@@ -251,41 +267,53 @@ double timedEdits(storebench::Floor& floor, const char* who, int edits, const QS
     return time;
 }
 
-void run(const demo::Result& made, const benchkit::Engine& engine, int contacts)
+void run(const demo::Result& made, const benchkit::Engine& engine, int contacts, int repeat)
 {
     std::unique_ptr<storebench::Floor> floor;
     if (engine.onServer)
         floor = std::make_unique<storebench::PgFloor>(made.connection, made.schema);
     else
         floor = std::make_unique<SqliteFloor>(made.dataDir);
+    benchkit::Table table(engine.onServer ? "Record store on the server" : "Record store on SQLite files",
+                          "store", engine.onServer ? "libpq alone" : "SQLite alone");
 
     // 1. Walk every contact row, reading its owner.
     qint64 storeChars = 0, floorChars = 0;
-    const double walkStore = seconds([&] { storeChars = walkThroughStore(); });
-    const double walkFloor = seconds([&] { floorChars = floor->walk(); });
+    const QLocale english(QLocale::English);
+    benchkit::alternate(table.add(QString("walk %1 contact rows").arg(english.toString(contacts))), repeat, [&] { storeChars = walkThroughStore(); },
+                        [&] { floorChars = floor->walk(); });
     if (storeChars != floorChars)
         std::printf("  (walks disagree: %lld vs %lld characters)\n", storeChars, floorChars);
-    report("walk 1,000,000 contact rows", walkStore, walkFloor);
 
     // 2. 100,000 key lookups, half on users, half on permission rows.
     const QVector<Key> keys = randomKeys(50000);
     int storeFound = 0, floorFound = 0;
-    const double findStore = seconds([&] { storeFound = lookUpThroughStore(keys); });
-    const double findFloor = seconds([&] { floorFound = floor->lookups(keys); });
+    benchkit::alternate(table.add("100,000 FindKey (USERPREF.DB, PERM.DB)"), repeat,
+                        [&] { storeFound = lookUpThroughStore(keys); }, [&] { floorFound = floor->lookups(keys); });
     if (storeFound != floorFound)
         std::printf("  (lookups disagree: %d vs %d found)\n", storeFound, floorFound);
-    report("100,000 FindKey (USERPREF.DB, PERM.DB)", findStore, findFloor);
 
-    // 3. Edit and post contact rows, each followed by a journal row.
+    // 3. Edit and post contact rows, each followed by a journal row; every
+    // run from the same cities.
     const int edits = qMin(100000, contacts);
-    const double editStoreBatched = timedEdits(*floor, "store", edits, QStringLiteral("Batchton"),
-                                               [&] { editThroughStore(edits, QStringLiteral("Batchton"), true); });
-    const double editStoreSingle = timedEdits(*floor, "store", edits, QStringLiteral("Singleton"),
-                                              [&] { editThroughStore(edits, QStringLiteral("Singleton"), false); });
-    const double editFloor = timedEdits(*floor, "floor", edits, QStringLiteral("Floorville"),
-                                        [&] { floor->edit(edits, "Floorville"); });
-    report("100,000 edits + journal rows, write batch", editStoreBatched, editFloor);
-    report("100,000 edits + journal rows, one commit each", editStoreSingle, editFloor);
+    floor->keepCities(edits);
+    benchkit::Line& batched = table.add(QString("%1 edits + journal rows, write batch").arg(english.toString(edits)));
+    benchkit::Line& single = table.add(QString("%1 edits + journal rows, one commit each").arg(english.toString(edits)));
+    auto storeRun = [&] {
+        batched.store.push_back(timedEdits(*floor, "store", edits, QStringLiteral("Batchton"),
+                                           [&] { editThroughStore(edits, QStringLiteral("Batchton"), true); }));
+        single.store.push_back(timedEdits(*floor, "store", edits, QStringLiteral("Singleton"),
+                                          [&] { editThroughStore(edits, QStringLiteral("Singleton"), false); }));
+    };
+    auto floorRun = [&] {
+        const double time = timedEdits(*floor, "floor", edits, QStringLiteral("Floorville"),
+                                       [&] { floor->edit(edits, "Floorville"); });
+        batched.floor.push_back(time);
+        single.floor.push_back(time);
+    };
+    benchkit::alternate(repeat, storeRun, floorRun);
+    floor->putCitiesBack();
+    table.print();
 }
 
 } // namespace
@@ -298,11 +326,14 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     parser.addOption({"contacts", "Contact rows.", "n", "1000000"});
     benchkit::addEngineOptions(parser);
+    benchkit::addRepeatOption(parser);
     parser.process(app);
     const int contacts = parser.value("contacts").toInt();
 
     try {
+        const int repeat = benchkit::repeatFrom(parser);
         const benchkit::Engine engine = benchkit::engineFrom(parser);
+        const benchkit::MachineNote machine;
         const benchkit::DropSchemaAtEnd dropSchema(engine);
         QTemporaryDir dir;
         demo::Options options;
@@ -320,7 +351,7 @@ int main(int argc, char** argv)
         std::printf(" ...\n");
         std::fflush(stdout);
         demo::Result made;
-        const double installTime = seconds([&] { made = demo::install(options); });
+        const double installTime = benchkit::timed([&] { made = demo::install(options); });
         std::printf("  made in %.1f s\n\n", installTime);
 
         auto& session = store::Session::instance();
@@ -330,7 +361,8 @@ int main(int argc, char** argv)
         session.addPassword(catalogue::startupPasswordB());
         session.addPassword(catalogue::forceOffPassword());
         support::setJournalActive(support::journalFileExists());
-        run(made, engine, contacts);
+        run(made, engine, contacts, repeat);
+        machine.print();
     } catch (const store::StoreError& e) {
         std::fprintf(stderr, "store error: %s\n", e.what());
         return 2;

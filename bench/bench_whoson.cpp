@@ -3,8 +3,10 @@
 // scan of USERDB.DB per log-in, and beside a floor: reading the same rows'
 // columns through the SQLite C API alone.
 //
-//   bench_whoson [--logins N] [--rows N] [--sample N] [--dir DIR]
+//   bench_whoson [--logins N] [--rows N] [--sample N] [--dir DIR] [--repeat N]
 //
+// The single pass and the floor run --repeat times, in turn; the table shows
+// their medians.
 // The per-log-in scan takes minutes at full size, so by default it runs for
 // --sample log-ins and its time is scaled to all of them; --sample 0 runs it
 // whole and checks that both give the same lines.
@@ -29,17 +31,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
-#include <vector>
 
 namespace {
 
 constexpr int kDatabases = 50;
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // The log-in table holds the first n users, each once, in key order.
 void fillLogIns(int n)
@@ -84,9 +79,11 @@ struct Tables {
 };
 
 // The floor: the USERDB.DB columns the refresh needs, of the logged-in
-// users' rows, stepped through with the SQLite C API.
+// users' rows, stepped through with the SQLite C API; milliseconds.
 double sqliteFloor(const QString& dataDir, const QStringList& who)
 {
+    QElapsedTimer t;
+    t.start();
     sqlite3* db = nullptr;
     sqlite3_open_v2(QFile::encodeName(QDir(dataDir).filePath("userdb.db")).constData(), &db, SQLITE_OPEN_READONLY,
                     nullptr);
@@ -100,19 +97,12 @@ double sqliteFloor(const QString& dataDir, const QStringList& who)
         throw std::runtime_error(sqlite3_errmsg(db));
     for (int i = 0; i < who.size(); ++i)
         sqlite3_bind_text(st, i + 1, who[i].toUtf8().constData(), -1, SQLITE_TRANSIENT);
-    std::vector<double> times;
     qint64 sum = 0;
-    for (int run = 0; run < 5; ++run) {
-        QElapsedTimer t;
-        t.start();
-        while (sqlite3_step(st) == SQLITE_ROW)
-            sum += sqlite3_column_bytes(st, 0) + sqlite3_column_bytes(st, 2) + sqlite3_column_int(st, 4);
-        sqlite3_reset(st);
-        times.push_back(t.nsecsElapsed() / 1e6);
-    }
+    while (sqlite3_step(st) == SQLITE_ROW)
+        sum += sqlite3_column_bytes(st, 0) + sqlite3_column_bytes(st, 2) + sqlite3_column_int(st, 4);
     sqlite3_finalize(st);
     sqlite3_close(db);
-    return sum >= 0 ? median(times) : 0;
+    return sum >= 0 ? t.nsecsElapsed() / 1e6 : 0;
 }
 
 } // namespace
@@ -127,9 +117,12 @@ int main(int argc, char** argv)
     parser.addOption({"rows", "USERDB.DB rows (rounded to whole users of 50 databases).", "n", "100000"});
     parser.addOption({"sample", "Log-ins the per-log-in scan runs for (0: all).", "n", "3"});
     parser.addOption({"dir", "Folder for the installation (default: a temporary one).", "dir"});
+    benchkit::addRepeatOption(parser);
     parser.process(app);
 
     try {
+        const int repeat = benchkit::repeatFrom(parser);
+        const benchkit::MachineNote machine;
         const int logins = parser.value("logins").toInt();
         const int rows = parser.value("rows").toInt();
         const int sample = parser.value("sample").toInt();
@@ -142,40 +135,35 @@ int main(int argc, char** argv)
         fillLogIns(logins);
         Tables tables;
         const int userDbRows = tables.userDb.recordCount();
-        std::printf("%d log-ins, %d USERDB.DB rows\n\n", tables.usersOn.recordCount(), userDbRows);
+        std::printf("%d log-ins, %d USERDB.DB rows\n", tables.usersOn.recordCount(), userDbRows);
 
-        std::vector<double> onePass;
-        QVector<QStringList> lines;
-        for (int run = 0; run < 7; ++run) {
-            QElapsedTimer t;
-            t.start();
-            lines = tables.refresh(false);
-            onePass.push_back(t.nsecsElapsed() / 1e6);
-        }
-
-        const int scanned = sample > 0 ? std::min(sample, logins) : logins;
-        if (scanned < logins)
-            fillLogIns(scanned);
-        QElapsedTimer t;
-        t.start();
-        const QVector<QStringList> perLogIn = tables.refresh(true);
-        const double perLogInMs = t.nsecsElapsed() / 1e6 * logins / scanned;
-        const bool same = perLogIn == lines.mid(0, scanned);
-
+        QVector<QStringList> lines = tables.refresh(false);
         QStringList who;
         for (const QStringList& line : lines)
             who << line[login::ColWho];
-        const double floor = sqliteFloor(in.dataDir, who);
-        std::printf("%-44s %12s\n", "", "ms");
-        std::printf("%-44s %12.1f   (median of 7; goal <= 50)\n", "one refresh, single pass (the window)",
-                    median(onePass));
-        std::printf("%-44s %12.1f   (%s)\n", "one refresh, one scan per log-in", perLogInMs,
-                    scanned < logins ? qPrintable(QString("measured for %1 log-ins, scaled to %2").arg(scanned).arg(logins))
-                                     : "measured");
-        std::printf("%-44s %12.1f\n", "floor: their USERDB.DB rows, SQLite alone", floor);
-        std::printf("\nper-log-in / single pass: %.0fx; single pass / floor: %.1fx\n", perLogInMs / median(onePass),
-                    median(onePass) / floor);
+        benchkit::Table table("Who's on, one refresh (goal: the window's single pass <= 50 ms)", "store", "SQLite alone",
+                             "ms");
+        benchkit::Line& onePass = table.add("one refresh, single pass (the window)");
+        benchkit::alternate(
+            repeat, [&] { onePass.store.push_back(benchkit::timed([&] { lines = tables.refresh(false); }) * 1000); },
+            [&] { onePass.floor.push_back(sqliteFloor(in.dataDir, who)); });
+        table.print();
+        const double single = benchkit::median(onePass.store);
+
+        // One run: at full size it takes minutes.
+        const int scanned = sample > 0 ? std::min(sample, logins) : logins;
+        if (scanned < logins)
+            fillLogIns(scanned);
+        QVector<QStringList> perLogIn;
+        const double perLogInMs = benchkit::timed([&] { perLogIn = tables.refresh(true); }) * 1000 * logins / scanned;
+        const bool same = perLogIn == lines.mid(0, scanned);
+        std::printf("\n%-46s %14.1f ms (%s)\n", "one refresh, one scan per log-in", perLogInMs,
+                    scanned < logins
+                        ? qPrintable(QString("one run for %1 log-ins, scaled to %2").arg(scanned).arg(logins))
+                        : "one run");
+        std::printf("per-log-in / single pass: %.0fx\n", perLogInMs / single);
         std::printf("same lines from both (first %d log-ins): %s\n", scanned, same ? "yes" : "NO");
+        machine.print();
         return same ? 0 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_whoson: %s\n", e.what());
