@@ -2,6 +2,7 @@
 
 #include "store/DayCount.h"
 
+#include <QElapsedTimer>
 #include <QTimeZone>
 
 #include <optional>
@@ -59,6 +60,16 @@ int standardBiasMinutes()
     static const QTimeZone zone = QTimeZone::systemTimeZone();
     const int offsetSeconds = zone.standardTimeOffset(now());
     return -offsetSeconds / 60;
+}
+
+qint64 tickMsecs()
+{
+    const auto& list = overrides();
+    if (!list.empty())
+        return list.back().second.toMSecsSinceEpoch();
+    QElapsedTimer timer;
+    timer.start();
+    return timer.msecsSinceReference();
 }
 
 ClockOverride::ClockOverride(const QDateTime& fixedNow)

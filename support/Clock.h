@@ -9,6 +9,10 @@ QDateTime now();          // local time
 double nowDays();         // now as a day count (days since 30 December 1899)
 qint64 todayDayNumber();  // whole day number of today
 int standardBiasMinutes(); // the time zone's standard bias: UTC = local + bias
+// Milliseconds for measuring intervals: a monotonic count, cheap enough to
+// read after every row; under ClockOverride the fixed time's milliseconds
+// since the epoch, so that tests step it.
+qint64 tickMsecs();
 
 class ClockOverride {
 public:
