@@ -79,31 +79,47 @@ struct Tables {
 };
 
 // The floor: the USERDB.DB columns the refresh needs, of the logged-in
-// users' rows, stepped through with the SQLite C API; milliseconds.
-double sqliteFloor(const QString& dataDir, const QStringList& who)
-{
-    QElapsedTimer t;
-    t.start();
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(QFile::encodeName(QDir(dataDir).filePath("userdb.db")).constData(), &db, SQLITE_OPEN_READONLY,
-                    nullptr);
-    sqlite3_stmt* st = nullptr;
-    QStringList marks(who.size(), QStringLiteral("?"));
-    const QByteArray sql = QStringLiteral("SELECT Who, DB, datelastlogin, timelastlogin, ntimes FROM userdb "
-                                          "WHERE Who IN (%1) ORDER BY DB, Who")
-                               .arg(marks.join(','))
-                               .toUtf8();
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) != SQLITE_OK)
-        throw std::runtime_error(sqlite3_errmsg(db));
-    for (int i = 0; i < who.size(); ++i)
-        sqlite3_bind_text(st, i + 1, who[i].toUtf8().constData(), -1, SQLITE_TRANSIENT);
-    qint64 sum = 0;
-    while (sqlite3_step(st) == SQLITE_ROW)
-        sum += sqlite3_column_bytes(st, 0) + sqlite3_column_bytes(st, 2) + sqlite3_column_int(st, 4);
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return sum >= 0 ? t.nsecsElapsed() / 1e6 : 0;
-}
+// users' rows, stepped through with the SQLite C API. The statement is
+// prepared once; each run steps through it (milliseconds).
+class SqliteFloor {
+public:
+    SqliteFloor(const QString& dataDir, const QStringList& who)
+    {
+        sqlite3_open_v2(QFile::encodeName(QDir(dataDir).filePath("userdb.db")).constData(), &m_db,
+                        SQLITE_OPEN_READONLY, nullptr);
+        QStringList marks(who.size(), QStringLiteral("?"));
+        const QByteArray sql = QStringLiteral("SELECT Who, DB, datelastlogin, timelastlogin, ntimes FROM userdb "
+                                              "WHERE Who IN (%1) ORDER BY DB, Who")
+                                   .arg(marks.join(','))
+                                   .toUtf8();
+        if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &m_st, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(m_db));
+        for (int i = 0; i < who.size(); ++i)
+            sqlite3_bind_text(m_st, i + 1, who[i].toUtf8().constData(), -1, SQLITE_TRANSIENT);
+    }
+    ~SqliteFloor()
+    {
+        sqlite3_finalize(m_st);
+        sqlite3_close(m_db);
+    }
+    SqliteFloor(const SqliteFloor&) = delete;
+    SqliteFloor& operator=(const SqliteFloor&) = delete;
+
+    double run()
+    {
+        QElapsedTimer t;
+        t.start();
+        while (sqlite3_step(m_st) == SQLITE_ROW)
+            m_sum += sqlite3_column_bytes(m_st, 0) + sqlite3_column_bytes(m_st, 2) + sqlite3_column_int(m_st, 4);
+        sqlite3_reset(m_st);
+        return t.nsecsElapsed() / 1e6;
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_st = nullptr;
+    qint64 m_sum = 0; // what was read, so that the reads are not left out
+};
 
 } // namespace
 
@@ -144,9 +160,10 @@ int main(int argc, char** argv)
         benchkit::Table table("Who's on, one refresh (goal: the window's single pass <= 50 ms)", "store", "SQLite alone",
                              "ms");
         benchkit::Line& onePass = table.add("one refresh, single pass (the window)");
+        SqliteFloor floor(in.dataDir, who);
         benchkit::alternate(
             repeat, [&] { onePass.store.push_back(benchkit::timed([&] { lines = tables.refresh(false); }) * 1000); },
-            [&] { onePass.floor.push_back(sqliteFloor(in.dataDir, who)); });
+            [&] { onePass.floor.push_back(floor.run()); });
         table.print();
         const double single = benchkit::median(onePass.store);
 
