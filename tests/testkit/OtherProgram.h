@@ -36,7 +36,7 @@ public:
     bool hold(const QString& table, const QString& mode = QStringLiteral("shared"))
     {
         m_hold.start(path(), {m_config, m_netDir, table, mode});
-        return m_hold.waitForReadyRead(10000) && m_hold.readLine().trimmed() == "ready";
+        return m_hold.waitForReadyRead(60000) && m_hold.readLine().trimmed() == "ready";
     }
     void release()
     {
@@ -51,7 +51,7 @@ public:
     {
         QProcess p;
         p.start(path(), {m_config, m_netDir, table, exclusive ? QStringLiteral("tryexclusive") : QStringLiteral("try")});
-        return p.waitForFinished(10000) ? QString::fromUtf8(p.readAllStandardOutput()).trimmed()
+        return p.waitForFinished(60000) ? QString::fromUtf8(p.readAllStandardOutput()).trimmed()
                                         : QStringLiteral("no answer");
     }
     bool canOpen(const QString& table, bool exclusive = false) const { return tryOpen(table, exclusive) == "opened"; }
