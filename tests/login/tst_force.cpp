@@ -24,12 +24,12 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
-#include <QElapsedTimer>
 #include <QtTest>
 
 namespace {
@@ -334,23 +334,21 @@ private slots:
         testkit::whenModal<QFileDialog>(
             [&](QFileDialog* f) {
                 QCOMPARE(f->nameFilters(), (QStringList{"Wav files (*.wav)", "All files (*.*)"}));
-                // The dialog's file system model loads in a thread and
-                // selects the starting file when it is done: select until the
-                // choice stays. done() skips accept()'s own existence check,
-                // which races with the same model.
-                QElapsedTimer clock;
-                clock.start();
-                int steady = 0;
-                while (steady < 100 && clock.elapsed() < 30000) {
-                    if (f->selectedFiles() != QStringList{wave}) {
-                        f->selectFile(wave);
-                        steady = 0;
-                    } else {
-                        ++steady;
-                    }
-                    QTest::qWait(20);
-                }
-                QMetaObject::invokeMethod(f, "done", Q_ARG(int, QDialog::Accepted));
+                // Typed into the file name field, as the supervisor does. The
+                // dialog's file system model lists the starting folder in a
+                // thread and then selects the starting file: wait for the
+                // list, and type with the field focused (while it is not,
+                // typing adds to that selection instead of replacing it).
+                auto* name = f->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                auto* list = f->findChild<QListView*>(QStringLiteral("listView"));
+                QVERIFY(name && list);
+                QTRY_VERIFY_WITH_TIMEOUT(list->model()->rowCount(list->rootIndex()) > 0, 30000);
+                QApplication::setActiveWindow(f);
+                name->setFocus();
+                QTRY_VERIFY_WITH_TIMEOUT(name->hasFocus(), 30000);
+                name->setText(wave);
+                QTRY_COMPARE_WITH_TIMEOUT(f->selectedFiles(), QStringList{wave}, 30000);
+                QMetaObject::invokeMethod(f, "accept");
             },
             &ran);
         QTest::mouseClick(d.sbDir, Qt::LeftButton);

@@ -274,7 +274,7 @@ private slots:
         store::Session::instance().setBusyTimeout(300);
         QProcess locker;
         locker.start(QCoreApplication::applicationDirPath() + "/lock_writes", {file()});
-        QVERIFY(locker.waitForReadyRead(10000));
+        QVERIFY(locker.waitForReadyRead(60000));
         QCOMPARE(locker.readLine().trimmed(), QByteArray("ready"));
         const QList<QVariantMap> before = testkit::tableRows(catalogue::kUserPref);
         const int from = testkit::journalEntries().size();
@@ -291,7 +291,7 @@ private slots:
             QCOMPARE(testkit::journalLines(from), QStringList());
 
             locker.closeWriteChannel();
-            QVERIFY(locker.waitForFinished(10000));
+            QVERIFY(locker.waitForFinished(60000));
             QTest::mouseClick(d->BitBtn1, Qt::LeftButton);
             QCOMPARE(script.shown().size(), 3);
             QTest::mouseClick(d->OKBtn, Qt::LeftButton);
