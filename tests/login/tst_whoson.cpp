@@ -11,6 +11,7 @@
 #include "store/Table.h"
 #include "support/Clock.h"
 #include "support/Help.h"
+#include "support/Messages.h"
 #include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
@@ -176,6 +177,28 @@ private slots:
         logIn("JDS");
         QVERIFY_THROWS_EXCEPTION(store::StoreError, t.lines(support::nowDays()));
         QVERIFY_THROWS_EXCEPTION(store::StoreError, t.linesPerLogIn(support::nowDays()));
+    }
+
+    // A refresh that fails shows its error box; no tick comes while the box
+    // is up, and the refreshes go on once it has been dismissed.
+    void aFailingRefreshShowsOneBoxAtATime()
+    {
+        support::MessageScript script;
+        TfrmWhosOn w;
+        w.Timer1->setInterval(20);
+        w.show();
+        QVERIFY(script.shown().isEmpty());
+
+        QList<bool> tickingBehindTheBox;
+        script.whileShown([&](const support::ShownBox&) { tickingBehindTheBox << w.Timer1->isActive(); });
+        testkit::RawDb raw(install->dataDir() + "/userdb.db");
+        QVERIFY(raw.exec("INSERT INTO userdb (DB, Who, datelastlogin, timelastlogin, ntimes) VALUES "
+                         "('N3', 'JDS', '2024-02-30', '10:00:00.000', 1)"));
+        logIn("JDS");
+        QTRY_VERIFY(script.shown().size() >= 2);
+        QCOMPARE(script.shown().first().kind, support::BoxKind::Error);
+        QCOMPARE(tickingBehindTheBox, QList<bool>(tickingBehindTheBox.size(), false));
+        QVERIFY(w.Timer1->isActive());
     }
 
     // Another program logs in and out while the window is up; each shows at
