@@ -179,6 +179,31 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(store::StoreError, t.linesPerLogIn(support::nowDays()));
     }
 
+    // A log-in with an empty ID takes the rows whose Who is blank, stored
+    // empty or NULL, in the single pass as in the scan per log-in.
+    void emptyIdMatchesBlankRows()
+    {
+        support::ClockOverride clock(kNow);
+        testkit::RawDb raw(install->dataDir() + "/userdb.db");
+        // The table as another program may have made it: a key field that
+        // takes NULL.
+        const int version = raw.text("PRAGMA schema_version").toInt();
+        QVERIFY(raw.exec("PRAGMA writable_schema = ON; "
+                         "UPDATE sqlite_master SET sql = replace(sql, ' NOT NULL', '') WHERE name = 'userdb'; "
+                         "PRAGMA writable_schema = OFF; "
+                         + QString("PRAGMA schema_version = %1;").arg(version + 1)));
+        QVERIFY(raw.exec("INSERT INTO userdb (DB, Who, datelastlogin, timelastlogin, ntimes) VALUES "
+                         "('E1', '', '2024-03-12', '10:00:00.000', 1), "
+                         "('E2', NULL, '2024-03-13', '09:00:00.000', 2)"));
+        testkit::RawDb on(install->dataDir() + "/userson.db");
+        QVERIFY(on.exec("INSERT INTO userson (Who, DB) VALUES (NULL, 'MAIN')"));
+        Tables t;
+        const auto lines = t.lines(support::nowDays());
+        QCOMPARE(lines, t.linesPerLogIn(support::nowDays()));
+        QCOMPARE(lines.value(0).value(ColDatabase), QString("E2"));
+        QCOMPARE(lines.value(0).value(ColTimes), QString("2"));
+    }
+
     // A refresh that fails shows its error box; no tick comes while the box
     // is up, and the refreshes go on once it has been dismissed.
     void aFailingRefreshShowsOneBoxAtATime()
