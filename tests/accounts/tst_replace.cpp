@@ -436,6 +436,19 @@ private slots:
                  QStringList{QString("Really replace blank WHO fields with \"%1\"?").arg(d.cbTarget->currentText())});
     }
 
+    // The list is filled once: a window restored from the task bar keeps
+    // the chosen target.
+    void targetListFilledOnce()
+    {
+        TfrmReplace d;
+        d.show();
+        d.cbTarget->setCurrentIndex(2);
+        d.hide(); // shown again, as a window restored from the task bar is
+        d.show();
+        QCOMPARE(d.cbTarget->currentIndex(), 2);
+        QCOMPARE(d.cbTarget->count(), testkit::rowCount(catalogue::kUserPref));
+    }
+
     // Another program holds EVENT.DB: the replace ends there with the
     // store's error, the contacts already replaced stay replaced and
     // journalled, "Finished" is not shown and the dialog is usable again.
