@@ -175,6 +175,13 @@ void TfrmReplace::btOKClick()
     edWho->setText(support::trimRight(edWho->text()));
     const QString source = edWho->text();
     const QString target = cbTarget->currentText();
+    if (support::isBlank(target)) {
+        // The list of users could not be filled: there is nobody to hand
+        // the rows to, and a blank owner would orphan them.
+        support::showError(text("The \"Replace with this user ID\" field cannot be blank."));
+        cbTarget->setFocus();
+        return;
+    }
     const accounts::ReplaceChoice ticked = choice();
 
     const QString question = support::isBlank(source)

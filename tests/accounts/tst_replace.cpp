@@ -449,6 +449,28 @@ private slots:
         QCOMPARE(d.cbTarget->count(), testkit::rowCount(catalogue::kUserPref));
     }
 
+    // When the list could not be filled, OK refuses the blank target before
+    // anything is asked or changed.
+    void blankTargetRefused()
+    {
+        const QStringList contacts = dump(catalogue::kContact);
+        OtherProgram other(*install);
+        QVERIFY(other.hold(catalogue::kUserPref, "exclusive"));
+        support::MessageScript script;
+        TfrmReplace d;
+        d.show();
+        QCOMPARE(d.cbTarget->count(), 0);
+        QCOMPARE(script.shown().size(), 1); // the user table could not be read
+        QTest::keyClicks(d.edWho, testkit::column(catalogue::kContact, "Who").first());
+        d.cbContacts->click();
+        script.answerYes();
+        QTest::mouseClick(d.btOK, Qt::LeftButton);
+        QCOMPARE(script.texts().mid(1), QStringList{"The \"Replace with this user ID\" field cannot be blank."});
+        other.release();
+        QCOMPARE(dump(catalogue::kContact), contacts);
+        QVERIFY(whoEntries().isEmpty());
+    }
+
     // Another program holds EVENT.DB: the replace ends there with the
     // store's error, the contacts already replaced stay replaced and
     // journalled, "Finished" is not shown and the dialog is usable again.
