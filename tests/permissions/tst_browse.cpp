@@ -266,6 +266,40 @@ private slots:
         QCOMPARE(testkit::journalLines().mid(before.size()), keys + keys.mid(0, 1));
     }
 
+    // Another program changed the line being edited, so it can never be
+    // saved: closing says so and offers to close without it.
+    void closingWhenTheLineCannotBeSaved()
+    {
+        support::MessageScript script;
+        TfrmBrowse b;
+        b.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&b));
+        const QString db = cellText(b, 0, "DB"), who = cellText(b, 0, "WHO");
+        const QString was = storedFlag(db, who, "CAdd");
+        clickCell(*b.grid, 0, columnOf(b, "CAdd"));
+        QVERIFY(testkit::OtherProgram::runSql(
+            QDir(install->dataDir()).filePath("perm.db"),
+            QStringLiteral("UPDATE perm SET \"NAdd\" = FALSE WHERE \"DB\" = '%1' AND \"Who\" = '%2';").arg(db, who)));
+        const QStringList before = testkit::journalLines();
+
+        script.answerNo();
+        QTest::keyClick(b.grid, Qt::Key_Escape);
+        QVERIFY(b.isVisible());
+        QCOMPARE(script.shown().size(), 1);
+        QCOMPARE(script.shown()[0].kind, support::BoxKind::Question);
+        QCOMPARE(script.texts()[0], QStringLiteral("The changes to the permissions of user %1 in database %2 could "
+                                                   "not be saved.  Close without them?").arg(who, db));
+        QVERIFY2(script.details()[0].contains("changed or deleted by another program"), qPrintable(script.details()[0]));
+
+        script.answerYes();
+        QTest::mouseClick(b.btClose, Qt::LeftButton);
+        QVERIFY(!b.isVisible());
+        QCOMPARE(script.shown().size(), 2);
+        QCOMPARE(storedFlag(db, who, "CAdd"), was);
+        QCOMPARE(storedFlag(db, who, "NAdd"), QStringLiteral("0"));
+        QCOMPARE(testkit::journalLines(), before);
+    }
+
     // Reached from the database permissions dialog's "&Browse": a flipped
     // cell is saved and journalled on "Cl&ose".
     void openedFromTheDatabaseDialog()
