@@ -418,6 +418,9 @@ void TfrmPerm::reject()
 
 void TfrmPerm::btBrowseClick()
 {
+    // The browser may change the same row: a pending edit saved after it
+    // would be refused as another program's change.
+    savePendingRows();
     openPermissionBrowser();
     rereadPermissions();
 }
@@ -429,6 +432,16 @@ void TfrmPerm::openPermissionBrowser()
 }
 
 void TfrmPerm::ShortcutsClick()
+{
+    savePendingRows();
+    TfrmShortCut dialog(this);
+    dialog.database = tblDatabase.fieldByName(catalogue::fDb).asString();
+    dialog.userId = tblUserPref.fieldByName(catalogue::fWho).asString();
+    dialog.exec();
+    rereadPermissions();
+}
+
+void TfrmPerm::savePendingRows()
 {
     if (ui::isEditing(tblPerm)) {
         store::ChangeUnit unit(tblPerm);
@@ -442,11 +455,6 @@ void TfrmPerm::ShortcutsClick()
         support::journalrecord(tblUserPref, support::ActionChanged);
         unit.commit();
     }
-    TfrmShortCut dialog(this);
-    dialog.database = tblDatabase.fieldByName(catalogue::fDb).asString();
-    dialog.userId = tblUserPref.fieldByName(catalogue::fWho).asString();
-    dialog.exec();
-    rereadPermissions();
 }
 
 void TfrmPerm::rereadPermissions()

@@ -103,6 +103,9 @@ private:
     // Positions tblPerm on (current database, user); a pair without a row
     // (removed by another program since opening) gets one.
     void positionPermRow();
+    // Saves and journals the pending permission and user rows, before a
+    // window of its own writes the same tables.
+    void savePendingRows();
     // After a window of its own wrote the permission table.
     void rereadPermissions();
     // Opens the permission browser modally.

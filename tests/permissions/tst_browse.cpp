@@ -300,6 +300,56 @@ private slots:
         QCOMPARE(testkit::journalLines(), before);
     }
 
+    // The database dialog saves its pending row before the browser opens:
+    // both changes to the same row are kept, each journalled, and OK works.
+    void databaseDialogSavesBeforeBrowsing()
+    {
+        support::MessageScript script;
+        store::Table users(catalogue::kAlias, catalogue::kUserPref);
+        users.open();
+        users.first();
+        users.edit(); // no supervisor warning on OK
+        users.fieldByName(catalogue::fSuperUser).setAsBoolean(false);
+        users.post();
+        const QString who = users.fieldByName(catalogue::fWho).asString();
+        bool permRan = false, browserRan = false;
+        QString db, accessWas;
+        int from = 0;
+        testkit::whenModal<TfrmPerm>(
+            [&](TfrmPerm* d) {
+                db = d->tblDatabase.fieldByName(catalogue::fDb).asString();
+                from = testkit::journalLines().size();
+                d->setAllDB(false); // pending in the dialog
+                testkit::whenModal<TfrmBrowse>(
+                    [&](TfrmBrowse* b) {
+                        b->cbUsers->setCurrentText(who);
+                        b->cbDB->setCurrentText(db);
+                        QCOMPARE(b->grid->model()->rowCount(), 1);
+                        QVERIFY(!checked(*b, 0, "CAdd")); // the dialog's change is there
+                        accessWas = storedFlag(db, who, "Access");
+                        clickCell(*b->grid, 0, columnOf(*b, "Access"));
+                        QTest::mouseClick(b->btClose, Qt::LeftButton);
+                    },
+                    &browserRan);
+                QTest::mouseClick(d->btBrowse, Qt::LeftButton);
+                QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+                QVERIFY(!d->isVisible());
+            },
+            &permRan);
+        TfrmPerm dialog(users);
+        dialog.userId = who;
+        dialog.exec();
+        QVERIFY(permRan && browserRan);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(storedFlag(db, who, "CAdd"), QStringLiteral("0"));
+        QVERIFY(storedFlag(db, who, "Access") != accessWas);
+        const QString key = QStringLiteral("%1/6/%2").arg(permCode).arg(syncNo(db, who));
+        QVERIFY(!testkit::journalLines().mid(from).isEmpty());
+        for (const QString& line : testkit::journalLines().mid(from))
+            QCOMPARE(line, key);
+        QVERIFY(script.shown().isEmpty());
+    }
+
     // Reached from the database permissions dialog's "&Browse": a flipped
     // cell is saved and journalled on "Cl&ose".
     void openedFromTheDatabaseDialog()
