@@ -116,7 +116,8 @@ void TfrmPerm::buildWindow()
     ui::setTabChain({grDatabase, nbook, Shortcuts, btBrowse, OKBtn, CancelBtn, HelpBtn});
 
     connect(cbAccess, &QCheckBox::clicked, this, ui::guardedSlot(this, &TfrmPerm::cbAccessClick));
-    connect(lbPerm, &ui::DbCheckList::itemToggled, this, ui::guardedSlot(this, &TfrmPerm::lbPermClick));
+    connect(lbPerm, &ui::DbCheckList::itemToggled, this,
+            [this](int item) { support::guarded([this, item] { lbPermClick(item); }); });
     auto onClick = [this](QPushButton* b, auto handler) {
         connect(b, &QPushButton::clicked, this, [this, handler] { support::guarded([&] { handler(); }); });
     };
@@ -332,9 +333,9 @@ void TfrmPerm::showAccessState()
 
 void TfrmPerm::cbAccessClick() { showAccessState(); }
 
-void TfrmPerm::lbPermClick()
+void TfrmPerm::lbPermClick(int item)
 {
-    CheckMarksToPermission();
+    CheckMarksToPermission(item);
     updateNumberSet();
 }
 
@@ -361,7 +362,11 @@ void TfrmPerm::setAllActions(bool value)
 
 void TfrmPerm::permissionToCheckmarks() { lbPerm->loadFromRow(); }
 
-void TfrmPerm::CheckMarksToPermission() { lbPerm->storeToRow(); }
+void TfrmPerm::CheckMarksToPermission(int item)
+{
+    // When editing took a newer row, the list shows that row with the tick.
+    lbPerm->setChecks(permissions::applyTick(tblPerm, {firstAction, lastAction}, item, lbPerm->isChecked(item)));
+}
 
 void TfrmPerm::updateNumberSet()
 {

@@ -70,12 +70,13 @@ public:
     void InitializeAllUsers();
     void dsDatabaseDataChange();
     void cbAccessClick();
-    void lbPermClick();
+    void lbPermClick(int item);
     void setAllDB(bool value);
     void setAllTabs(bool value);
     void setAllActions(bool value);
     void permissionToCheckmarks();
-    void CheckMarksToPermission();
+    // Applies the tick of one item to the row as it is now.
+    void CheckMarksToPermission(int item);
     void updateNumberSet();
     void checkDBSuperUser();
     void OKBtnClick();

@@ -20,6 +20,7 @@
 // database; initializeAllPairs for every user. All functions raise StoreError.
 
 #include <QString>
+#include <QVariantList>
 #include <QVector>
 
 namespace store { class Table; }
@@ -46,6 +47,14 @@ QVector<bool> readRun(store::Table& table, const FlagRun& run);
 void writeRun(store::Table& table, const FlagRun& run, const QVector<bool>& values);
 
 int countSet(const QVector<bool>& values);
+
+// One tick of a check list, applied to the row as it is now: the row is put
+// into edit state (editing starts from the row as the file holds it, so
+// another program's change since the list was loaded is kept), the item's
+// field gets on, and every field of the run is written (blanks become
+// false), as storing the whole list does. Returns the run's values as they
+// now stand in the row, for the list to show.
+QVector<bool> applyTick(store::Table& table, const FlagRun& run, int item, bool on);
 
 // Sets every boolean field whose name begins "Act" (exactly this case) to
 // value; the row is put into edit state and not saved. Returns how many

@@ -344,6 +344,34 @@ private slots:
             QCOMPARE(script.shown().first().kind, support::BoxKind::Warning);
     }
 
+    // A tick in the Actions list goes into the row as it is now: another
+    // workstation's change to another action, made after the list was
+    // loaded, is kept and shows.
+    void aTickKeepsAnotherProgramsChange()
+    {
+        const QString who = users[1], db = databases[0];
+        setAllPerm(db, who, true);
+        completeAllPairs();
+        store::Table perm(catalogue::kAlias, catalogue::kPerm);
+        perm.open();
+        const permissions::FlagRun run = permissions::actionRun(perm);
+        const QString email = perm.field(run.first + 1).fieldName(), exportData = perm.field(run.first + 4).fieldName();
+        runDialog(who, [&](TfrmPerm* d) {
+            d->nbook->showPage(d->ActionsPage);
+            QVERIFY(d->lbPerm->isChecked(4));
+            QVERIFY(testkit::OtherProgram::runSql(
+                QDir(install->dataDir()).filePath("perm.db"),
+                QStringLiteral("UPDATE perm SET \"%1\" = FALSE WHERE \"DB\" = '%2' AND \"Who\" = '%3';")
+                    .arg(exportData, db, who)));
+            d->lbPerm->setChecked(1, false);
+            QVERIFY(!d->lbPerm->isChecked(4)); // the list shows the newer row
+            QCOMPARE(d->lblNset->text(), QString("25 set, 2 clear"));
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(permValue(db, who, email), QVariant(false));
+        QCOMPARE(permValue(db, who, exportData), QVariant(false));
+    }
+
     // Shortcuts from the dialog: the pending change is saved and journalled
     // first; "all databases" rewrites that user's rows only.
     void shortcutAllDatabases()
