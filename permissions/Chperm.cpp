@@ -296,11 +296,25 @@ void TfrmPerm::InitializeAllUsers()
     lblTitle->setText(text("User: %1").arg(tblUserPref.fieldByName(catalogue::fWho).asString()));
 }
 
-void TfrmPerm::positionPermRow()
+bool TfrmPerm::positionPermRow()
 {
     const QString db = tblDatabase.fieldByName(catalogue::fDb).asString();
-    if (!tblPerm.findKey({db, userId}))
-        permissions::initializePermRow(tblPerm, db, userId);
+    if (tblPerm.findKey({db, userId}))
+        return true;
+    // Rows usually go with their database or user: re-creating them would
+    // grant everything to a pair that no longer exists.
+    if (!permissions::storedRowExists(catalogue::kUserPref, {userId})) {
+        nbook->setEnabled(false);
+        Shortcuts->setEnabled(false);
+        support::showError(text("User %1 was deleted by another program.").arg(userId));
+        return false;
+    }
+    if (!permissions::storedRowExists(catalogue::kDatabase, {db})) {
+        tblDatabase.refresh(); // its data change shows the row that follows
+        return false;
+    }
+    permissions::initializePermRow(tblPerm, db, userId);
+    return true;
 }
 
 void TfrmPerm::dsDatabaseDataChange()
@@ -314,7 +328,8 @@ void TfrmPerm::dsDatabaseDataChange()
     Shortcuts->setEnabled(haveDatabase);
     if (!haveDatabase)
         return;
-    positionPermRow(); // a row left with changes is saved (and journalled) first
+    if (!positionPermRow()) // a row left with changes is saved (and journalled) first
+        return;
     const QString db = tblDatabase.fieldByName(catalogue::fDb).asString();
     lblDB->setText(text("Database: %1").arg(db));
     pnlHide->setCaption(text("%1 has no access to database %2").arg(userId, db));

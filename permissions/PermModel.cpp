@@ -100,6 +100,13 @@ QVector<bool> applyTick(store::Table& table, const FlagRun& run, int item, bool 
     return values;
 }
 
+bool storedRowExists(const QString& tableName, const QVariantList& key)
+{
+    store::Table table(catalogue::kAlias, tableName);
+    table.open();
+    return table.findKey(key);
+}
+
 int setAllActions(store::Table& perm, bool value)
 {
     return setAllMatching(perm, value, [](const QString& head) { return head == QLatin1String("Act"); });

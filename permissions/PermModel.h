@@ -56,6 +56,9 @@ int countSet(const QVector<bool>& values);
 // now stand in the row, for the list to show.
 QVector<bool> applyTick(store::Table& table, const FlagRun& run, int item, bool on);
 
+// True when the table holds a row with that key, read afresh from the file.
+bool storedRowExists(const QString& tableName, const QVariantList& key);
+
 // Sets every boolean field whose name begins "Act" (exactly this case) to
 // value; the row is put into edit state and not saved. Returns how many
 // fields were set.

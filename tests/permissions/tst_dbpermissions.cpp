@@ -372,6 +372,46 @@ private slots:
         QCOMPARE(permValue(db, who, exportData), QVariant(false));
     }
 
+    // A row that another program deleted is made again only while its
+    // database and user exist; with the database gone the grid is read
+    // again, with the user gone the supervisor is told.
+    void deletedRowWithItsDatabaseOrUser()
+    {
+        completeAllPairs();
+        support::MessageScript script;
+        const QString dir = install->dataDir();
+        const int before = testkit::journalEntries().size();
+        runDialog(users[1], [&](TfrmPerm* d) {
+            QVERIFY(testkit::OtherProgram::runSql(QDir(dir).filePath("database.db"),
+                                                  QStringLiteral("DELETE FROM database WHERE \"DB\" = '%1';").arg(databases[1])));
+            QVERIFY(testkit::OtherProgram::runSql(QDir(dir).filePath("perm.db"),
+                                                  QStringLiteral("DELETE FROM perm WHERE \"DB\" = '%1';").arg(databases[1])));
+            QTest::keyClick(d->grDatabase, Qt::Key_Down);
+            QCOMPARE(d->tblDatabase.fieldByName(catalogue::fDb).asString(), databases[0]);
+            QCOMPARE(d->lblDB->text(), QString("Database: %1").arg(databases[0]));
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(permValue(databases[1], users[1], "Access"), QVariant("<no row>"));
+        QCOMPARE(testkit::journalEntries().size(), before);
+        QVERIFY(script.shown().isEmpty());
+
+        testkit::addRow(catalogue::kDatabase, {{"DB", databases[1]}});
+        completeAllPairs();
+        const int from = testkit::journalEntries().size();
+        runDialog(users[2], [&](TfrmPerm* d) {
+            QVERIFY(testkit::OtherProgram::runSql(QDir(dir).filePath("userpref.db"),
+                                                  QStringLiteral("DELETE FROM userpref WHERE \"Who\" = '%1';").arg(users[2])));
+            QVERIFY(testkit::OtherProgram::runSql(QDir(dir).filePath("perm.db"),
+                                                  QStringLiteral("DELETE FROM perm WHERE \"Who\" = '%1';").arg(users[2])));
+            QTest::keyClick(d->grDatabase, Qt::Key_Down);
+            QCOMPARE(script.texts(), QStringList{QString("User %1 was deleted by another program.").arg(users[2])});
+            QVERIFY(!d->nbook->isEnabled());
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(permValue(databases[1], users[2], "Access"), QVariant("<no row>"));
+        QCOMPARE(testkit::journalEntries().size(), from);
+    }
+
     // Shortcuts from the dialog: the pending change is saved and journalled
     // first; "all databases" rewrites that user's rows only.
     void shortcutAllDatabases()
