@@ -391,7 +391,8 @@ void TfrmPerm::updateNumberSet()
 
 void TfrmPerm::checkDBSuperUser()
 {
-    if (!tblUserPref.fieldByName(catalogue::fSuperUser).asBoolean())
+    // Without a database no permission row is shown: nothing to warn about.
+    if (!tblUserPref.fieldByName(catalogue::fSuperUser).asBoolean() || !nbook->isEnabledTo(this))
         return;
     const QVector<bool> actions = permissions::readRun(tblPerm, {firstAction, lastAction});
     int unset = actions.size() - permissions::countSet(actions);

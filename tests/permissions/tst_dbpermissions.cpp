@@ -344,6 +344,23 @@ private slots:
             QCOMPARE(script.shown().first().kind, support::BoxKind::Warning);
     }
 
+    // With no database no permission row shows, so there is nothing to
+    // warn a supervisor about.
+    void noDatabaseNoWarning()
+    {
+        const QString who = users[0];
+        setUserValue(who, catalogue::fSuperUser, true);
+        testkit::deleteAllRows(catalogue::kDatabase);
+        testkit::deleteAllRows(catalogue::kPerm);
+        support::MessageScript script;
+        runDialog(who, [](TfrmPerm* d) {
+            QVERIFY(!d->nbook->isEnabled());
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QVERIFY(script.shown().isEmpty());
+        QCOMPARE(testkit::rowCount(catalogue::kPerm), 0);
+    }
+
     // A tick in the Actions list goes into the row as it is now: another
     // workstation's change to another action, made after the list was
     // loaded, is kept and shows.
