@@ -9,7 +9,8 @@
 // of a PERM.DB table; systemRun: sysBroadcast..sysSetupWP of a USERPREF.DB
 // table); item p of a check list (from 0) stands for field run.first + p.
 // readRun gives the run's values (a blank field reads false); writeRun puts
-// the row into edit state and writes every field of the run, without saving.
+// the row into edit state and writes every field of the run, without saving;
+// applyTick does it for one ticked item, from the row as read for editing.
 // countSet/countText make the "%d set, %d clear" label. setAllActions (exact
 // prefix "Act") and setAllSystemFlags (prefix "SYS" after upper-casing) set a
 // run by name and leave the row in edit state, unsaved. New permission rows:
@@ -17,7 +18,9 @@
 // it shares (a new row gets its syncwellno; the save of an edited row is
 // journalled, action 6); initializePermRow creates or completes the row of one
 // (database, user) pair; initializePermSetting does it for one user over every
-// database; initializeAllPairs for every user. All functions raise StoreError.
+// database; initializeAllPairs for every user. storedRowExists looks a key up
+// afresh (is a pair's database or user still there?). All functions raise
+// StoreError.
 
 #include <QString>
 #include <QVariantList>
