@@ -207,7 +207,9 @@ private slots:
         QCOMPARE(settings().value("forcerepeat").toBool(), true);
     }
 
-    // No row: the defaults show, and the row is made on leaving.
+    // No row: the defaults show, and Close with nothing changed makes no
+    // row. Force Off makes it, unless another program made one meanwhile:
+    // then that row is forced off, and there is never a second one.
     void emptySettingsTable()
     {
         testkit::deleteAllRows(catalogue::kSettings);
@@ -220,20 +222,70 @@ private slots:
             QTest::mouseClick(d.btHistory, Qt::LeftButton);
             QCOMPARE(script.texts(), QStringList{kFirstTime});
             QTest::mouseClick(d.btClose, Qt::LeftButton);
+            QVERIFY(!d.isVisible());
         }
-        QCOMPARE(testkit::rowCount(catalogue::kSettings), 1);
-        QCOMPARE(settings().value("forceoff").toBool(), false);
+        QCOMPARE(testkit::rowCount(catalogue::kSettings), 0);
 
-        testkit::deleteAllRows(catalogue::kSettings);
         TfrmForce d;
         d.show();
         d.cbUsers->setCurrentIndex(1);
         d.Edit1->setText("Upgrade");
+        QVERIFY(testkit::OtherProgram::runSql(
+            install->dataDir() + "/settings.db",
+            "INSERT INTO settings (\"ForceOff\", \"ForceWav\", \"forceWarn\") VALUES (FALSE, '/other.wav', 5);"));
         script.answerYes();
         QTest::mouseClick(d.btOff, Qt::LeftButton);
+        QCOMPARE(script.shown().size(), 3);
+        QCOMPARE(script.texts().last(), QString("Users will be forced off of Kontiva Professional"));
         QCOMPARE(testkit::rowCount(catalogue::kSettings), 1);
         QCOMPARE(settings().value("forceoff").toBool(), true);
-        QCOMPARE(script.shown().size(), 3);
+        QCOMPARE(settings().value("forcereason").toString(), QString("Upgrade"));
+        QCOMPARE(settings().value("forcewarn").toInt(), 3);
+        QCOMPARE(settings().value("forcewav").toString(), QString("/other.wav"));
+
+        // A sound setting changed on an empty table is kept by Close.
+        testkit::deleteAllRows(catalogue::kSettings);
+        {
+            TfrmForce again;
+            again.show();
+            QTest::mouseClick(again.cbRepeat, Qt::LeftButton);
+            QTest::mouseClick(again.btClose, Qt::LeftButton);
+        }
+        QCOMPARE(testkit::rowCount(catalogue::kSettings), 1);
+        QCOMPARE(settings().value("forcerepeat").toBool(), true);
+        QCOMPARE(settings().value("forceoff").toBool(), false);
+    }
+
+    // Another supervisor changed the row while sound settings were being
+    // edited here: Force Off fails once, the row is read again (with the
+    // sound setting changed here kept), and the next Force Off works.
+    void failedForceOffReadsTheRowAgain()
+    {
+        support::MessageScript script;
+        TfrmForce d;
+        d.show();
+        d.cbUsers->setCurrentIndex(0);
+        d.Edit1->setText("Upgrade");
+        QTest::mouseClick(d.cbRepeat, Qt::LeftButton);
+        const bool repeat = d.cbRepeat->isChecked();
+        QVERIFY(testkit::OtherProgram::runSql(install->dataDir() + "/settings.db",
+                                              "UPDATE settings SET \"ForceWav\" = '/other.wav';"));
+        script.answerYes(2);
+        QTest::mouseClick(d.btOff, Qt::LeftButton);
+        QCOMPARE(script.shown().size(), 2);
+        QCOMPARE(script.shown()[1].kind, support::BoxKind::Error);
+        QVERIFY2(script.texts()[1].contains("changed or deleted by another program"), qPrintable(script.texts()[1]));
+        QVERIFY(d.btOff->isEnabled());
+        QCOMPARE(d.edSound->text(), QString("/other.wav"));
+        QCOMPARE(d.cbRepeat->isChecked(), repeat);
+
+        QTest::mouseClick(d.btOff, Qt::LeftButton);
+        QCOMPARE(script.texts().mid(2), (QStringList{"Really force the users off of Kontiva Professional?",
+                                                     "Users will be forced off of Kontiva Professional"}));
+        QCOMPARE(settings().value("forceoff").toBool(), true);
+        QCOMPARE(settings().value("forcereason").toString(), QString("Upgrade"));
+        QCOMPARE(settings().value("forcewav").toString(), QString("/other.wav"));
+        QCOMPARE(settings().value("forcerepeat").toBool(), repeat);
     }
 
     // The close box and Escape save pending sound settings like Close.

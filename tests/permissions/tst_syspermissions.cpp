@@ -172,6 +172,25 @@ private slots:
         });
     }
 
+    // A tick goes into the row as it is now: another workstation's change
+    // to another flag, made after the list was loaded, is kept and shows.
+    void aTickKeepsAnotherProgramsChange()
+    {
+        const QString b = users[1];
+        setStored(b, sysFields[4], "1");
+        setStored(b, sysFields[9], "1");
+        runDialog(b, [&](TfrmSysPerm* d) {
+            QVERIFY(d->lbPerm->isChecked(9));
+            QVERIFY(testkit::OtherProgram::runSql(
+                file(), QStringLiteral("UPDATE userpref SET \"%1\" = FALSE WHERE \"Who\" = '%2';").arg(sysFields[9], b)));
+            d->lbPerm->setChecked(4, false);
+            QVERIFY(!d->lbPerm->isChecked(9)); // the list shows the newer row
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(stored(b, sysFields[4]), QStringLiteral("0"));
+        QCOMPARE(stored(b, sysFields[9]), QStringLiteral("0"));
+    }
+
     void setAndClearAllSaveAtOnce()
     {
         const QString b = users[1];

@@ -56,6 +56,40 @@ public:
     }
     bool canOpen(const QString& table, bool exclusive = false) const { return tryOpen(table, exclusive) == "opened"; }
 
+    // Changes a table as another program does, in a process of its own: the
+    // sqlite3 shell on the table file, or psql on the store's server with
+    // the alias's schema as search path. Quote mixed-case column names.
+    // True when every statement worked.
+    static bool runSql(const QString& tableFile, const QString& sql)
+    {
+        QByteArray script = sql.toUtf8() + '\n';
+        QProcess p;
+        if (TestInstall::onServer()) {
+            const auto server = store::Session::instance().serverOf(catalogue::kAlias);
+            if (!server)
+                return false;
+            script.prepend(QStringLiteral("SET search_path TO %1; SET lock_timeout = 5000;\n")
+                               .arg(store::pg::quoteIdent(server->schema))
+                               .toUtf8());
+            p.start(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-v"),
+                                             QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"), server->connection});
+        } else {
+            script.prepend(".timeout 5000\n");
+            p.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), tableFile});
+        }
+        if (!p.waitForStarted())
+            return false;
+        p.write(script);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(30000)) {
+            p.kill();
+            return false;
+        }
+        if (p.exitCode() != 0)
+            qWarning("runSql: %s", p.readAllStandardError().constData());
+        return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
+
 private:
     QString m_config, m_netDir;
     QProcess m_hold;
