@@ -127,6 +127,11 @@ TfrmReplace::TfrmReplace(QWidget* parent) : QDialog(parent)
 void TfrmReplace::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    // Only the first showing fills the list; a window restored from the task
+    // bar keeps the chosen target.
+    if (m_shown)
+        return;
+    m_shown = true;
     ui::centreOnScreen(this);
     support::guarded([this] { FormShow(); });
     edWho->setFocus();
@@ -170,6 +175,13 @@ void TfrmReplace::btOKClick()
     edWho->setText(support::trimRight(edWho->text()));
     const QString source = edWho->text();
     const QString target = cbTarget->currentText();
+    if (support::isBlank(target)) {
+        // The list of users could not be filled: there is nobody to hand
+        // the rows to, and a blank owner would orphan them.
+        support::showError(text("The \"Replace with this user ID\" field cannot be blank."));
+        cbTarget->setFocus();
+        return;
+    }
     const accounts::ReplaceChoice ticked = choice();
 
     const QString question = support::isBlank(source)

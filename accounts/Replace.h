@@ -48,6 +48,7 @@ protected:
 
 private:
     friend class ReplaceRunning;
+    bool m_shown = false;
     bool m_running = false;
     bool m_closeRequested = false; // the window was asked to close during a replace
 };

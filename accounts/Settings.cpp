@@ -118,6 +118,11 @@ QList<QCheckBox*> TfrmSettings::groupBoxes() const
 void TfrmSettings::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    // Only the first showing opens the dialog; a window restored from the
+    // task bar keeps the supervisor's choices.
+    if (m_shown)
+        return;
+    m_shown = true;
     ui::centreOnScreen(this);
     support::guarded([this] { FormShow(); });
     btOK->setFocus();

@@ -51,4 +51,5 @@ protected:
 
 private:
     QList<QCheckBox*> groupBoxes() const; // in the order of accounts::preferenceGroups()
+    bool m_shown = false;
 };

@@ -195,9 +195,13 @@ QVector<QStringList> whosOnLines(store::Table& usersOn, store::Table& userPref, 
     // would offer them, and converted as the fields would read them.
     if (!latest.isEmpty()) {
         const StoredReader read(userDb);
+        // A log-in with an empty ID owns the rows whose Who reads empty, NULL
+        // included, which no match on the value finds: then every row is read.
+        const bool blankId = latest.contains(QString());
         const auto rows = userDb.snapshot({catalogue::fWho, catalogue::fDb, QStringLiteral("datelastlogin"),
                                            QStringLiteral("timelastlogin"), QStringLiteral("ntimes")},
-                                          catalogue::fWho, latest.keys());
+                                          blankId ? QString() : catalogue::fWho,
+                                          blankId ? QStringList() : latest.keys());
         for (const store::RowSnapshot& row : rows) {
             const auto it = latest.find(read.text(row.values[0]));
             if (it != latest.end())

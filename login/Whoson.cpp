@@ -4,6 +4,7 @@
 #include "login/WhosOnLines.h"
 #include "store/Catalogue.h"
 #include "support/Clock.h"
+#include "support/ErrorBox.h"
 #include "support/Help.h"
 #include "support/Text.h"
 #include "ui/BusyCursor.h"
@@ -153,14 +154,13 @@ void TfrmWhosOn::fillGridWithWho()
 
 void TfrmWhosOn::Timer1Timer()
 {
-    // No tick while this one runs: an error box it shows would otherwise
-    // have the next ticks pile more boxes on top of it.
+    // No tick while this one runs, nor while the error box of a failed
+    // refresh is up: the next ticks would pile more boxes on top of it. The
+    // timer starts again once the box has been dismissed.
     Timer1->stop();
-    struct Restart {
-        QTimer* timer;
-        ~Restart() { timer->start(); }
-    } restart{Timer1};
-    fillGridWithWho();
+    support::guarded([this] { fillGridWithWho(); });
+    if (isVisible())
+        Timer1->start();
 }
 
 void TfrmWhosOn::Print1Click()

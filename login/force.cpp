@@ -4,6 +4,7 @@
 #include "login/WhosOnLines.h"
 #include "login/Whoson.h"
 #include "store/Catalogue.h"
+#include "store/ChangeUnit.h"
 #include "store/DayCount.h"
 #include "store/Session.h"
 #include "support/Clock.h"
@@ -230,19 +231,8 @@ void TfrmForce::FormShow()
         cbUsers->addItem(who.asString());
 
     tblSettings.open();
-    tblSettings.first();
-    if (tblSettings.eof()) {
-        // An empty settings table shows the defaults; the row is written by
-        // the first Force Off, Allow On or Close.
-        tblSettings.insert();
-        tblSettings.fieldByName(fForceOff).setAsBoolean(false);
-        tblSettings.fieldByName(fForceWarn).setAsInteger(kDefaultWarn);
-        tblSettings.fieldByName(fForcePlay).setAsBoolean(false);
-        tblSettings.fieldByName(fForceRepeat).setAsBoolean(false);
-    }
+    readSettingsRow({});
 
-    btOn->setEnabled(tblSettings.fieldByName(fForceOff).asBoolean());
-    btOff->setEnabled(!btOn->isEnabled());
     if (const int size = tblSettings.fieldByName(fForceReason).size())
         Edit1->setMaxLength(size);
     Edit1->setText(tblSettings.fieldByName(fForceReason).asString());
@@ -269,8 +259,7 @@ void TfrmForce::btOffClick()
     if (!support::confirm(text("Really force the users off of Kontiva Professional?")))
         return;
 
-    ui::startEditing(tblSettings);
-    writeForceRecord([&] {
+    writeSettings([&] {
         tblSettings.fieldByName(fForceOff).setAsBoolean(true);
         tblSettings.fieldByName(fForceWho).setAsString(who);
         tblSettings.fieldByName(fForceDate).setAsDateTime(std::floor(support::nowDays()));
@@ -278,7 +267,6 @@ void TfrmForce::btOffClick()
         tblSettings.fieldByName(fForceTime).setAsDateTime(now - std::floor(now));
         tblSettings.fieldByName(fForceReason).setAsString(Edit1->text());
         tblSettings.fieldByName(fForceWarn).setAsInteger(edWarn->value());
-        tblSettings.post(); // the pending sound settings go with it
     });
 
     btOff->setEnabled(false);
@@ -286,34 +274,111 @@ void TfrmForce::btOffClick()
     support::showInfo(text("Users will be forced off of Kontiva Professional"));
 }
 
-void TfrmForce::writeForceRecord(const std::function<void()>& write)
+void TfrmForce::setDefaults()
 {
-    // When the save fails, the force-off fields go back to what they were,
-    // so that a later Close cannot save a switch the supervisor saw fail;
-    // the pending sound settings stay for Close to save.
-    const QStringList names{fForceOff, fForceWho, fForceDate, fForceTime, fForceReason, fForceWarn};
-    QVariantList before;
-    for (const QString& name : names)
-        before << tblSettings.fieldByName(name).value();
+    tblSettings.fieldByName(fForceOff).setAsBoolean(false);
+    tblSettings.fieldByName(fForceWarn).setAsInteger(kDefaultWarn);
+    tblSettings.fieldByName(fForcePlay).setAsBoolean(false);
+    tblSettings.fieldByName(fForceRepeat).setAsBoolean(false);
+}
+
+TfrmForce::SoundSettings TfrmForce::soundSettings()
+{
+    return {tblSettings.fieldByName(fForceWav).asString(), tblSettings.fieldByName(fForcePlay).asBoolean(),
+            tblSettings.fieldByName(fForceRepeat).asBoolean()};
+}
+
+TfrmForce::SoundChanges TfrmForce::changedSound()
+{
+    SoundChanges changes;
+    if (!tblSettings.active())
+        return changes;
+    const SoundSettings now = soundSettings();
+    if (now.wav != m_soundAsRead.wav)
+        changes.wav = now.wav;
+    if (now.play != m_soundAsRead.play)
+        changes.play = now.play;
+    if (now.repeat != m_soundAsRead.repeat)
+        changes.repeat = now.repeat;
+    return changes;
+}
+
+void TfrmForce::putSound(const SoundChanges& changes)
+{
+    if (!changes.any())
+        return;
+    ui::startEditing(tblSettings);
+    if (changes.wav)
+        tblSettings.fieldByName(fForceWav).setAsString(*changes.wav);
+    if (changes.play)
+        tblSettings.fieldByName(fForcePlay).setAsBoolean(*changes.play);
+    if (changes.repeat)
+        tblSettings.fieldByName(fForceRepeat).setAsBoolean(*changes.repeat);
+}
+
+void TfrmForce::readSettingsRow(const SoundChanges& keep)
+{
+    ui::dropPendingRow(tblSettings);
+    tblSettings.refresh();
+    tblSettings.first();
+    if (tblSettings.eof()) {
+        // An empty table shows the defaults in a new row that only a write
+        // creates (see writeSettings).
+        tblSettings.insert();
+        setDefaults();
+    }
+    m_soundAsRead = soundSettings();
+    putSound(keep);
+    btOn->setEnabled(tblSettings.fieldByName(fForceOff).asBoolean());
+    btOff->setEnabled(!btOn->isEnabled());
+}
+
+void TfrmForce::writeSettings(const std::function<void()>& setFields)
+{
+    const SoundChanges sound = changedSound();
     try {
-        write();
+        if (tblSettings.state() == store::TableState::Insert) {
+            // The table was empty when read. Another program may have made
+            // the row since: the check and the write are one unit, so that
+            // there is never a second row, which the clients would not read.
+            tblSettings.cancel();
+            store::ChangeUnit unit(tblSettings);
+            tblSettings.refresh();
+            tblSettings.first();
+            if (tblSettings.eof()) {
+                tblSettings.insert();
+                setDefaults();
+            }
+            putSound(sound);
+            ui::startEditing(tblSettings);
+            setFields();
+            tblSettings.post();
+            unit.commit();
+        } else {
+            ui::startEditing(tblSettings);
+            setFields();
+            tblSettings.post(); // the pending sound settings go with it
+        }
     } catch (...) {
-        if (ui::isEditing(tblSettings))
-            for (int i = 0; i < names.size(); ++i)
-                tblSettings.fieldByName(names[i]).setValue(before[i]);
+        // The row is read again, so that the next try starts from the row
+        // as it is now (another supervisor may have changed or deleted it)
+        // and a later Close cannot save a switch the supervisor saw fail.
+        // The sound settings changed here stay for Close to save.
+        try {
+            readSettingsRow(sound);
+        } catch (const std::exception&) {
+            // The failure of the write is the one to tell.
+        }
         throw;
     }
+    m_soundAsRead = soundSettings();
 }
 
 void TfrmForce::btOnClick()
 {
     if (!support::confirm(text("Really allow all users back in?")))
         return;
-    ui::startEditing(tblSettings);
-    writeForceRecord([&] {
-        tblSettings.fieldByName(fForceOff).setAsBoolean(false);
-        tblSettings.post();
-    });
+    writeSettings([&] { tblSettings.fieldByName(fForceOff).setAsBoolean(false); });
     btOn->setEnabled(false);
     btOff->setEnabled(true);
     support::showInfo(text("Users can log back in to Kontiva Professional"));
@@ -374,8 +439,18 @@ void TfrmForce::sbDirClick()
 bool TfrmForce::saveSettings()
 {
     return support::guarded([this] {
-        if (tblSettings.active() && ui::isEditing(tblSettings))
+        if (!tblSettings.active())
+            return;
+        if (tblSettings.state() == store::TableState::Insert) {
+            // The table was empty: the row is made only for sound settings
+            // the supervisor changed.
+            if (changedSound().any())
+                writeSettings([] {});
+            else
+                tblSettings.cancel();
+        } else if (ui::isEditing(tblSettings)) {
             tblSettings.post();
+        }
     });
 }
 

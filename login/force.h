@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -67,11 +68,38 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    struct SoundSettings {
+        QString wav;
+        bool play = false;
+        bool repeat = false;
+    };
+
+    // The sound settings changed on screen since the row was read.
+    struct SoundChanges {
+        std::optional<QString> wav;
+        std::optional<bool> play;
+        std::optional<bool> repeat;
+        bool any() const { return wav || play || repeat; }
+    };
+
     void buildWindow();
     bool saveSettings();
     void stopLoopingSound();
-    void writeForceRecord(const std::function<void()>& write);
+    void setDefaults();
+    SoundSettings soundSettings();
+    SoundChanges changedSound();
+    void putSound(const SoundChanges& changes);
+    // Reads the settings row afresh and sets the two buttons from it; an
+    // empty table shows the defaults in a pending new row. keep: sound
+    // settings changed here and not saved, put into the row read.
+    void readSettingsRow(const SoundChanges& keep);
+    // Saves the row with the fields setFields writes. A pending new row is
+    // made only if the table is still empty, in the same unit as the write;
+    // else the row another program made gets the fields. After a failure
+    // the row is read again.
+    void writeSettings(const std::function<void()>& setFields);
 
     bool m_shown = false;
     bool m_saveFailed = false;
+    SoundSettings m_soundAsRead;
 };

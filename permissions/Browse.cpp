@@ -8,6 +8,7 @@
 #include "store/Table.h"
 #include "support/Changes.h"
 #include "support/ErrorBox.h"
+#include "support/Messages.h"
 #include "support/Text.h"
 #include "ui/BusyCursor.h"
 #include "ui/ControlsPaused.h"
@@ -260,7 +261,22 @@ void TfrmBrowse::SetRow(bool value)
 
 void TfrmBrowse::btCloseClick()
 {
-    saveEditedLine();
+    try {
+        saveEditedLine();
+    } catch (const std::exception& error) {
+        // When another program changed or deleted the row, no later try can
+        // save the line, and the browser has no Cancel: the supervisor may
+        // give the line's changes up and close.
+        const QString line = support::uiText(QStringLiteral("The changes to the permissions of user %1 in database "
+                                                            "%2 could not be saved.  Close without them?"))
+                                 .arg(tblPerm->fieldByName(QStringLiteral("WHO")).asString(),
+                                      tblPerm->fieldByName(catalogue::fDb).asString());
+        const auto* storeError = dynamic_cast<const store::StoreError*>(&error);
+        if (!support::confirm(line, support::BoxKind::Question,
+                              storeError ? storeError->message() : QString::fromUtf8(error.what())))
+            return;
+        ui::dropPendingRow(*tblPerm);
+    }
     accept();
 }
 

@@ -116,7 +116,8 @@ void TfrmPerm::buildWindow()
     ui::setTabChain({grDatabase, nbook, Shortcuts, btBrowse, OKBtn, CancelBtn, HelpBtn});
 
     connect(cbAccess, &QCheckBox::clicked, this, ui::guardedSlot(this, &TfrmPerm::cbAccessClick));
-    connect(lbPerm, &ui::DbCheckList::itemClick, this, ui::guardedSlot(this, &TfrmPerm::lbPermClick));
+    connect(lbPerm, &ui::DbCheckList::itemClick, this,
+            [this](int item) { support::guarded([this, item] { lbPermClick(item); }); });
     auto onClick = [this](QPushButton* b, auto handler) {
         connect(b, &QPushButton::clicked, this, [this, handler] { support::guarded([&] { handler(); }); });
     };
@@ -295,11 +296,25 @@ void TfrmPerm::InitializeAllUsers()
     lblTitle->setText(text("User: %1").arg(tblUserPref.fieldByName(catalogue::fWho).asString()));
 }
 
-void TfrmPerm::positionPermRow()
+bool TfrmPerm::positionPermRow()
 {
     const QString db = tblDatabase.fieldByName(catalogue::fDb).asString();
-    if (!tblPerm.findKey({db, userId}))
-        permissions::initializePermRow(tblPerm, db, userId);
+    if (tblPerm.findKey({db, userId}))
+        return true;
+    // Rows usually go with their database or user: re-creating them would
+    // grant everything to a pair that no longer exists.
+    if (!permissions::storedRowExists(catalogue::kUserPref, {userId})) {
+        nbook->setEnabled(false);
+        Shortcuts->setEnabled(false);
+        support::showError(text("User %1 was deleted by another program.").arg(userId));
+        return false;
+    }
+    if (!permissions::storedRowExists(catalogue::kDatabase, {db})) {
+        tblDatabase.refresh(); // its data change shows the row that follows
+        return false;
+    }
+    permissions::initializePermRow(tblPerm, db, userId);
+    return true;
 }
 
 void TfrmPerm::dsDatabaseDataChange()
@@ -313,7 +328,8 @@ void TfrmPerm::dsDatabaseDataChange()
     Shortcuts->setEnabled(haveDatabase);
     if (!haveDatabase)
         return;
-    positionPermRow(); // a row left with changes is saved (and journalled) first
+    if (!positionPermRow()) // a row left with changes is saved (and journalled) first
+        return;
     const QString db = tblDatabase.fieldByName(catalogue::fDb).asString();
     lblDB->setText(text("Database: %1").arg(db));
     pnlHide->setCaption(text("%1 has no access to database %2").arg(userId, db));
@@ -332,9 +348,9 @@ void TfrmPerm::showAccessState()
 
 void TfrmPerm::cbAccessClick() { showAccessState(); }
 
-void TfrmPerm::lbPermClick()
+void TfrmPerm::lbPermClick(int item)
 {
-    CheckMarksToPermission();
+    CheckMarksToPermission(item);
     updateNumberSet();
 }
 
@@ -361,7 +377,11 @@ void TfrmPerm::setAllActions(bool value)
 
 void TfrmPerm::permissionToCheckmarks() { lbPerm->loadFromRow(); }
 
-void TfrmPerm::CheckMarksToPermission() { lbPerm->storeToRow(); }
+void TfrmPerm::CheckMarksToPermission(int item)
+{
+    // When editing took a newer row, the list shows that row with the tick.
+    lbPerm->setChecks(permissions::applyTick(tblPerm, {firstAction, lastAction}, item, lbPerm->isChecked(item)));
+}
 
 void TfrmPerm::updateNumberSet()
 {
@@ -371,7 +391,8 @@ void TfrmPerm::updateNumberSet()
 
 void TfrmPerm::checkDBSuperUser()
 {
-    if (!tblUserPref.fieldByName(catalogue::fSuperUser).asBoolean())
+    // Without a database no permission row is shown: nothing to warn about.
+    if (!tblUserPref.fieldByName(catalogue::fSuperUser).asBoolean() || !nbook->isEnabledTo(this))
         return;
     const QVector<bool> actions = permissions::readRun(tblPerm, {firstAction, lastAction});
     int unset = actions.size() - permissions::countSet(actions);
@@ -418,6 +439,9 @@ void TfrmPerm::reject()
 
 void TfrmPerm::btBrowseClick()
 {
+    // The browser may change the same row: a pending edit saved after it
+    // would be refused as another program's change.
+    savePendingRows();
     openPermissionBrowser();
     rereadPermissions();
 }
@@ -429,6 +453,16 @@ void TfrmPerm::openPermissionBrowser()
 }
 
 void TfrmPerm::ShortcutsClick()
+{
+    savePendingRows();
+    TfrmShortCut dialog(this);
+    dialog.database = tblDatabase.fieldByName(catalogue::fDb).asString();
+    dialog.userId = tblUserPref.fieldByName(catalogue::fWho).asString();
+    dialog.exec();
+    rereadPermissions();
+}
+
+void TfrmPerm::savePendingRows()
 {
     if (ui::isEditing(tblPerm)) {
         store::ChangeUnit unit(tblPerm);
@@ -442,11 +476,6 @@ void TfrmPerm::ShortcutsClick()
         support::journalrecord(tblUserPref, support::ActionChanged);
         unit.commit();
     }
-    TfrmShortCut dialog(this);
-    dialog.database = tblDatabase.fieldByName(catalogue::fDb).asString();
-    dialog.userId = tblUserPref.fieldByName(catalogue::fWho).asString();
-    dialog.exec();
-    rereadPermissions();
 }
 
 void TfrmPerm::rereadPermissions()

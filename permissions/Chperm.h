@@ -70,12 +70,13 @@ public:
     void InitializeAllUsers();
     void dsDatabaseDataChange();
     void cbAccessClick();
-    void lbPermClick();
+    void lbPermClick(int item);
     void setAllDB(bool value);
     void setAllTabs(bool value);
     void setAllActions(bool value);
     void permissionToCheckmarks();
-    void CheckMarksToPermission();
+    // Applies the tick of one item to the row as it is now.
+    void CheckMarksToPermission(int item);
     void updateNumberSet();
     void checkDBSuperUser();
     void OKBtnClick();
@@ -100,9 +101,14 @@ private:
     QWidget* buildActionsPage();
     // The hide panel and the two other pages follow Access.
     void showAccessState();
-    // Positions tblPerm on (current database, user); a pair without a row
-    // (removed by another program since opening) gets one.
-    void positionPermRow();
+    // Positions tblPerm on (current database, user). A pair whose row
+    // another program removed gets a new one while its database and user
+    // both still exist; a database that went is dropped by re-reading the
+    // grid, and a user that went is told. False when not positioned.
+    bool positionPermRow();
+    // Saves and journals the pending permission and user rows, before a
+    // window of its own writes the same tables.
+    void savePendingRows();
     // After a window of its own wrote the permission table.
     void rereadPermissions();
     // Opens the permission browser modally.

@@ -86,6 +86,27 @@ int countSet(const QVector<bool>& values)
     return int(std::count(values.cbegin(), values.cend(), true));
 }
 
+QVector<bool> applyTick(store::Table& table, const FlagRun& run, int item, bool on)
+{
+    if (item < 0 || item >= run.size())
+        throw store::StoreError(QStringLiteral("Item %1 is not one of the %2 fields of a run of %3.")
+                                    .arg(item + 1)
+                                    .arg(run.size())
+                                    .arg(table.tableName()));
+    ui::startEditing(table);
+    QVector<bool> values = readRun(table, run);
+    values[item] = on;
+    writeRun(table, run, values);
+    return values;
+}
+
+bool storedRowExists(const QString& tableName, const QVariantList& key)
+{
+    store::Table table(catalogue::kAlias, tableName);
+    table.open();
+    return table.findKey(key);
+}
+
 int setAllActions(store::Table& perm, bool value)
 {
     return setAllMatching(perm, value, [](const QString& head) { return head == QLatin1String("Act"); });

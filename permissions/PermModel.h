@@ -9,7 +9,8 @@
 // of a PERM.DB table; systemRun: sysBroadcast..sysSetupWP of a USERPREF.DB
 // table); item p of a check list (from 0) stands for field run.first + p.
 // readRun gives the run's values (a blank field reads false); writeRun puts
-// the row into edit state and writes every field of the run, without saving.
+// the row into edit state and writes every field of the run, without saving;
+// applyTick does it for one ticked item, from the row as read for editing.
 // countSet/countText make the "%d set, %d clear" label. setAllActions (exact
 // prefix "Act") and setAllSystemFlags (prefix "SYS" after upper-casing) set a
 // run by name and leave the row in edit state, unsaved. New permission rows:
@@ -17,9 +18,12 @@
 // it shares (a new row gets its syncwellno; the save of an edited row is
 // journalled, action 6); initializePermRow creates or completes the row of one
 // (database, user) pair; initializePermSetting does it for one user over every
-// database; initializeAllPairs for every user. All functions raise StoreError.
+// database; initializeAllPairs for every user. storedRowExists looks a key up
+// afresh (is a pair's database or user still there?). All functions raise
+// StoreError.
 
 #include <QString>
+#include <QVariantList>
 #include <QVector>
 
 namespace store { class Table; }
@@ -46,6 +50,17 @@ QVector<bool> readRun(store::Table& table, const FlagRun& run);
 void writeRun(store::Table& table, const FlagRun& run, const QVector<bool>& values);
 
 int countSet(const QVector<bool>& values);
+
+// One tick of a check list, applied to the row as it is now: the row is put
+// into edit state (editing starts from the row as the file holds it, so
+// another program's change since the list was loaded is kept), the item's
+// field gets on, and every field of the run is written (blanks become
+// false), as storing the whole list does. Returns the run's values as they
+// now stand in the row, for the list to show.
+QVector<bool> applyTick(store::Table& table, const FlagRun& run, int item, bool on);
+
+// True when the table holds a row with that key, read afresh from the file.
+bool storedRowExists(const QString& tableName, const QVariantList& key);
 
 // Sets every boolean field whose name begins "Act" (exactly this case) to
 // value; the row is put into edit state and not saved. Returns how many

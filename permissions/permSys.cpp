@@ -134,7 +134,8 @@ TfrmSysPerm::TfrmSysPerm(QWidget* parent) : QDialog(parent)
     ui::setTabChain({lbPerm, OKBtn, CancelBtn, HelpBtn, btSetAct, btClearAct, grid, BitBtn1, dbYes});
 
     connect(dsUserPref, &ui::DataSource::dataChange, this, ui::guardedSlot(this, &TfrmSysPerm::dsUserPrefDataChange));
-    connect(lbPerm, &ui::DbCheckList::itemClick, this, ui::guardedSlot(this, &TfrmSysPerm::lbPermClick));
+    connect(lbPerm, &ui::DbCheckList::itemClick, this,
+            [this](int item) { support::guarded([this, item] { lbPermClick(item); }); });
     connect(btSetAct, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::btSetActClick));
     connect(btClearAct, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::btClearActClick));
     connect(BitBtn1, &QPushButton::clicked, this, ui::guardedSlot(this, &TfrmSysPerm::BitBtn1Click));
@@ -192,11 +193,12 @@ void TfrmSysPerm::permissionToCheckmarks()
     lbPerm->loadFromRow();
 }
 
-void TfrmSysPerm::CheckMarksToPermission()
+void TfrmSysPerm::CheckMarksToPermission(int item)
 {
-    // The row's change notices must not reload the list halfway.
+    // The row's change notices must not reload the list halfway; when
+    // editing took a newer row, the list then shows that row with the tick.
     FlagSet guardOff(m_loading, false);
-    lbPerm->storeToRow();
+    lbPerm->setChecks(permissions::applyTick(*tblUserPref, m_run, item, lbPerm->isChecked(item)));
 }
 
 void TfrmSysPerm::updateNumberSet()
@@ -205,9 +207,9 @@ void TfrmSysPerm::updateNumberSet()
     lblNset->setText(permissions::countText(set, lbPerm->count() - set));
 }
 
-void TfrmSysPerm::lbPermClick()
+void TfrmSysPerm::lbPermClick(int item)
 {
-    CheckMarksToPermission();
+    CheckMarksToPermission(item);
     updateNumberSet();
 }
 

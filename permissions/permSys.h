@@ -44,12 +44,13 @@ public:
 
     void FormShow();
     void dsUserPrefDataChange();
-    void lbPermClick();
+    void lbPermClick(int item);
     void btSetActClick();
     void btClearActClick();
     void setAllSysActions(bool value);
     void permissionToCheckmarks();
-    void CheckMarksToPermission();
+    // Applies the tick of one item to the row as it is now.
+    void CheckMarksToPermission(int item);
     void updateNumberSet();
     void BitBtn1Click();
     // Copies the shown user's 49 system flags into every user row, each row

@@ -22,6 +22,7 @@ struct ScriptState {
     QList<ShownBox> shown;
     std::deque<std::function<bool(const QString&)>> answers;
     int beeps = 0;
+    std::function<void(const ShownBox&)> look;
 };
 
 // Live scripts, innermost last; the innermost one answers.
@@ -128,7 +129,10 @@ bool record(BoxKind kind, const QString& message, const QString& detail = QStrin
     ScriptState* script = activeScript();
     if (!script)
         return false;
-    script->shown.append({kind, message, kind, detail});
+    const ShownBox box{kind, message, kind, detail};
+    script->shown.append(box);
+    if (const auto look = script->look)
+        look(box);
     return true;
 }
 
@@ -197,7 +201,7 @@ bool confirm(const QString& message, BoxKind icon, const QString& detail)
 
 MessageScript::MessageScript()
 {
-    scripts().push_back(ScriptState{this, {}, {}, 0});
+    scripts().push_back(ScriptState{this, {}, {}, 0, {}});
 }
 
 MessageScript::~MessageScript()
@@ -226,6 +230,11 @@ void MessageScript::answerNo(int times)
 void MessageScript::answerWith(std::function<bool(const QString&)> answer)
 {
     stateOf(this).answers.push_back(std::move(answer));
+}
+
+void MessageScript::whileShown(std::function<void(const ShownBox&)> look)
+{
+    stateOf(this).look = std::move(look);
 }
 
 QList<ShownBox> MessageScript::shown() const

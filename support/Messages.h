@@ -46,6 +46,10 @@ public:
     // Queues an answer computed when the question is asked (the callback
     // gets the question's text); lets a test look around while a box is up.
     void answerWith(std::function<bool(const QString&)> answer);
+    // Runs look while each error, warning or information box is up, as a
+    // real box would let the program run its events: a test sees the
+    // program's state behind the box.
+    void whileShown(std::function<void(const ShownBox&)> look);
     QList<ShownBox> shown() const;
     QStringList texts() const;
     QStringList details() const; // each box's detail text, in order

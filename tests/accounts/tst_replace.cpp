@@ -439,6 +439,41 @@ private slots:
                  QStringList{QString("Really replace blank WHO fields with \"%1\"?").arg(d.cbTarget->currentText())});
     }
 
+    // The list is filled once: a window restored from the task bar keeps
+    // the chosen target.
+    void targetListFilledOnce()
+    {
+        TfrmReplace d;
+        d.show();
+        d.cbTarget->setCurrentIndex(2);
+        d.hide(); // shown again, as a window restored from the task bar is
+        d.show();
+        QCOMPARE(d.cbTarget->currentIndex(), 2);
+        QCOMPARE(d.cbTarget->count(), testkit::rowCount(catalogue::kUserPref));
+    }
+
+    // When the list could not be filled, OK refuses the blank target before
+    // anything is asked or changed.
+    void blankTargetRefused()
+    {
+        const QStringList contacts = dump(catalogue::kContact);
+        OtherProgram other(*install);
+        QVERIFY(other.hold(catalogue::kUserPref, "exclusive"));
+        support::MessageScript script;
+        TfrmReplace d;
+        d.show();
+        QCOMPARE(d.cbTarget->count(), 0);
+        QCOMPARE(script.shown().size(), 1); // the user table could not be read
+        QTest::keyClicks(d.edWho, testkit::column(catalogue::kContact, "Who").first());
+        d.cbContacts->click();
+        script.answerYes();
+        QTest::mouseClick(d.btOK, Qt::LeftButton);
+        QCOMPARE(script.texts().mid(1), QStringList{"The \"Replace with this user ID\" field cannot be blank."});
+        other.release();
+        QCOMPARE(dump(catalogue::kContact), contacts);
+        QVERIFY(whoEntries().isEmpty());
+    }
+
     // Another program holds EVENT.DB: the replace ends there with the
     // store's error, the contacts already replaced stay replaced and
     // journalled, "Finished" is not shown and the dialog is usable again.

@@ -289,6 +289,21 @@ private slots:
         QVERIFY(!accounts::copyInProgress());
     }
 
+    // The lists are filled once: a window restored from the task bar keeps
+    // the chosen users.
+    void choicesSurviveARestoredWindow()
+    {
+        TfrmSettings d;
+        d.show();
+        d.cbFrom->setCurrentIndex(1);
+        d.cbTo->setCurrentIndex(2);
+        d.hide(); // shown again, as a window restored from the task bar is
+        d.show();
+        QCOMPARE(d.cbFrom->currentIndex(), 1);
+        QCOMPARE(d.cbTo->currentIndex(), 2);
+        QCOMPARE(d.cbFrom->count(), testkit::rowCount(catalogue::kUserPref));
+    }
+
     void dialogFromTheMainWindow()
     {
         support::MessageScript script;

@@ -1,12 +1,20 @@
 // Runs a batched command of Brisel on an installation in a process of its
 // own, so that a test can kill it part-way.
-//   run_cleanup <configPath> <netDir> [recover|cleanup|permissions]
+//   run_cleanup <configPath> <netDir> [recover|cleanup|permissions|single-permissions|single-users [<rows>]]
 // First moves journal rows a crash left behind (as start-up does); with
 // "recover" it stops there. "cleanup" (the default) runs the exit clean-up,
 // "permissions" the walk that opening the database permissions dialog makes
 // (every missing permission row created and journalled), "single-permissions"
-// the same row by row without a batch for the first ten users, and "single-users" a user dialog's
-// save of every user in turn. Prints "done" at the end.
+// the same row by row without a batch for the first ten users, and
+// "single-users" a user dialog's save of every user in turn. Prints "started"
+// before the command and "done" at the end.
+//
+// With rows, a command that fills PERM.DB stops in the middle of it (the
+// test has emptied it): once another connection sees at least that many new
+// rows committed and a further one waits uncommitted, it prints "stopped"
+// and waits until its standard input closes. Until rows are committed it
+// holds still with events running, as an idle window would, so the batch
+// commits them however fast the machine.
 #include "permissions/PermModel.h"
 #include "shell/CleanDb.h"
 #include "store/Catalogue.h"
@@ -18,9 +26,49 @@
 #include "support/Changes.h"
 #include "testkit/Tables.h"
 
+#include "testkit/OtherProgram.h"
+
 #include <QCoreApplication>
+#include <QDir>
+#include <QThread>
 
 #include <cstdio>
+#include <functional>
+
+namespace {
+
+// Wraps perm's OnNewRecord so that the command stops part-way (see above).
+// A new row begins there, before its journal row is written: the rows
+// before it are whole pairs of a change and its journal row, which the
+// batch may commit while this holds still.
+void stopAfterCommittedRows(store::Table& perm, int rows)
+{
+    auto count = std::make_shared<testkit::RawDb>(
+        QDir(store::Session::instance().aliasPath(catalogue::kAlias)).filePath(QStringLiteral("perm.db")));
+    auto committed = [count] { return count->text(QStringLiteral("SELECT count(*) FROM perm")).toInt(); };
+    auto begun = std::make_shared<int>(0);
+    auto stopped = std::make_shared<bool>(false);
+    perm.onNewRecord = [=, inner = perm.onNewRecord](store::Table& t) {
+        if (!*stopped && *begun >= rows) {
+            while (committed() < rows) {
+                QCoreApplication::processEvents();
+                QThread::msleep(5);
+            }
+            if (*begun > committed()) {
+                *stopped = true;
+                std::printf("stopped\n");
+                std::fflush(stdout);
+                while (std::fgetc(stdin) != EOF) {
+                }
+            }
+        }
+        ++*begun;
+        if (inner)
+            inner(t);
+    };
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -47,12 +95,15 @@ int main(int argc, char** argv)
             if (t.state() == store::TableState::Insert)
                 support::journalrecord(t, support::ActionAdded);
         };
+        const int stopAfter = args.size() > 4 ? args.at(4).toInt() : 0;
         std::printf("started\n");
         std::fflush(stdout);
         if (command == QLatin1String("permissions") || command == QLatin1String("single-permissions")) {
             // Batched as the database permissions dialog opens, or row by
             // row as it fills in one missing row.
             permissions::installPermHooks(perm);
+            if (stopAfter > 0)
+                stopAfterCommittedRows(perm, stopAfter);
             database.open();
             userPref.open();
             perm.open();
@@ -82,6 +133,8 @@ int main(int argc, char** argv)
                 unit.commit();
             }
         } else {
+            if (stopAfter > 0)
+                stopAfterCommittedRows(perm, stopAfter);
             shell::cleanUp(database, userDb, userPref, perm);
         }
     } catch (const store::StoreError& e) {

@@ -24,12 +24,12 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
-#include <QElapsedTimer>
 #include <QtTest>
 
 namespace {
@@ -207,7 +207,9 @@ private slots:
         QCOMPARE(settings().value("forcerepeat").toBool(), true);
     }
 
-    // No row: the defaults show, and the row is made on leaving.
+    // No row: the defaults show, and Close with nothing changed makes no
+    // row. Force Off makes it, unless another program made one meanwhile:
+    // then that row is forced off, and there is never a second one.
     void emptySettingsTable()
     {
         testkit::deleteAllRows(catalogue::kSettings);
@@ -220,20 +222,70 @@ private slots:
             QTest::mouseClick(d.btHistory, Qt::LeftButton);
             QCOMPARE(script.texts(), QStringList{kFirstTime});
             QTest::mouseClick(d.btClose, Qt::LeftButton);
+            QVERIFY(!d.isVisible());
         }
-        QCOMPARE(testkit::rowCount(catalogue::kSettings), 1);
-        QCOMPARE(settings().value("forceoff").toBool(), false);
+        QCOMPARE(testkit::rowCount(catalogue::kSettings), 0);
 
-        testkit::deleteAllRows(catalogue::kSettings);
         TfrmForce d;
         d.show();
         d.cbUsers->setCurrentIndex(1);
         d.Edit1->setText("Upgrade");
+        QVERIFY(testkit::OtherProgram::runSql(
+            install->dataDir() + "/settings.db",
+            "INSERT INTO settings (\"ForceOff\", \"ForceWav\", \"forceWarn\") VALUES (FALSE, '/other.wav', 5);"));
         script.answerYes();
         QTest::mouseClick(d.btOff, Qt::LeftButton);
+        QCOMPARE(script.shown().size(), 3);
+        QCOMPARE(script.texts().last(), QString("Users will be forced off of Kontiva Professional"));
         QCOMPARE(testkit::rowCount(catalogue::kSettings), 1);
         QCOMPARE(settings().value("forceoff").toBool(), true);
-        QCOMPARE(script.shown().size(), 3);
+        QCOMPARE(settings().value("forcereason").toString(), QString("Upgrade"));
+        QCOMPARE(settings().value("forcewarn").toInt(), 3);
+        QCOMPARE(settings().value("forcewav").toString(), QString("/other.wav"));
+
+        // A sound setting changed on an empty table is kept by Close.
+        testkit::deleteAllRows(catalogue::kSettings);
+        {
+            TfrmForce again;
+            again.show();
+            QTest::mouseClick(again.cbRepeat, Qt::LeftButton);
+            QTest::mouseClick(again.btClose, Qt::LeftButton);
+        }
+        QCOMPARE(testkit::rowCount(catalogue::kSettings), 1);
+        QCOMPARE(settings().value("forcerepeat").toBool(), true);
+        QCOMPARE(settings().value("forceoff").toBool(), false);
+    }
+
+    // Another supervisor changed the row while sound settings were being
+    // edited here: Force Off fails once, the row is read again (with the
+    // sound setting changed here kept), and the next Force Off works.
+    void failedForceOffReadsTheRowAgain()
+    {
+        support::MessageScript script;
+        TfrmForce d;
+        d.show();
+        d.cbUsers->setCurrentIndex(0);
+        d.Edit1->setText("Upgrade");
+        QTest::mouseClick(d.cbRepeat, Qt::LeftButton);
+        const bool repeat = d.cbRepeat->isChecked();
+        QVERIFY(testkit::OtherProgram::runSql(install->dataDir() + "/settings.db",
+                                              "UPDATE settings SET \"ForceWav\" = '/other.wav';"));
+        script.answerYes(2);
+        QTest::mouseClick(d.btOff, Qt::LeftButton);
+        QCOMPARE(script.shown().size(), 2);
+        QCOMPARE(script.shown()[1].kind, support::BoxKind::Error);
+        QVERIFY2(script.texts()[1].contains("changed or deleted by another program"), qPrintable(script.texts()[1]));
+        QVERIFY(d.btOff->isEnabled());
+        QCOMPARE(d.edSound->text(), QString("/other.wav"));
+        QCOMPARE(d.cbRepeat->isChecked(), repeat);
+
+        QTest::mouseClick(d.btOff, Qt::LeftButton);
+        QCOMPARE(script.texts().mid(2), (QStringList{"Really force the users off of Kontiva Professional?",
+                                                     "Users will be forced off of Kontiva Professional"}));
+        QCOMPARE(settings().value("forceoff").toBool(), true);
+        QCOMPARE(settings().value("forcereason").toString(), QString("Upgrade"));
+        QCOMPARE(settings().value("forcewav").toString(), QString("/other.wav"));
+        QCOMPARE(settings().value("forcerepeat").toBool(), repeat);
     }
 
     // The close box and Escape save pending sound settings like Close.
@@ -334,23 +386,21 @@ private slots:
         testkit::whenModal<QFileDialog>(
             [&](QFileDialog* f) {
                 QCOMPARE(f->nameFilters(), (QStringList{"Wav files (*.wav)", "All files (*.*)"}));
-                // The dialog's file system model loads in a thread and
-                // selects the starting file when it is done: select until the
-                // choice stays. done() skips accept()'s own existence check,
-                // which races with the same model.
-                QElapsedTimer clock;
-                clock.start();
-                int steady = 0;
-                while (steady < 100 && clock.elapsed() < 30000) {
-                    if (f->selectedFiles() != QStringList{wave}) {
-                        f->selectFile(wave);
-                        steady = 0;
-                    } else {
-                        ++steady;
-                    }
-                    QTest::qWait(20);
-                }
-                QMetaObject::invokeMethod(f, "done", Q_ARG(int, QDialog::Accepted));
+                // Typed into the file name field, as the supervisor does. The
+                // dialog's file system model lists the starting folder in a
+                // thread and then selects the starting file: wait for the
+                // list, and type with the field focused (while it is not,
+                // typing adds to that selection instead of replacing it).
+                auto* name = f->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                auto* list = f->findChild<QListView*>(QStringLiteral("listView"));
+                QVERIFY(name && list);
+                QTRY_VERIFY_WITH_TIMEOUT(list->model()->rowCount(list->rootIndex()) > 0, 30000);
+                QApplication::setActiveWindow(f);
+                name->setFocus();
+                QTRY_VERIFY_WITH_TIMEOUT(name->hasFocus(), 30000);
+                name->setText(wave);
+                QTRY_COMPARE_WITH_TIMEOUT(f->selectedFiles(), QStringList{wave}, 30000);
+                QMetaObject::invokeMethod(f, "accept");
             },
             &ran);
         QTest::mouseClick(d.sbDir, Qt::LeftButton);

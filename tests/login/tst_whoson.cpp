@@ -11,6 +11,7 @@
 #include "store/Table.h"
 #include "support/Clock.h"
 #include "support/Help.h"
+#include "support/Messages.h"
 #include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
@@ -202,6 +203,53 @@ private slots:
         logIn("JDS");
         QVERIFY_THROWS_EXCEPTION(store::StoreError, t.lines(support::nowDays()));
         QVERIFY_THROWS_EXCEPTION(store::StoreError, t.linesPerLogIn(support::nowDays()));
+    }
+
+    // A log-in with an empty ID takes the rows whose Who is blank, stored
+    // empty or NULL, in the single pass as in the scan per log-in.
+    void emptyIdMatchesBlankRows()
+    {
+        support::ClockOverride clock(kNow);
+        testkit::RawDb raw(install->dataDir() + "/userdb.db");
+        // The table as another program may have made it: a key field that
+        // takes NULL.
+        const int version = raw.text("PRAGMA schema_version").toInt();
+        QVERIFY(raw.exec("PRAGMA writable_schema = ON; "
+                         "UPDATE sqlite_master SET sql = replace(sql, ' NOT NULL', '') WHERE name = 'userdb'; "
+                         "PRAGMA writable_schema = OFF; "
+                         + QString("PRAGMA schema_version = %1;").arg(version + 1)));
+        QVERIFY(raw.exec("INSERT INTO userdb (DB, Who, datelastlogin, timelastlogin, ntimes) VALUES "
+                         "('E1', '', '2024-03-12', '10:00:00.000', 1), "
+                         "('E2', NULL, '2024-03-13', '09:00:00.000', 2)"));
+        testkit::RawDb on(install->dataDir() + "/userson.db");
+        QVERIFY(on.exec("INSERT INTO userson (Who, DB) VALUES (NULL, 'MAIN')"));
+        Tables t;
+        const auto lines = t.lines(support::nowDays());
+        QCOMPARE(lines, t.linesPerLogIn(support::nowDays()));
+        QCOMPARE(lines.value(0).value(ColDatabase), QString("E2"));
+        QCOMPARE(lines.value(0).value(ColTimes), QString("2"));
+    }
+
+    // A refresh that fails shows its error box; no tick comes while the box
+    // is up, and the refreshes go on once it has been dismissed.
+    void aFailingRefreshShowsOneBoxAtATime()
+    {
+        support::MessageScript script;
+        TfrmWhosOn w;
+        w.Timer1->setInterval(20);
+        w.show();
+        QVERIFY(script.shown().isEmpty());
+
+        QList<bool> tickingBehindTheBox;
+        script.whileShown([&](const support::ShownBox&) { tickingBehindTheBox << w.Timer1->isActive(); });
+        testkit::RawDb raw(install->dataDir() + "/userdb.db");
+        QVERIFY(raw.exec("INSERT INTO userdb (DB, Who, datelastlogin, timelastlogin, ntimes) VALUES "
+                         "('N3', 'JDS', '2024-02-30', '10:00:00.000', 1)"));
+        logIn("JDS");
+        QTRY_VERIFY(script.shown().size() >= 2);
+        QCOMPARE(script.shown().first().kind, support::BoxKind::Error);
+        QCOMPARE(tickingBehindTheBox, QList<bool>(tickingBehindTheBox.size(), false));
+        QVERIFY(w.Timer1->isActive());
     }
 
     // Another program logs in and out while the window is up; each shows at

@@ -271,6 +271,90 @@ private slots:
         QCOMPARE(testkit::journalLines().mid(before.size()), keys + keys.mid(0, 1));
     }
 
+    // Another program changed the line being edited, so it can never be
+    // saved: closing says so and offers to close without it.
+    void closingWhenTheLineCannotBeSaved()
+    {
+        support::MessageScript script;
+        TfrmBrowse b;
+        b.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&b));
+        const QString db = cellText(b, 0, "DB"), who = cellText(b, 0, "WHO");
+        const QString was = storedFlag(db, who, "CAdd");
+        clickCell(*b.grid, 0, columnOf(b, "CAdd"));
+        QVERIFY(testkit::OtherProgram::runSql(
+            QDir(install->dataDir()).filePath("perm.db"),
+            QStringLiteral("UPDATE perm SET \"NAdd\" = FALSE WHERE \"DB\" = '%1' AND \"Who\" = '%2';").arg(db, who)));
+        const QStringList before = testkit::journalLines();
+
+        script.answerNo();
+        QTest::keyClick(b.grid, Qt::Key_Escape);
+        QVERIFY(b.isVisible());
+        QCOMPARE(script.shown().size(), 1);
+        QCOMPARE(script.shown()[0].kind, support::BoxKind::Question);
+        QCOMPARE(script.texts()[0], QStringLiteral("The changes to the permissions of user %1 in database %2 could "
+                                                   "not be saved.  Close without them?").arg(who, db));
+        QVERIFY2(script.details()[0].contains("changed or deleted by another program"), qPrintable(script.details()[0]));
+
+        script.answerYes();
+        QTest::mouseClick(b.btClose, Qt::LeftButton);
+        QVERIFY(!b.isVisible());
+        QCOMPARE(script.shown().size(), 2);
+        QCOMPARE(storedFlag(db, who, "CAdd"), was);
+        QCOMPARE(storedFlag(db, who, "NAdd"), QStringLiteral("0"));
+        QCOMPARE(testkit::journalLines(), before);
+    }
+
+    // The database dialog saves its pending row before the browser opens:
+    // both changes to the same row are kept, each journalled, and OK works.
+    void databaseDialogSavesBeforeBrowsing()
+    {
+        support::MessageScript script;
+        store::Table users(catalogue::kAlias, catalogue::kUserPref);
+        users.open();
+        users.first();
+        users.edit(); // no supervisor warning on OK
+        users.fieldByName(catalogue::fSuperUser).setAsBoolean(false);
+        users.post();
+        const QString who = users.fieldByName(catalogue::fWho).asString();
+        bool permRan = false, browserRan = false;
+        QString db, accessWas;
+        int from = 0;
+        testkit::whenModal<TfrmPerm>(
+            [&](TfrmPerm* d) {
+                db = d->tblDatabase.fieldByName(catalogue::fDb).asString();
+                from = testkit::journalLines().size();
+                d->setAllDB(false); // pending in the dialog
+                testkit::whenModal<TfrmBrowse>(
+                    [&](TfrmBrowse* b) {
+                        b->cbUsers->setCurrentText(who);
+                        b->cbDB->setCurrentText(db);
+                        QCOMPARE(b->grid->model()->rowCount(), 1);
+                        QVERIFY(!checked(*b, 0, "CAdd")); // the dialog's change is there
+                        accessWas = storedFlag(db, who, "Access");
+                        clickCell(*b->grid, 0, columnOf(*b, "Access"));
+                        QTest::mouseClick(b->btClose, Qt::LeftButton);
+                    },
+                    &browserRan);
+                QTest::mouseClick(d->btBrowse, Qt::LeftButton);
+                QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+                QVERIFY(!d->isVisible());
+            },
+            &permRan);
+        TfrmPerm dialog(users);
+        dialog.userId = who;
+        dialog.exec();
+        QVERIFY(permRan && browserRan);
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(storedFlag(db, who, "CAdd"), QStringLiteral("0"));
+        QVERIFY(storedFlag(db, who, "Access") != accessWas);
+        const QString key = QStringLiteral("%1/6/%2").arg(permCode).arg(syncNo(db, who));
+        QVERIFY(!testkit::journalLines().mid(from).isEmpty());
+        for (const QString& line : testkit::journalLines().mid(from))
+            QCOMPARE(line, key);
+        QVERIFY(script.shown().isEmpty());
+    }
+
     // Reached from the database permissions dialog's "&Browse": a flipped
     // cell is saved and journalled on "Cl&ose".
     void openedFromTheDatabaseDialog()

@@ -344,6 +344,91 @@ private slots:
             QCOMPARE(script.shown().first().kind, support::BoxKind::Warning);
     }
 
+    // With no database no permission row shows, so there is nothing to
+    // warn a supervisor about.
+    void noDatabaseNoWarning()
+    {
+        const QString who = users[0];
+        setUserValue(who, catalogue::fSuperUser, true);
+        testkit::deleteAllRows(catalogue::kDatabase);
+        testkit::deleteAllRows(catalogue::kPerm);
+        support::MessageScript script;
+        runDialog(who, [](TfrmPerm* d) {
+            QVERIFY(!d->nbook->isEnabled());
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QVERIFY(script.shown().isEmpty());
+        QCOMPARE(testkit::rowCount(catalogue::kPerm), 0);
+    }
+
+    // A tick in the Actions list goes into the row as it is now: another
+    // workstation's change to another action, made after the list was
+    // loaded, is kept and shows.
+    void aTickKeepsAnotherProgramsChange()
+    {
+        const QString who = users[1], db = databases[0];
+        setAllPerm(db, who, true);
+        completeAllPairs();
+        store::Table perm(catalogue::kAlias, catalogue::kPerm);
+        perm.open();
+        const permissions::FlagRun run = permissions::actionRun(perm);
+        const QString email = perm.field(run.first + 1).fieldName(), exportData = perm.field(run.first + 4).fieldName();
+        runDialog(who, [&](TfrmPerm* d) {
+            d->nbook->showPage(d->ActionsPage);
+            QVERIFY(d->lbPerm->isChecked(4));
+            QVERIFY(testkit::OtherProgram::runSql(
+                QDir(install->dataDir()).filePath("perm.db"),
+                QStringLiteral("UPDATE perm SET \"%1\" = FALSE WHERE \"DB\" = '%2' AND \"Who\" = '%3';")
+                    .arg(exportData, db, who)));
+            d->lbPerm->setChecked(1, false);
+            QVERIFY(!d->lbPerm->isChecked(4)); // the list shows the newer row
+            QCOMPARE(d->lblNset->text(), QString("25 set, 2 clear"));
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(permValue(db, who, email), QVariant(false));
+        QCOMPARE(permValue(db, who, exportData), QVariant(false));
+    }
+
+    // A row that another program deleted is made again only while its
+    // database and user exist; with the database gone the grid is read
+    // again, with the user gone the supervisor is told.
+    void deletedRowWithItsDatabaseOrUser()
+    {
+        completeAllPairs();
+        support::MessageScript script;
+        const QString dir = install->dataDir();
+        const int before = testkit::journalEntries().size();
+        runDialog(users[1], [&](TfrmPerm* d) {
+            QVERIFY(testkit::OtherProgram::runSql(QDir(dir).filePath("database.db"),
+                                                  QStringLiteral("DELETE FROM database WHERE \"DB\" = '%1';").arg(databases[1])));
+            QVERIFY(testkit::OtherProgram::runSql(QDir(dir).filePath("perm.db"),
+                                                  QStringLiteral("DELETE FROM perm WHERE \"DB\" = '%1';").arg(databases[1])));
+            QTest::keyClick(d->grDatabase, Qt::Key_Down);
+            QCOMPARE(d->tblDatabase.fieldByName(catalogue::fDb).asString(), databases[0]);
+            QCOMPARE(d->lblDB->text(), QString("Database: %1").arg(databases[0]));
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(permValue(databases[1], users[1], "Access"), QVariant("<no row>"));
+        QCOMPARE(testkit::journalEntries().size(), before);
+        QVERIFY(script.shown().isEmpty());
+
+        testkit::addRow(catalogue::kDatabase, {{"DB", databases[1]}});
+        completeAllPairs();
+        const int from = testkit::journalEntries().size();
+        runDialog(users[2], [&](TfrmPerm* d) {
+            QVERIFY(testkit::OtherProgram::runSql(QDir(dir).filePath("userpref.db"),
+                                                  QStringLiteral("DELETE FROM userpref WHERE \"Who\" = '%1';").arg(users[2])));
+            QVERIFY(testkit::OtherProgram::runSql(QDir(dir).filePath("perm.db"),
+                                                  QStringLiteral("DELETE FROM perm WHERE \"Who\" = '%1';").arg(users[2])));
+            QTest::keyClick(d->grDatabase, Qt::Key_Down);
+            QCOMPARE(script.texts(), QStringList{QString("User %1 was deleted by another program.").arg(users[2])});
+            QVERIFY(!d->nbook->isEnabled());
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(permValue(databases[1], users[2], "Access"), QVariant("<no row>"));
+        QCOMPARE(testkit::journalEntries().size(), from);
+    }
+
     // Shortcuts from the dialog: the pending change is saved and journalled
     // first; "all databases" rewrites that user's rows only.
     void shortcutAllDatabases()

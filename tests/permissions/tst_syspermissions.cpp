@@ -172,6 +172,25 @@ private slots:
         });
     }
 
+    // A tick goes into the row as it is now: another workstation's change
+    // to another flag, made after the list was loaded, is kept and shows.
+    void aTickKeepsAnotherProgramsChange()
+    {
+        const QString b = users[1];
+        setStored(b, sysFields[4], "1");
+        setStored(b, sysFields[9], "1");
+        runDialog(b, [&](TfrmSysPerm* d) {
+            QVERIFY(d->lbPerm->isChecked(9));
+            QVERIFY(testkit::OtherProgram::runSql(
+                file(), QStringLiteral("UPDATE userpref SET \"%1\" = FALSE WHERE \"Who\" = '%2';").arg(sysFields[9], b)));
+            d->lbPerm->setChecked(4, false);
+            QVERIFY(!d->lbPerm->isChecked(9)); // the list shows the newer row
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QCOMPARE(stored(b, sysFields[4]), QStringLiteral("0"));
+        QCOMPARE(stored(b, sysFields[9]), QStringLiteral("0"));
+    }
+
     void setAndClearAllSaveAtOnce()
     {
         const QString b = users[1];
@@ -274,7 +293,7 @@ private slots:
         store::Session::instance().setBusyTimeout(300);
         QProcess locker;
         locker.start(QCoreApplication::applicationDirPath() + "/lock_writes", {file()});
-        QVERIFY(locker.waitForReadyRead(10000));
+        QVERIFY(locker.waitForReadyRead(60000));
         QCOMPARE(locker.readLine().trimmed(), QByteArray("ready"));
         const QList<QVariantMap> before = testkit::tableRows(catalogue::kUserPref);
         const int from = testkit::journalEntries().size();
@@ -291,7 +310,7 @@ private slots:
             QCOMPARE(testkit::journalLines(from), QStringList());
 
             locker.closeWriteChannel();
-            QVERIFY(locker.waitForFinished(10000));
+            QVERIFY(locker.waitForFinished(60000));
             QTest::mouseClick(d->BitBtn1, Qt::LeftButton);
             QCOMPARE(script.shown().size(), 3);
             QTest::mouseClick(d->OKBtn, Qt::LeftButton);

@@ -14,10 +14,10 @@
 #include "testkit/TestInstall.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 using namespace store;
@@ -34,45 +34,13 @@ QString errorOf(const std::function<void()>& f)
     return QString();
 }
 
-// Another program changing a table: the sqlite3 shell on the table file, or
-// psql on the store's server with the installation's schema as search path,
-// in a process of its own reading its script from standard input. Scripts
-// quote mixed-case column names, which both engines accept.
-void startOtherProgram(QProcess& p, const QString& file, const QString& script)
-{
-    QByteArray text = script.toUtf8() + '\n';
-    if (TestInstall::onServer()) {
-        const auto server = Session::instance().serverOf(catalogue::kAlias);
-        QVERIFY(server);
-        p.start(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("-A"),
-                                         QStringLiteral("-v"), QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-d"),
-                                         server->connection});
-        text.prepend(QStringLiteral("SET search_path TO %1;\n").arg(pg::quoteIdent(server->schema)).toUtf8());
-    } else {
-        p.start(QStringLiteral("sqlite3"), {QStringLiteral("-bail"), file});
-    }
-    QVERIFY(p.waitForStarted());
-    p.write(text);
-    p.closeWriteChannel();
-}
+using testkit::SqlShell;
 
-// A script's first line: wait up to ms for other programs' locks.
-QString waitForLocks(int ms)
-{
-    return TestInstall::onServer() ? QStringLiteral("SET lock_timeout = %1;").arg(ms) : QStringLiteral(".timeout %1").arg(ms);
-}
-
-// Runs the other program to its end; returns its exit code (0 when every
-// statement worked).
+// Runs another program's script to its end; returns its exit code (0 when
+// every statement worked).
 int otherProgram(const QString& file, const QString& script, QString* output = nullptr)
 {
-    QProcess p;
-    startOtherProgram(p, file, script);
-    if (!p.waitForFinished(30000))
-        return -1;
-    if (output)
-        *output = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()).trimmed();
-    return p.exitCode();
+    return SqlShell::run(file, script, output);
 }
 
 } // namespace
@@ -190,12 +158,13 @@ private slots:
         userDb.fieldByName(QStringLiteral("ntimes")).setAsInteger(77);
         userDb.post();
 
-        QProcess other;
-        startOtherProgram(other, path(QStringLiteral("userdb.db")),
-                          waitForLocks(1500) + QStringLiteral("\nUPDATE userdb SET ntimes = 78 WHERE ntimes = 77;"));
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 3500 && !other.waitForFinished(1)) {
+        // The other program's write must get through within its lock
+        // timeout while this one goes on.
+        SqlShell other(path(QStringLiteral("userdb.db")));
+        QVERIFY(other.send(SqlShell::waitForLocks(1500) + QStringLiteral("\nUPDATE userdb SET ntimes = 78 WHERE ntimes = 77;")));
+        QVERIFY(other.mark(QStringLiteral("updated")));
+        bool through = false;
+        while (!(through = other.waitFor(QStringLiteral("updated"), 1)) && other.running()) {
             if (waitWithEvents) {
                 QTest::qWait(20);
             } else {
@@ -203,8 +172,7 @@ private slots:
                 }
             }
         }
-        QVERIFY(other.state() == QProcess::NotRunning || other.waitForFinished(10000));
-        QVERIFY2(other.exitCode() == 0, other.readAllStandardError().constData());
+        QVERIFY2(through, qPrintable(other.output()));
     }
 
     // Journal rows of a batch go to the changed file's outbox, so a busy
@@ -215,35 +183,71 @@ private slots:
     {
         support::setJournalActive(true);
         const QString merge = path(QStringLiteral("merge.db"));
-        QString count;
-        otherProgram(merge, QStringLiteral("SELECT count(*) FROM merge WHERE fieldname='ntimes'"), &count);
-        const int before = count.toInt();
-        QProcess journalHolder;
-        startOtherProgram(journalHolder, merge,
-                          TestInstall::onServer()
-                              ? QStringLiteral("BEGIN;\nINSERT INTO merge(recno) VALUES('HOLD');\nSELECT pg_sleep(2);\nCOMMIT;")
-                              : QStringLiteral("BEGIN IMMEDIATE;\nINSERT INTO merge(recno) VALUES('HOLD');\n.shell sleep 2\nCOMMIT;"));
-        QThread::msleep(300);
-        QProcess login;
+        auto journalled = [&] {
+            QString count;
+            otherProgram(merge, QStringLiteral("SELECT count(*) FROM merge WHERE fieldname='ntimes' AND \"to\"='91'"), &count);
+            return count.toInt();
+        };
+        const int before = journalled();
+        SqlShell journalHolder(merge);
+        QVERIFY(journalHolder.send(TestInstall::onServer() ? QStringLiteral("BEGIN;") : QStringLiteral("BEGIN IMMEDIATE;")));
+        QVERIFY(journalHolder.send(QStringLiteral("INSERT INTO merge(recno) VALUES('HOLD');")));
+        QVERIFY(journalHolder.mark(QStringLiteral("holding")));
+        QVERIFY2(journalHolder.waitFor(QStringLiteral("holding")), qPrintable(journalHolder.output()));
+
+        // The other workstation's log-in updates USERDB.DB, then the journal
+        // is let go.
+        QString loginOutput;
+        int loginExit = -1, holderExit = -1;
+        bool loggedIn = false, whileWaiting = false;
+        auto logInThenLetGo = [&] {
+            loggedIn = true;
+            loginExit = otherProgram(path(QStringLiteral("userdb.db")),
+                                     SqlShell::waitForLocks(1000) + QStringLiteral("\nUPDATE userdb SET ntimes = ntimes WHERE rowid = 1;"),
+                                     &loginOutput);
+            journalHolder.send(QStringLiteral("COMMIT;"));
+            holderExit = journalHolder.finish();
+        };
+        qint64 changedRow = 0;
+        // On table files that happens while this batch ends: the change has
+        // committed and its journal row waits for merge.db (events run while
+        // the batch waits).
+        QTimer watch;
+        watch.setInterval(10);
+        connect(&watch, &QTimer::timeout, [&] {
+            if (loggedIn || changedRow == 0)
+                return;
+            const QString committed = testkit::RawDb(path(QStringLiteral("userdb.db")))
+                                          .text(QStringLiteral("SELECT ntimes FROM userdb WHERE rowid = %1").arg(changedRow));
+            if (committed == QLatin1String("91") && journalled() == before) {
+                whileWaiting = true;
+                logInThenLetGo();
+            }
+        });
+        watch.start();
         {
             Table userDb(catalogue::kAlias, catalogue::kUserDb);
             userDb.open();
             WriteBatch batch;
             userDb.first();
+            changedRow = userDb.rowId();
             userDb.edit();
             userDb.fieldByName(QStringLiteral("ntimes")).setAsInteger(91);
             userDb.post();
             support::journalfield(userDb, QStringLiteral("ntimes"), support::ActionField);
-            // The other workstation's log-in updates USERDB.DB while this
-            // batch ends and waits for merge.db.
-            startOtherProgram(login, path(QStringLiteral("userdb.db")),
-                              waitForLocks(1000) + QStringLiteral("\nUPDATE userdb SET ntimes = ntimes WHERE rowid = 1;"));
         }
-        QVERIFY(login.state() == QProcess::NotRunning || login.waitForFinished(10000));
-        QCOMPARE(login.exitCode(), 0);
-        QVERIFY(journalHolder.state() == QProcess::NotRunning || journalHolder.waitForFinished(10000));
-        otherProgram(merge, QStringLiteral("SELECT count(*) FROM merge WHERE fieldname='ntimes' AND \"to\"='91'"), &count);
-        QCOMPARE(count.toInt(), before + 1);
+        watch.stop();
+        if (TestInstall::onServer()) {
+            // The journal row committed with the change, the journal's other
+            // writer notwithstanding.
+            QVERIFY(!loggedIn);
+            QCOMPARE(journalled(), before + 1);
+            logInThenLetGo();
+        }
+        QVERIFY2(whileWaiting || TestInstall::onServer(), "the batch ended without waiting for the busy merge.db");
+        QVERIFY2(loginExit == 0, qPrintable(loginOutput));
+        QVERIFY2(holderExit == 0, qPrintable(journalHolder.output()));
+        QCOMPARE(journalled(), before + 1);
         support::setJournalActive(false);
     }
 

@@ -43,7 +43,7 @@ public:
     }
 
     // The first line starting with prefix, read within ms; empty if none.
-    QString waitForLine(const QString& prefix, int ms = 10000)
+    QString waitForLine(const QString& prefix, int ms = 60000)
     {
         QDeadlineTimer deadline(ms);
         for (;;) {
@@ -57,7 +57,7 @@ public:
     QStringList lines() const { return m_lines; }
 
     // Waits for the program to end by itself; its exit code, or -1.
-    int waitForExit(int ms = 10000)
+    int waitForExit(int ms = 60000)
     {
         if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(ms))
             return -1;
@@ -73,7 +73,7 @@ public:
         if (m_process.state() == QProcess::NotRunning)
             return;
         m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
+        if (!m_process.waitForFinished(30000)) {
             m_process.kill();
             m_process.waitForFinished(5000);
         }
