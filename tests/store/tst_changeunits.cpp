@@ -4,6 +4,7 @@
 // other program is a second connection or a process of its own.
 #include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
+#include "testkit/Saves.h"
 #include "testkit/TestInstall.h"
 
 #include "store/Catalogue.h"
@@ -23,20 +24,10 @@
 
 using namespace support;
 using testkit::journalLines;
+using testkit::ReportedErrors;
+using testkit::saveFullName;
 
 namespace {
-
-// A user dialog's save of a changed full name: the row and its journal row
-// in one unit. The row stays in edit when the save fails.
-void saveFullName(store::Table& users, const QString& name)
-{
-    users.edit();
-    users.fieldByName(catalogue::fFullName).setAsString(name);
-    store::ChangeUnit unit(users);
-    users.post();
-    journalfield(users, QStringLiteral("Fullname"), ActionField);
-    unit.commit();
-}
 
 QString fullNameOf(const QString& who)
 {
@@ -53,17 +44,6 @@ void saveNextUserAndExpectBoth(store::Table& users, const QString& first)
     QCOMPARE(journalLines(), QStringList({QStringLiteral("12/0/%1 Fullname").arg(first),
                                           QStringLiteral("12/0/%1 Fullname").arg(second)}));
 }
-
-// Failures that no caller can catch (a move that must wait, a batch's
-// commit), as the program's error box would show them.
-struct ReportedErrors {
-    QStringList messages;
-    ReportedErrors()
-    {
-        store::setBatchErrorHandler([this](const QString& m) { messages << m; });
-    }
-    ~ReportedErrors() { store::setBatchErrorHandler(nullptr); }
-};
 
 } // namespace
 

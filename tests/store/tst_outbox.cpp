@@ -3,6 +3,7 @@
 // merge.db move within the same batch, without waiting for a restart.
 #include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
+#include "testkit/Saves.h"
 #include "testkit/TestInstall.h"
 
 #include "store/Catalogue.h"
@@ -28,26 +29,10 @@ QString values(const Row& r)
     return QStringLiteral("'%1', 12, 0, '%2'").arg(r.recno, r.fieldname);
 }
 
-void saveFullName(store::Table& users, const QString& name)
-{
-    users.edit();
-    users.fieldByName(catalogue::fFullName).setAsString(name);
-    store::ChangeUnit unit(users);
-    users.post();
-    support::journalfield(users, QStringLiteral("Fullname"), support::ActionField);
-    unit.commit();
-}
-
-struct ReportedErrors {
-    QStringList messages;
-    ReportedErrors()
-    {
-        store::setBatchErrorHandler([this](const QString& m) { messages << m; });
-    }
-    ~ReportedErrors() { store::setBatchErrorHandler(nullptr); }
-};
-
 } // namespace
+
+using testkit::ReportedErrors;
+using testkit::saveFullName;
 
 class OutboxTest : public QObject {
     Q_OBJECT
