@@ -16,6 +16,7 @@
 #include <cmath>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <optional>
 
 namespace support {
@@ -162,6 +163,11 @@ void writechange(store::Table& table, const PendingRow& row)
         store::writeToOutbox(table, valuesOf(row));
         if (own)
             own->commit();
+    } catch (const std::bad_alloc&) {
+        // No room for the journal's row: the journal goes off, the change stands.
+        showError(uiText(QStringLiteral("preparetable() unable to create table")));
+        g_active = false;
+        return;
     } catch (const store::StoreError& e) {
         // Only a journal that is not there, or not of the layout written
         // here, is switched off; the change then stands without its row.

@@ -23,6 +23,7 @@
 #include <sqlite3.h>
 
 using namespace support;
+using testkit::openAtFirst;
 using testkit::journalLines;
 using testkit::ReportedErrors;
 using testkit::saveFullName;
@@ -60,13 +61,6 @@ class ChangeUnitTest : public QObject {
     }
     QString path(const QString& file) const { return m_install->dataDir() + QLatin1Char('/') + file; }
     QString journalCount() { return testkit::RawDb(path(QStringLiteral("merge.db"))).text(QStringLiteral("SELECT count(*) FROM merge")); }
-    static std::unique_ptr<store::Table> openAtFirst(const QString& name)
-    {
-        auto table = std::make_unique<store::Table>(catalogue::kAlias, name);
-        table->open();
-        table->first();
-        return table;
-    }
 
 private slots:
     void cleanup() { m_install.reset(); }

@@ -21,18 +21,9 @@
 #include <QtTest>
 
 using namespace store;
+using testkit::errorOf;
 
 namespace {
-
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const StoreError& e) {
-        return e.message();
-    }
-    return QString();
-}
 
 using testkit::SqlShell;
 

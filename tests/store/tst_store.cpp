@@ -12,6 +12,7 @@
 #include <QtTest>
 
 using namespace store;
+using testkit::errorOf;
 
 namespace {
 
@@ -44,16 +45,6 @@ void addRow(Table& t, const QString& db, const QString& who, int n)
     t.fieldByName(QStringLiteral("WHO")).setAsString(who);
     t.fieldByName(QStringLiteral("ntimes")).setAsInteger(n);
     t.post();
-}
-
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const StoreError& e) {
-        return e.message();
-    }
-    return QString();
 }
 
 } // namespace

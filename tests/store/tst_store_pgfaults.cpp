@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 using namespace store;
+using testkit::errorOf;
 
 namespace {
 
@@ -40,16 +41,6 @@ void addRow(Table& t, const QString& who)
     t.insert();
     t.fieldByName(QStringLiteral("Who")).setAsString(who);
     t.post();
-}
-
-QString errorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const StoreError& e) {
-        return e.message();
-    }
-    return QString();
 }
 
 // The server process that serves the store's connection.

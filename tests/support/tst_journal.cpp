@@ -21,6 +21,7 @@
 #include <memory>
 
 using namespace support;
+using testkit::openAtFirst;
 
 using testkit::JournalEntry;
 using testkit::journalEntries;
@@ -41,13 +42,6 @@ class JournalTest : public QObject {
         return m_install->ok();
     }
     QString mergePath() const { return m_install->dataDir() + QStringLiteral("/merge.db"); }
-    static std::unique_ptr<store::Table> openAtFirst(const QString& name)
-    {
-        auto table = std::make_unique<store::Table>(catalogue::kAlias, name);
-        table->open();
-        table->first();
-        return table;
-    }
 
 private slots:
     void cleanup()

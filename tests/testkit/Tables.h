@@ -5,13 +5,38 @@
 
 #include "store/Catalogue.h"
 #include "store/Session.h"
+#include "store/StoreError.h"
 #include "store/Table.h"
 
 #include <QList>
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
+#include <memory>
+
 namespace testkit {
+
+// The store's message of what f raised, or an empty text when it raised
+// nothing.
+inline QString errorOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const store::StoreError& e) {
+        return e.message();
+    }
+    return QString();
+}
+
+// A table open on the alias, at its first row.
+inline std::unique_ptr<store::Table> openAtFirst(const QString& name)
+{
+    auto table = std::make_unique<store::Table>(catalogue::kAlias, name);
+    table->open();
+    table->first();
+    return table;
+}
 
 // Points the store at a configuration and a network control directory, with
 // every table password registered, or none.
