@@ -140,7 +140,7 @@ void TfrmPerm::buildWindow()
 QWidget* TfrmPerm::buildDataPage()
 {
     auto* page = new QWidget;
-    cbAccess = new ui::DbCheckBox(text("Yes, user has access to database"), page);
+    cbAccess = new ui::DbCheckBox(permissions::accessCaption(), page);
     cbAccess->setDataSource(dsPerm);
     cbAccess->setDataField(kAccess);
     auto* note = new QLabel(
@@ -401,13 +401,8 @@ void TfrmPerm::checkDBSuperUser()
             if (!box->isChecked())
                 ++unset;
     }
-    if (unset > 0) {
-        const QString breaks = QStringLiteral("\r\r");
-        support::showWarning(
-            text("Note that you have set this user to be a Supervisor but there are some permissions set to FALSE.")
-            + breaks + text("The Supervisor setting will override any negative permissions.") + breaks
-            + text("Thus allowing this user full access to all Data, Tabs and Functions."));
-    }
+    if (unset > 0)
+        support::showWarning(permissions::databaseSupervisorWarning());
 }
 
 void TfrmPerm::OKBtnClick()

@@ -154,4 +154,23 @@ QString countText(int set, int clear)
     return support::uiText(QStringLiteral("%1 set, %2 clear")).arg(set).arg(clear);
 }
 
+QString accessCaption()
+{
+    return support::uiText(QStringLiteral("Yes, user has access to database"));
+}
+
+QString supervisorCaption()
+{
+    return support::uiText(QStringLiteral("Yes, supervisor overrides all permission settings"));
+}
+
+QString databaseSupervisorWarning()
+{
+    const QString breaks = QStringLiteral("\r\r");
+    return support::uiText(QStringLiteral(
+               "Note that you have set this user to be a Supervisor but there are some permissions set to FALSE."))
+           + breaks + support::uiText(QStringLiteral("The Supervisor setting will override any negative permissions."))
+           + breaks + support::uiText(QStringLiteral("Thus allowing this user full access to all Data, Tabs and Functions."));
+}
+
 } // namespace permissions

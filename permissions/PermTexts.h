@@ -50,4 +50,13 @@ const QList<TabFlag>& tabFlags();
 // "%d set, %d clear".
 QString countText(int set, int clear);
 
+// The caption of the Access box of the "Data" page.
+QString accessCaption();
+// The caption of the supervisor box of the system dialog, without its
+// accelerator.
+QString supervisorCaption();
+// The warning the database dialog gives a supervisor with some permission
+// false: three sentences parted by two carriage returns.
+QString databaseSupervisorWarning();
+
 } // namespace permissions
