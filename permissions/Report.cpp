@@ -149,7 +149,7 @@ int findPermissionField(const Snapshot& s, const QString& field)
         if (s.permFields[i].field.compare(field, Qt::CaseInsensitive) == 0)
             return i;
     throw ReportError(text("\"%1\" is no permission of a database; name a field of the permission table, "
-                           "such as Access, CAdd, EmailTab or actBrowse.")
+                           "such as Access, CAdd, EmailTab or ActBrowse.")
                           .arg(field));
 }
 

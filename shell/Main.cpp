@@ -7,6 +7,7 @@
 #include "shell/DeleteUser.h"
 #include "shell/Backup.h"
 #include "permissions/permSel.h"
+#include "permissions/ReportWindow.h"
 #include "shell/CleanDb.h"
 #include "shell/Paths.h"
 #include "shell/Records.h"
@@ -171,6 +172,7 @@ void TfrmMain::buildWindow()
     ReplaceUsers1 = actions->addAction(text("&Replace Users"));
     CopySettings1 = actions->addAction(text("&Copy Settings"));
     Permissions1 = actions->addAction(text("&Permissions"));
+    PermissionReport1 = actions->addAction(text("Permission Report..."));
     actions->addSeparator();
     ForceUsersOff1 = actions->addAction(text("Force Users Off"));
     Help1 = menuBar()->addAction(text("&Help"));
@@ -181,6 +183,7 @@ void TfrmMain::buildWindow()
     connectCommand(btReplace, ReplaceUsers1, &TfrmMain::btReplaceClick);
     connectCommand(btCopy, CopySettings1, &TfrmMain::btCopyClick);
     connectCommand(btPermission, Permissions1, &TfrmMain::btPermissionClick);
+    connectCommand(nullptr, PermissionReport1, &TfrmMain::PermissionReport1Click);
     connectCommand(btForce, ForceUsersOff1, &TfrmMain::ForceUsersOff1Click);
     connectCommand(btHelp, nullptr, &TfrmMain::btHelpClick);
     connectCommand(nullptr, Help1, &TfrmMain::Help1Click);
@@ -407,6 +410,14 @@ void TfrmMain::btPermissionClick()
     chooser.exec();
     // The permission dialogs write user rows through objects of their own.
     tblUserPref.refresh();
+}
+
+void TfrmMain::PermissionReport1Click()
+{
+    TfrmPermReport report(this);
+    if (tblUserPref.recordCount() > 0)
+        report.userId = tblUserPref.fieldByName(catalogue::fWho).asString();
+    report.exec();
 }
 
 void TfrmMain::ForceUsersOff1Click()

@@ -52,6 +52,7 @@ public:
     QAction* ReplaceUsers1;
     QAction* CopySettings1;
     QAction* Permissions1;
+    QAction* PermissionReport1;
     QAction* ForceUsersOff1;
     QAction* Help1;
 
@@ -69,6 +70,7 @@ public:
     void btReplaceClick();
     void btCopyClick();
     void btPermissionClick();
+    void PermissionReport1Click();
     void ForceUsersOff1Click();
     void btHelpClick();
     void Help1Click();
