@@ -3,10 +3,12 @@
 #include "permissions/PermTexts.h"
 #include "support/Text.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QPrinter>
 #include <QTextDocument>
 
@@ -25,10 +27,14 @@ QString flagText(std::optional<bool> value)
 
 QString yesNo(bool value) { return value ? text("Yes") : text("No"); }
 
+// A denial stands out in the grid.
+QString gridCell(bool value) { return value ? yesNo(true) : QStringLiteral("<b>%1</b>").arg(yesNo(false)); }
+
 QString esc(const QString& s) { return s.toHtmlEscaped(); }
 
-// "Visible Tabs (11 of 13): ..." with the granted captions, then the others.
-QString flagList(const QString& heading, const QVector<Flag>& flags)
+// "Visible Tabs (11 of 13): ..." with the granted captions, then the others
+// after offHeading.
+QString flagList(const QString& heading, const QVector<Flag>& flags, const QString& offHeading)
 {
     QStringList on;
     QStringList off;
@@ -40,7 +46,7 @@ QString flagList(const QString& heading, const QVector<Flag>& flags)
                        .arg(flags.size())
                        .arg(on.isEmpty() ? text("none") : on.join(QStringLiteral(", ")));
     if (!off.isEmpty())
-        html += QStringLiteral("<p><i>%1</i> %2</p>").arg(text("Not allowed:"), off.join(QStringLiteral(", ")));
+        html += QStringLiteral("<p><i>%1</i> %2</p>").arg(offHeading, off.join(QStringLiteral(", ")));
     return html;
 }
 
@@ -53,16 +59,20 @@ QString kindGrid(const QVector<KindGrant>& kinds)
     for (const KindGrant& k : kinds) {
         html += QStringLiteral("<tr><td>%1</td>").arg(esc(k.caption));
         for (bool v : {k.view, k.add, k.change, k.remove})
-            html += QStringLiteral("<td align=\"center\">%1</td>").arg(yesNo(v));
+            html += QStringLiteral("<td align=\"center\">%1</td>").arg(gridCell(v));
         html += QStringLiteral("</tr>");
     }
     return html + QStringLiteral("</table>");
 }
 
+// The document, with the moment it was made under the title: a printout is
+// evidence of the permissions at that moment.
 QString page(const QString& title, const QString& body)
 {
-    return QStringLiteral("<html><head><meta charset=\"utf-8\"><title>%1</title></head><body>%2</body></html>")
-        .arg(esc(title), body);
+    const QString made = text("Made %1").arg(QLocale().toString(QDateTime::currentDateTime(), QLocale::LongFormat));
+    return QStringLiteral("<html><head><meta charset=\"utf-8\"><title>%1</title></head><body><h2>%1</h2><p>%2</p>%3"
+                          "</body></html>")
+        .arg(esc(title), esc(made), body);
 }
 
 } // namespace
@@ -137,8 +147,7 @@ QString whoCanCsv(const WhoCan& result, CsvStyle style)
 QString userReportHtml(const UserReport& report)
 {
     const QString title = text("What %1 %2 can do").arg(report.who, report.fullName);
-    QString body = QStringLiteral("<h2>%1</h2>").arg(esc(title));
-    body += QStringLiteral("<p>%1 %2</p>").arg(esc(supervisorCaption() + QLatin1Char(':')), yesNo(report.superUser));
+    QString body = QStringLiteral("<p>%1 %2</p>").arg(esc(supervisorCaption() + QLatin1Char(':')), yesNo(report.superUser));
     if (report.supervisorWarning) {
         body += QStringLiteral("<table border=\"1\" cellpadding=\"6\" cellspacing=\"0\"><tr><td>");
         for (const QString& sentence : databaseSupervisorWarning().split(QStringLiteral("\r\r")))
@@ -146,10 +155,10 @@ QString userReportHtml(const UserReport& report)
         body += QStringLiteral("</td></tr></table>");
     }
     for (const DatabaseGrant& grant : report.databases) {
-        body += QStringLiteral("<h3>%1</h3>").arg(esc(text("Database: %1 %2").arg(grant.db, grant.description)));
+        body += QStringLiteral("<h3>%1</h3>").arg(esc(text("Database: %1 (%2)").arg(grant.db, grant.description)));
         body += kindGrid(grant.kinds);
-        body += flagList(sectionTabs(), grant.tabs);
-        body += flagList(sectionActions(), grant.actions);
+        body += flagList(sectionTabs(), grant.tabs, text("Hidden:"));
+        body += flagList(sectionActions(), grant.actions, text("Not allowed:"));
     }
     if (!report.noAccess.isEmpty())
         body += QStringLiteral("<h3>%1</h3><p>%2</p>")
@@ -160,15 +169,14 @@ QString userReportHtml(const UserReport& report)
                          text("(the row is made, granting everything, when the database permissions are opened or "
                               "when Brisel closes)"));
     body += QStringLiteral("<h3>%1</h3>").arg(text("System permissions"));
-    body += flagList(sectionSystem(), report.systemFlags);
+    body += flagList(sectionSystem(), report.systemFlags, text("Not allowed:"));
     return page(title, body);
 }
 
 QString whoCanHtml(const WhoCan& result)
 {
     const QString title = text("Who can use \"%1\" in database %2").arg(result.caption.trimmed(), result.db);
-    QString body = QStringLiteral("<h2>%1</h2>").arg(esc(title));
-    body += QStringLiteral("<p>%1</p>").arg(esc(text("%1, field %2").arg(result.section, result.field)));
+    QString body = QStringLiteral("<p>%1</p>").arg(esc(text("%1, field %2").arg(result.section, result.field)));
     if (result.users.isEmpty()) {
         body += QStringLiteral("<p>%1</p>").arg(text("Nobody."));
         return page(title, body);

@@ -52,7 +52,7 @@ QTextBrowser* makeView(QWidget* parent)
 {
     auto* view = new QTextBrowser(parent);
     view->setOpenLinks(false);
-    view->setMinimumSize(560, 380);
+    view->setMinimumSize(640, 440);
     return view;
 }
 
