@@ -7,6 +7,7 @@
 #include "permissions/Report.h"
 #include "permissions/ReportFormat.h"
 #include "permissions/ReportWindow.h"
+#include "shell/Main.h"
 #include "store/Catalogue.h"
 #include "support/Help.h"
 #include "support/Messages.h"
@@ -502,6 +503,30 @@ private slots:
 
         w.btHelp->click();
         QCOMPARE(help.lastContext(), 1430);
+        QFile helpFile(QFINDTESTDATA("../../docs/Brisel.html"));
+        QVERIFY(helpFile.open(QIODevice::ReadOnly));
+        QVERIFY(helpFile.readAll().contains("<a name=\"1430\"></a>Permission report"));
+    }
+
+    // The main window's "Permission Report..." opens the report on the user
+    // chosen in the list.
+    void openedFromTheMainWindow()
+    {
+        support::MessageScript script;
+        TfrmMain main;
+        main.show();
+        main.tblUserPref.findKey({users[1]});
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            auto* report = qobject_cast<TfrmPermReport*>(QApplication::activeModalWidget());
+            if (report) {
+                shown = report->cbUser->currentData().toString();
+                report->reject();
+            }
+        });
+        main.PermissionReport1->trigger();
+        QCOMPARE(shown, users[1]);
+        QCOMPARE(main.PermissionReport1->text(), QStringLiteral("Permission Report..."));
     }
 };
 
