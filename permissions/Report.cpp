@@ -212,8 +212,7 @@ UserReport userReport(const QString& who, const QString& db)
         if (!db.isEmpty() && row.db != db)
             continue;
         if (!s.permRow(row.db, who)) {
-            report.noRow << row.db;
-            denied = true;
+            report.noRow << row.db; // made granting everything: nothing false
         } else if (!s.value(row.db, who, 0).value_or(false)) {
             report.noAccess << row.db;
             denied = true;
@@ -241,6 +240,8 @@ WhoCan whoCan(const QString& db, const QString& field)
         const bool granted = s.value(db, user.who, 0).value_or(false) && s.value(db, user.who, i).value_or(false);
         if (granted || user.superUser)
             result.users.append({user.who, user.fullName, user.superUser, granted});
+        else if (!s.permRow(db, user.who))
+            result.noRow.append({user.who, user.fullName, user.superUser, false});
     }
     return result;
 }

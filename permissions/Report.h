@@ -95,11 +95,15 @@ struct WhoCan {
     QString section; // "Data", "Visible Tabs" or "Actions", as the dialog's pages
     QString caption;
     QVector<AllowedUser> users; // in key order of the user table
+    // The other users without a permission row for the database: not allowed
+    // now, but the row is made granting everything when the database
+    // permissions are opened or at the exit clean-up.
+    QVector<AllowedUser> noRow;
 };
 
 // The users allowed field (a boolean field of PERM.DB, named in any case) in
 // database db: the supervisors, and every user whose row grants both Access
-// and the field.
+// and the field; and apart, the users without a row.
 WhoCan whoCan(const QString& db, const QString& field);
 
 // One permission of one user in the full report. db is empty for the system

@@ -141,6 +141,8 @@ QString whoCanCsv(const WhoCan& result, CsvStyle style)
         csv += csvLine({u.who, u.fullName, flagText(u.superUser),
                         u.byPermission ? QStringLiteral("permission") : QStringLiteral("supervisor")},
                        style);
+    for (const AllowedUser& u : result.noRow)
+        csv += csvLine({u.who, u.fullName, flagText(u.superUser), QStringLiteral("no permission row")}, style);
     return csv;
 }
 
@@ -177,10 +179,17 @@ QString whoCanHtml(const WhoCan& result)
 {
     const QString title = text("Who can use \"%1\" in database %2").arg(result.caption.trimmed(), result.db);
     QString body = QStringLiteral("<p>%1</p>").arg(esc(text("%1, field %2").arg(result.section, result.field)));
-    if (result.users.isEmpty()) {
-        body += QStringLiteral("<p>%1</p>").arg(text("Nobody."));
-        return page(title, body);
-    }
+    QStringList noRow;
+    for (const AllowedUser& u : result.noRow)
+        noRow << u.who;
+    const QString noRowNote =
+        noRow.isEmpty() ? QString()
+                        : QStringLiteral("<p><i>%1</i> %2</p>")
+                              .arg(text("No permission row (made, granting everything, when the database permissions "
+                                        "are opened or when Brisel closes):"),
+                                   esc(noRow.join(QStringLiteral(", "))));
+    if (result.users.isEmpty())
+        return page(title, body + QStringLiteral("<p>%1</p>").arg(text("Nobody.")) + noRowNote);
     body += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\"><tr><th>%1</th><th>%2</th><th>%3</th></tr>")
                 .arg(text("Who"), text("FullName"), text("Allowed by"));
     for (const AllowedUser& u : result.users)
@@ -188,7 +197,7 @@ QString whoCanHtml(const WhoCan& result)
                     .arg(esc(u.who), esc(u.fullName),
                          u.byPermission ? text("permission") : text("supervisor (overrides the permission)"));
     body += QStringLiteral("</table>");
-    return page(title, body);
+    return page(title, body + noRowNote);
 }
 
 bool printHtml(const QString& html, QPrinter& printer)

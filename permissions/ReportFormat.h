@@ -36,7 +36,8 @@ QString rowsCsv(const QVector<ReportRow>& rows, CsvStyle style);
 QByteArray rowsJson(const QVector<ReportRow>& rows);
 
 // The allowed users with the heading line: Who, FullName, Supervisor,
-// Allowed by ("permission" or "supervisor").
+// Allowed by ("permission" or "supervisor"); then the users without a
+// permission row ("no permission row").
 QString whoCanCsv(const WhoCan& result, CsvStyle style);
 
 // The printable documents.

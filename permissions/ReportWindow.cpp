@@ -110,6 +110,8 @@ TfrmPermReport::TfrmPermReport(QWidget* parent) : QDialog(parent)
     connect(cbDatabase, &QComboBox::currentIndexChanged, this, user);
     connect(cbWhoDatabase, &QComboBox::currentIndexChanged, this, who);
     connect(cbPermission, &QComboBox::currentIndexChanged, this, who);
+    connect(nbook, &QTabWidget::currentChanged, this, &TfrmPermReport::updateButtons);
+    updateButtons();
     ui::setTabChain({nbook, cbUser, cbDatabase, viewUser, cbWhoDatabase, cbPermission, viewWho, btPrint, btSave,
                      btHelp, btClose});
 }
@@ -175,13 +177,23 @@ void TfrmPermReport::FormShow()
     showWhoCan();
 }
 
+void TfrmPermReport::updateButtons()
+{
+    const bool shown = nbook->currentWidget() == UserPage ? !m_user.who.isEmpty() : !m_who.db.isEmpty();
+    btPrint->setEnabled(shown);
+    btSave->setEnabled(shown);
+}
+
 void TfrmPermReport::showUserReport()
 {
     if (!m_filled || cbUser->currentIndex() < 0)
         return;
     viewUser->clear();
+    m_user = {};
+    updateButtons();
     m_user = permissions::userReport(cbUser->currentData().toString(), cbDatabase->currentData().toString());
     viewUser->setHtml(permissions::userReportHtml(m_user));
+    updateButtons();
 }
 
 void TfrmPermReport::showWhoCan()
@@ -189,8 +201,11 @@ void TfrmPermReport::showWhoCan()
     if (!m_filled || cbWhoDatabase->currentIndex() < 0 || cbPermission->currentIndex() < 0)
         return;
     viewWho->clear();
+    m_who = {};
+    updateButtons();
     m_who = permissions::whoCan(cbWhoDatabase->currentData().toString(), cbPermission->currentData().toString());
     viewWho->setHtml(permissions::whoCanHtml(m_who));
+    updateButtons();
 }
 
 QString TfrmPermReport::currentHtml() const

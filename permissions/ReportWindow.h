@@ -65,6 +65,8 @@ protected:
 private:
     QWidget* buildUserPage();
     QWidget* buildWhoPage();
+    // Print and save only while the page shown has a report.
+    void updateButtons();
 
     bool m_shown = false;
     bool m_filled = false; // the choosers are filled: their changes show reports

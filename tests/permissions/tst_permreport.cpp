@@ -309,6 +309,10 @@ private slots:
         setFields(catalogue::kUserPref, {who}, {{catalogue::fSuperUser, false}});
         QVERIFY(!userReport(who).supervisorWarning);
         QVERIFY(!userReportHtml(userReport(who)).contains(QStringLiteral("Supervisor setting")));
+        // Missing rows are made granting everything: no false permission.
+        setAllBooleans(catalogue::kUserPref, {users[3]}, true);
+        QCOMPARE(userReport(users[3]).noRow, databases);
+        QVERIFY(!userReport(users[3]).supervisorWarning);
     }
 
     // Who may use one permission: access and the flag both, or the supervisor
@@ -322,6 +326,14 @@ private slots:
         }
         setFields(catalogue::kPerm, {db, users[0]}, {{QStringLiteral("CAdd"), false}});
         setFields(catalogue::kPerm, {db, users[1]}, {{QStringLiteral("Access"), false}});
+        setFields(catalogue::kUserPref, {users[3]}, {{catalogue::fSuperUser, false}});
+        // The user without a row is not allowed yet, and said apart.
+        QCOMPARE(whoCan(db, QStringLiteral("CAdd")).users.size(), 1);
+        QCOMPARE(whoCan(db, QStringLiteral("CAdd")).noRow.size(), 1);
+        QCOMPARE(whoCan(db, QStringLiteral("CAdd")).noRow.first().who, users[3]);
+        QVERIFY(whoCanHtml(whoCan(db, QStringLiteral("CAdd"))).contains(QStringLiteral("No permission row")));
+        QCOMPARE(parseCsv(whoCanCsv(whoCan(db, QStringLiteral("CAdd")), CsvStyle::Exact)).last().last(),
+                 QStringLiteral("no permission row"));
         setFields(catalogue::kUserPref, {users[3]}, {{catalogue::fSuperUser, true}}); // no row, supervisor
 
         WhoCan result = whoCan(db, QStringLiteral("cADD"));
@@ -334,6 +346,7 @@ private slots:
         QCOMPARE(result.users[1].who, users[3]);
         QVERIFY(!result.users[1].byPermission);
         QVERIFY(result.users[1].superUser);
+        QVERIFY(result.noRow.isEmpty());
 
         // A supervisor whose own row denies it is told apart.
         setFields(catalogue::kUserPref, {users[0]}, {{catalogue::fSuperUser, true}});
@@ -348,7 +361,7 @@ private slots:
         QVERIFY(whoCanHtml(result).contains(users[2]));
         const QList<QStringList> csv = parseCsv(whoCanCsv(result, CsvStyle::Exact));
         QCOMPARE(csv.first(), (QStringList{"Who", "FullName", "Supervisor", "Allowed by"}));
-        QCOMPARE(csv.size(), 1 + result.users.size());
+        QCOMPARE(csv.size(), 1 + result.users.size() + result.noRow.size());
 
         QCOMPARE(permissionFields().size(), 73);
     }
@@ -500,6 +513,24 @@ private slots:
         QVERIFY(!w.saveCsv(dir.filePath(QStringLiteral("no/such/dir/who.csv"))));
         QCOMPARE(script.shown().size(), 1);
         QVERIFY(script.texts().first().startsWith(QStringLiteral("The report could not be saved as")));
+
+        // A user removed meanwhile by another program: the error is told and
+        // nothing stale is left to print or save.
+        w.nbook->setCurrentWidget(w.UserPage);
+        {
+            store::Table table(catalogue::kAlias, catalogue::kUserPref);
+            table.open();
+            QVERIFY(table.findKey({users[3]}));
+            table.deleteRecord();
+        }
+        script.clear();
+        w.cbUser->setCurrentIndex(w.cbUser->findData(users[3]));
+        QCOMPARE(script.shown().size(), 1);
+        QVERIFY2(script.texts().first().contains(users[3]) || script.details().first().contains(users[3]),
+                 qPrintable(script.texts().first()));
+        QVERIFY(!w.btPrint->isEnabled() && !w.btSave->isEnabled());
+        w.cbUser->setCurrentIndex(w.cbUser->findData(users[0]));
+        QVERIFY(w.btPrint->isEnabled() && w.btSave->isEnabled());
 
         w.btHelp->click();
         QCOMPARE(help.lastContext(), 1430);
