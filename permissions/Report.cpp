@@ -91,7 +91,9 @@ struct Snapshot {
     }
 };
 
-Snapshot readSnapshot()
+// Only the permission rows whose matchField (DB or Who) holds matchValue
+// when one is given: one user's or one database's report needs no more.
+Snapshot readSnapshot(const QString& matchField = QString(), const QString& matchValue = QString())
 {
     Snapshot s;
     store::Table userPref(catalogue::kAlias, catalogue::kUserPref);
@@ -117,7 +119,8 @@ Snapshot readSnapshot()
     QStringList names{catalogue::fDb, catalogue::fWho};
     for (const PermissionField& f : s.permFields)
         names << f.field;
-    for (const store::RowSnapshot& row : perm.snapshot(names)) {
+    const QStringList matchValues = matchField.isEmpty() ? QStringList() : QStringList{matchValue};
+    for (const store::RowSnapshot& row : perm.snapshot(names, matchField, matchValues)) {
         QVector<std::optional<bool>> values;
         for (int i = 2; i < row.values.size(); ++i)
             values.append(storedFlag(row.values[i]));
@@ -198,7 +201,7 @@ QVector<PermissionField> permissionFields()
 
 UserReport userReport(const QString& who, const QString& db)
 {
-    const Snapshot s = readSnapshot();
+    const Snapshot s = readSnapshot(catalogue::fWho, who);
     const UserRow& user = findUser(s, who);
     if (!db.isEmpty())
         findDatabase(s, db);
@@ -232,7 +235,7 @@ UserReport userReport(const QString& who, const QString& db)
 
 WhoCan whoCan(const QString& db, const QString& field)
 {
-    const Snapshot s = readSnapshot();
+    const Snapshot s = readSnapshot(catalogue::fDb, db);
     findDatabase(s, db);
     const int i = findPermissionField(s, field);
     WhoCan result{db, s.permFields[i].field, s.permFields[i].section, s.permFields[i].caption, {}};
