@@ -55,15 +55,18 @@ TfrmRestore::TfrmRestore(QWidget* parent) : QDialog(parent)
     lbUsers = new QListWidget(this);
     auto* lblUsers = new QLabel(text("&Users of the backup:"), this);
     lblUsers->setBuddy(lbUsers);
-    lbUsers->setMinimumWidth(220);
 
     tvCompare = new QTreeWidget(this);
     tvCompare->setColumnCount(3);
     tvCompare->setHeaderLabels({text("Item"), text("Backup"), text("Now")});
     tvCompare->setRootIsDecorated(true);
     tvCompare->setUniformRowHeights(true);
-    tvCompare->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    tvCompare->setMinimumSize(520, 360);
+    // The captions as wide as they need; the two sides share the rest.
+    tvCompare->header()->setStretchLastSection(false);
+    tvCompare->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    tvCompare->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+    tvCompare->header()->setSectionResizeMode(2, QHeaderView::Stretch);
+    tvCompare->setMinimumSize(640, 400);
     cbDifferencesOnly = new QCheckBox(text("&Show differences only"), this);
     cbDifferencesOnly->setChecked(true);
     lblLeftOut = new QLabel(this);
@@ -180,6 +183,7 @@ void TfrmRestore::showUsers(const QString& keepWho)
                 keep = lbUsers->count() - 1;
         }
     }
+    lbUsers->setMinimumWidth(std::max(220, lbUsers->sizeHintForColumn(0) + 2 * lbUsers->frameWidth() + 8));
     if (keep >= 0)
         lbUsers->setCurrentRow(keep);
     loadUser();
@@ -252,8 +256,6 @@ void TfrmRestore::showCompare()
             top->setText(0, top->text(0) + text(" - no differences"));
         top->setExpanded(true);
     }
-    tvCompare->resizeColumnToContents(1);
-    tvCompare->resizeColumnToContents(2);
 }
 
 void TfrmRestore::btRestoreClick()

@@ -12,6 +12,7 @@
 #include "support/Help.h"
 #include "support/Messages.h"
 #include "testkit/OtherProgram.h"
+#include "testkit/Screenshots.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 
@@ -433,6 +434,7 @@ void TestRestore::windowRestoresChosenUser()
     window.lbUsers->setCurrentItem(item);
     QVERIFY(window.btRestore->isEnabled());
     QVERIFY(window.tvCompare->topLevelItemCount() >= 3);
+    testkit::saveScreenshot(&window, "restore.png");
 
     QTest::mouseClick(window.btHelp, Qt::LeftButton);
     QCOMPARE(help.lastContext(), TfrmRestore::kHelpContext);
