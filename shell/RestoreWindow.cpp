@@ -163,8 +163,9 @@ void TfrmRestore::showUsers(const QString& keepWho)
     m_restore.reset();
     const int index = cbFolder->currentIndex();
     const shell::BackupFolder* folder = index >= 0 && index < m_folders.size() ? &m_folders[index] : nullptr;
-    lblProblem->setText(folder ? folder->problem : QString());
-    lblProblem->setToolTip(folder ? folder->detail : QString());
+    lblProblem->setText(!folder ? QString()
+                        : folder->detail.isEmpty() ? folder->problem
+                                                   : folder->problem + QLatin1Char('\n') + folder->detail);
     lblProblem->setVisible(folder && !folder->problem.isEmpty());
     int keep = -1;
     if (folder) {
