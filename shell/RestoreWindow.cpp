@@ -16,28 +16,14 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <utility>
 
 namespace {
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
-
-// Keeps the window's own filling of its lists from running the handlers
-// that the supervisor's choices run.
-class Filling {
-public:
-    explicit Filling(bool& flag) : m_flag(flag), m_was(std::exchange(flag, true)) {}
-    ~Filling() { m_flag = m_was; }
-    Filling(const Filling&) = delete;
-    Filling& operator=(const Filling&) = delete;
-
-private:
-    bool& m_flag;
-    bool m_was;
-};
 
 } // namespace
 
@@ -137,7 +123,7 @@ void TfrmRestore::readFolders(const QString& keepWho)
 {
     ui::BusyCursor busy;
     m_folders = shell::listBackups();
-    Filling filling(m_filling);
+    QScopedValueRollback<bool> filling(m_filling, true); // the lists' signals are the window's own
     const int index = std::max(0, cbFolder->currentIndex());
     cbFolder->clear();
     for (const shell::BackupFolder& folder : m_folders) {
@@ -158,7 +144,7 @@ void TfrmRestore::cbFolderChange()
 
 void TfrmRestore::showUsers(const QString& keepWho)
 {
-    Filling filling(m_filling);
+    QScopedValueRollback<bool> filling(m_filling, true); // the lists' signals are the window's own
     lbUsers->clear();
     m_restore.reset();
     const int index = cbFolder->currentIndex();
