@@ -207,6 +207,12 @@ Image readLive(int table, const std::optional<QString>& matchWho = std::nullopt)
     return image;
 }
 
+QString typeText(const store::TableCopy::Column& column)
+{
+    const QString type = store::fieldTypeName(column.type);
+    return column.size > 0 ? QStringLiteral("%1 (%2)").arg(type).arg(column.size) : type;
+}
+
 // The backup's copy of a table, checked against the live layout and put in
 // its field order. A copy with other fields, types or key is refused: its
 // rows would not mean what the live rows mean.
@@ -236,10 +242,9 @@ Image readBackup(int number, int table, const Image& live)
         const int i = copy.indexOf(column.name);
         if (i < 0)
             throw RestoreError(wrongLayout, QStringLiteral("The copy has no field %1.").arg(column.name));
-        if (copy.columns[i].type != column.type)
+        if (copy.columns[i].type != column.type || copy.columns[i].size != column.size)
             throw RestoreError(wrongLayout, QStringLiteral("The field %1 is %2 in the copy and %3 in the table.")
-                                                .arg(column.name, store::fieldTypeName(copy.columns[i].type),
-                                                     store::fieldTypeName(column.type)));
+                                                .arg(column.name, typeText(copy.columns[i]), typeText(column)));
         from << i;
     }
     if (copy.columns.size() != live.columns.size())
@@ -398,6 +403,25 @@ QStringList RestoreResult::lines() const
     return out;
 }
 
+QStringList backupLines(const QList<BackupFolder>& folders)
+{
+    QStringList out;
+    for (const BackupFolder& folder : folders) {
+        const QString name = QDir(folder.path).dirName();
+        out << (folder.exists ? text(QStringLiteral("%1  written %2"))
+                                    .arg(name, folder.written.toString(QStringLiteral("yyyy-MM-dd HH:mm")))
+                              : name);
+        if (!folder.problem.isEmpty())
+            out << QStringLiteral("  ") + folder.problem;
+        for (const BackupUser& user : folder.users) {
+            const QString status = statusText(user.status);
+            out << QStringLiteral("  %1  %2").arg(user.who, user.fullName)
+                       + (status.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(status));
+        }
+    }
+    return out;
+}
+
 // --- Listing the backups -------------------------------------------------------
 
 QList<BackupFolder> listBackups()
@@ -551,6 +575,17 @@ QList<CompareLine> UserRestore::compare() const
         section(UserDbTable, text(QStringLiteral("Settings in %1")).arg(db), db);
     }
     return lines;
+}
+
+QStringList UserRestore::differenceLines() const
+{
+    QStringList out;
+    for (const CompareLine& line : compare())
+        if (line.differs)
+            out << text(QStringLiteral("%1: %2: %3 -> %4"))
+                       .arg(line.section, line.item, line.backup.isEmpty() ? QStringLiteral("(blank)") : line.backup,
+                            line.now.isEmpty() ? QStringLiteral("(blank)") : line.now);
+    return out;
 }
 
 namespace {

@@ -56,6 +56,9 @@ QString backupFolderPath(int number);
 QList<BackupFolder> listBackups();
 // "deleted since", "changed" or "" for a status.
 QString statusText(UserStatus status);
+// The folders as text lines: each folder with its time or its problem, then
+// its users, one a line, with their status.
+QStringList backupLines(const QList<BackupFolder>& folders);
 
 // One line of the side-by-side view: an item of a row as the backup holds
 // it and as the table holds it now. The password is never shown, only
@@ -103,6 +106,9 @@ public:
     bool deletedSince() const; // no USERPREF.DB row for the user now
     // Both sides, item by item; rows only one side has show "(no row)".
     QList<CompareLine> compare() const;
+    // The lines of compare() that differ, one a line:
+    // "Permissions in GEN: Access: Yes -> No".
+    QStringList differenceLines() const;
     // What restoring would write, read from the rows as shown.
     RestoreResult plan() const;
     // Writes the rows of plan() and journals each (2 added, 6 changed).

@@ -180,6 +180,8 @@ void TestRestore::restoresDeletedUser()
     QCOMPARE(findUser(listed, who)->status, shell::UserStatus::Deleted);
     QCOMPARE(findUser(listed, who)->fullName, prefBefore.value("fullname").toString());
     QCOMPARE(findUser(listed, users[2])->status, shell::UserStatus::Same);
+    QVERIFY(shell::backupLines(folders).contains(
+        QString("  %1  %2  (deleted since)").arg(who, prefBefore.value("fullname").toString())));
 
     shell::UserRestore restore(folder, who);
     QVERIFY(restore.deletedSince());
@@ -251,6 +253,7 @@ void TestRestore::restoresWipedPermissions()
         sawNoRow = sawNoRow || (line.section == QString("Permissions in %1").arg(databases[0]) && line.now == "(no row)");
     }
     QVERIFY(sawAccess && sawPassword && sawNoRow);
+    QVERIFY(restore.differenceLines().contains(QString("Permissions in %1: Access: Yes -> No").arg(databases[1])));
 
     const shell::RestoreResult done = restore.restore();
     QCOMPARE(done.leftOut, QStringList{databases[1]});
