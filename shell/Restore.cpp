@@ -192,6 +192,22 @@ const QString& UserRestore::who() const { return d->who; }
 
 bool UserRestore::deletedSince() const { return !d->live.pref; }
 
+QString UserRestore::otherPersonWarning() const
+{
+    if (!d->live.pref)
+        return QString();
+    const int nameCol = d->backupSide.images[UserPrefTable].col(catalogue::fFullName);
+    if (nameCol < 0)
+        return QString();
+    const QString then = cellText((*d->backup.pref)[nameCol]);
+    const QString now = cellText((*d->live.pref)[nameCol]);
+    if (then == now)
+        return QString();
+    return text(QStringLiteral("User \"%1\" is \"%2\" now and was \"%3\" in the backup.  The user ID may have been "
+                               "given to another person."))
+        .arg(d->who, now, then);
+}
+
 RestoreResult UserRestore::plan() const { return planFor(d->backupSide, d->backup, d->live, d->databases); }
 
 namespace {

@@ -104,6 +104,10 @@ public:
 
     const QString& who() const;
     bool deletedSince() const; // no USERPREF.DB row for the user now
+    // A warning when the user's full name now differs from the backup's:
+    // the ID may belong to another person since, whose row a restore would
+    // overwrite. Empty when the names agree or the user was deleted.
+    QString otherPersonWarning() const;
     // Both sides, item by item; rows only one side has show "(no row)".
     QList<CompareLine> compare() const;
     // The lines of compare() that differ, one a line:

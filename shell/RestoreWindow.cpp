@@ -251,8 +251,12 @@ void TfrmRestore::btRestoreClick()
         return;
     const QString who = m_restore->who();
     const shell::RestoreResult plan = m_restore->plan();
-    if (!support::confirm(text("Restore user \"%1\" from the backup?").arg(who), support::BoxKind::Question,
-                          plan.lines().join(QLatin1Char('\n'))))
+    // A full name that changed since is said first: the ID may be somebody
+    // else's now.
+    const QString warning = m_restore->otherPersonWarning();
+    const QString question = text("Restore user \"%1\" from the backup?").arg(who);
+    if (!support::confirm(warning.isEmpty() ? question : warning + QStringLiteral("  ") + question,
+                          support::BoxKind::Question, plan.lines().join(QLatin1Char('\n'))))
         return;
     try {
         ui::BusyCursor busy;

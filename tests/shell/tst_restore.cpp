@@ -120,6 +120,7 @@ private slots:
 
     void restoresDeletedUser_data();
     void restoresDeletedUser();
+    void restoresWipedPermissions_data() { restoresDeletedUser_data(); }
     void restoresWipedPermissions();
     void refusesIdTakenOrRowsChangedMeanwhile();
     void refusesBadBackupTables_data();
@@ -220,10 +221,11 @@ void TestRestore::restoresDeletedUser()
 // longer exists is left out and named.
 void TestRestore::restoresWipedPermissions()
 {
+    QFETCH(int, folder);
     const QString who = users[2];
     setAllPermissions(who, true);
     QStringList permBefore = rowsOf(catalogue::kPerm, who);
-    backUpInto(2);
+    backUpInto(folder);
     setAllPermissions(who, false);
     const QStringList databases = testkit::column(catalogue::kDatabase, "DB");
     QVERIFY(RawDb(QDir(install->dataDir()).filePath("perm.db"))
@@ -232,8 +234,9 @@ void TestRestore::restoresWipedPermissions()
                 .exec(QStringLiteral("DELETE FROM database WHERE \"DB\" = '%1'").arg(databases[1])));
     const int journalFrom = testkit::journalEntries().size();
 
-    shell::UserRestore restore(2, who);
+    shell::UserRestore restore(folder, who);
     QVERIFY(!restore.deletedSince());
+    QVERIFY(restore.otherPersonWarning().isEmpty());
     // The side-by-side view: flags by their captions, the missing row, and
     // the password only as same or differing.
     bool sawAccess = false, sawPassword = false, sawNoRow = false;
@@ -267,7 +270,7 @@ void TestRestore::restoresWipedPermissions()
     // With the database back, its wiped row is written back as changed,
     // every flag at once, and journalled once.
     testkit::addRow(catalogue::kDatabase, {{"DB", databases[1]}});
-    shell::UserRestore second(2, who);
+    shell::UserRestore second(folder, who);
     const shell::RestoreResult changed = second.restore();
     QCOMPARE(changed.rows.size(), 1);
     QCOMPARE(changed.rows[0].kind, shell::RestoredRow::Changed);
@@ -286,6 +289,7 @@ void TestRestore::refusesIdTakenOrRowsChangedMeanwhile()
 {
     const QString gone = users[1];
     const QString kept = users[2];
+    const QString goneName = testkit::findRow(catalogue::kUserPref, "Who", gone).value("fullname").toString();
     backUpInto(1);
     testkit::deleteAllRows(catalogue::kPerm);
     {
@@ -309,6 +313,11 @@ void TestRestore::refusesIdTakenOrRowsChangedMeanwhile()
              QString("The user ID \"%1\" has been given to another user since the backup was shown.  The deleted "
                      "user was not restored.").arg(gone));
     QCOMPARE(testkit::findRow(catalogue::kUserPref, "Who", gone).value("fullname").toString(), QString("Newcomer"));
+    // Shown again, the newcomer's row would be overwritten: the full name
+    // that differs is said.
+    QCOMPARE(shell::UserRestore(1, gone).otherPersonWarning(),
+             QString("User \"%1\" is \"Newcomer\" now and was \"%2\" in the backup.  The user ID may have been "
+                     "given to another person.").arg(gone, goneName));
 
     QVERIFY(testkit::OtherProgram::runSql(QDir(install->dataDir()).filePath("userpref.db"),
                                           QStringLiteral("UPDATE userpref SET \"FullName\" = 'Renamed' WHERE \"Who\" = '%1';")
