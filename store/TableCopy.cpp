@@ -34,7 +34,7 @@ public:
 
     [[noreturn]] void fail(const QString& what) const
     {
-        QString message = QStringLiteral("The copy of %1 at %2 cannot be read: %3")
+        QString message = QStringLiteral("Table %1: the copy at %2 cannot be read: %3")
                               .arg(m_table, QDir::toNativeSeparators(m_path), what);
         if (m_db && sqlite3_errcode(m_db) != SQLITE_OK)
             message += QStringLiteral(" (%1)").arg(QString::fromUtf8(sqlite3_errmsg(m_db)));
