@@ -11,6 +11,7 @@
 #include "shell/CleanDb.h"
 #include "shell/Paths.h"
 #include "shell/Records.h"
+#include "shell/RestoreWindow.h"
 #include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "support/Changes.h"
@@ -175,6 +176,7 @@ void TfrmMain::buildWindow()
     PermissionReport1 = actions->addAction(text("Permission Report..."));
     actions->addSeparator();
     ForceUsersOff1 = actions->addAction(text("Force Users Off"));
+    RestoreFromBackup1 = actions->addAction(text("Restore from Backup..."));
     Help1 = menuBar()->addAction(text("&Help"));
 
     connectCommand(btAdd, AddUser1, &TfrmMain::btAddClick);
@@ -185,6 +187,7 @@ void TfrmMain::buildWindow()
     connectCommand(btPermission, Permissions1, &TfrmMain::btPermissionClick);
     connectCommand(nullptr, PermissionReport1, &TfrmMain::PermissionReport1Click);
     connectCommand(btForce, ForceUsersOff1, &TfrmMain::ForceUsersOff1Click);
+    connectCommand(nullptr, RestoreFromBackup1, &TfrmMain::RestoreFromBackup1Click);
     connectCommand(btHelp, nullptr, &TfrmMain::btHelpClick);
     connectCommand(nullptr, Help1, &TfrmMain::Help1Click);
     connectCommand(btClose, Exit1, &TfrmMain::btCloseClick);
@@ -424,6 +427,16 @@ void TfrmMain::ForceUsersOff1Click()
 {
     TfrmForce dialog(this);
     dialog.exec();
+}
+
+void TfrmMain::RestoreFromBackup1Click()
+{
+    {
+        TfrmRestore dialog(this);
+        dialog.exec();
+    }
+    // A restore writes user rows through objects of its own.
+    tblUserPref.refresh();
 }
 
 void TfrmMain::btHelpClick() { support::openHelp(kHelpContext); }

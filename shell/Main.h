@@ -54,6 +54,7 @@ public:
     QAction* Permissions1;
     QAction* PermissionReport1;
     QAction* ForceUsersOff1;
+    QAction* RestoreFromBackup1;
     QAction* Help1;
 
     void FormCreate();
@@ -72,6 +73,7 @@ public:
     void btPermissionClick();
     void PermissionReport1Click();
     void ForceUsersOff1Click();
+    void RestoreFromBackup1Click();
     void btHelpClick();
     void Help1Click();
     void btCloseClick();
