@@ -2,6 +2,7 @@
 
 #include "permissions/Browse.h"
 
+#include "permissions/PermEdits.h"
 #include "permissions/PermModel.h"
 #include "permissions/PermTexts.h"
 #include "permissions/shortcut.h"
@@ -402,11 +403,7 @@ void TfrmPerm::checkDBSuperUser()
                 ++unset;
     }
     if (unset > 0) {
-        const QString breaks = QStringLiteral("\r\r");
-        support::showWarning(
-            text("Note that you have set this user to be a Supervisor but there are some permissions set to FALSE.")
-            + breaks + text("The Supervisor setting will override any negative permissions.") + breaks
-            + text("Thus allowing this user full access to all Data, Tabs and Functions."));
+        support::showWarning(permissions::dbSupervisorWarning());
     }
 }
 
