@@ -43,6 +43,12 @@ void deleteUserFromAllDB(const QString& userId, const QList<store::Table*>& tabl
 QString deleteCurrentUser(store::Table& userPref, const QList<store::Table*>& tables)
 {
     const QString who = userPref.fieldByName(QStringLiteral("who")).asString();
+    // Every table opened first: one that another program holds for itself
+    // refuses the delete before anything has gone, rather than leaving the
+    // user's rows behind a deleted user. Open, it cannot be taken from us.
+    for (store::Table* table : tables)
+        if (!table->active())
+            table->open();
     {
         // A "deleted" row goes out only with the delete itself.
         store::ChangeUnit unit(userPref);

@@ -14,7 +14,8 @@ void deleteUserFromAllDB(const QString& userId, const QList<store::Table*>& tabl
 
 // Deletes the user of userPref's current row, journalled (about to be
 // deleted) in one unit with the delete, then the user's rows of the other
-// tables as deleteUserFromAllDB does. Returns the user ID. The caller holds
+// tables as deleteUserFromAllDB does. The tables are opened before anything
+// is deleted, so that a table another program holds refuses the whole delete. Returns the user ID. The caller holds
 // CONTACT.DB exclusively meanwhile, so that no client starts.
 QString deleteCurrentUser(store::Table& userPref, const QList<store::Table*>& tables);
 
