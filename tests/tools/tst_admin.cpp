@@ -329,6 +329,25 @@ void TestAdmin::permissionFlags()
     QCOMPARE(run.code, 0);
     QVERIFY2(run.err.startsWith(QStringLiteral("Warning: Note that this user in now a Supervisor.")), qPrintable(run.err));
     QCOMPARE(user(who).value("superuser").toBool(), true);
+
+    // A new user's first permission row is made with every flag on (added),
+    // then the flag is set (changed), as the dialog does on opening and OK.
+    QCOMPARE(admin(install, {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("NU"),
+                             QStringLiteral("New User")})
+                 .code,
+             0);
+    journal = journalSize();
+    run = admin(install, {QStringLiteral("perms"), QStringLiteral("set"), QStringLiteral("NU"), QStringLiteral("SALES"),
+                          QStringLiteral("Access"), QStringLiteral("off")});
+    QCOMPARE(run.code, 0);
+    const QVariantMap row = permRow(QStringLiteral("SALES"), QStringLiteral("NU"));
+    QCOMPARE(row.value("access").toBool(), false);
+    QCOMPARE(row.value("cadd").toBool(), true);
+    QVERIFY(!row.value("syncwellno").toString().isEmpty());
+    QCOMPARE(journalSince(journal), (QStringList{code(catalogue::kPerm) + QStringLiteral("/2/"),
+                                                 code(catalogue::kPerm) + QStringLiteral("/6/")}));
+    QVERIFY(permRow(QStringLiteral("MAIN"), QStringLiteral("NU")).isEmpty());
+
     journal = journalSize();
     QVERIFY_REFUSED(admin(install, {QStringLiteral("sysperm"), QStringLiteral("set"), who, QStringLiteral("FullName"),
                                     QStringLiteral("on")}),

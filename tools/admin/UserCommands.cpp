@@ -56,7 +56,8 @@ int addUser(Context& c)
     try {
         users.fieldByName(catalogue::fWho).setAsString(who);
         users.fieldByName(catalogue::fFullName).setAsString(fullName);
-        users.fieldByName(catalogue::fPassword).setAsString(password);
+        if (c.args.has(QStringLiteral("password")))
+            users.fieldByName(catalogue::fPassword).setAsString(password);
         // Every other flag keeps the new user's default; supervisor only when
         // asked for, so that a script never makes one by leaving a word out.
         users.fieldByName(catalogue::fSuperUser).setAsBoolean(supervisor);
