@@ -14,6 +14,9 @@
 
 #include <QJsonArray>
 
+#include <memory>
+#include <vector>
+
 namespace admin {
 
 namespace {
@@ -63,7 +66,8 @@ int addUser(Context& c)
         users.fieldByName(catalogue::fSuperUser).setAsBoolean(supervisor);
         accounts::saveUserRow(users);
     } catch (const std::exception& error) {
-        users.cancel();
+        if (users.state() == store::TableState::Insert)
+            users.cancel();
         support::showError(accounts::userIdInUseMessage(), error);
         return ExitFailed;
     }
