@@ -4,6 +4,7 @@
 #include "store/Catalogue.h"
 #include "store/Table.h"
 #include "support/Changes.h"
+#include "support/Messages.h"
 #include "support/Text.h"
 
 #include <QRegularExpression>
@@ -219,6 +220,55 @@ bool copygroups(store::Table& from, store::Table& to, const CopySelection& selec
         throw;
     }
     return selected;
+}
+
+namespace {
+
+// Sets the program's copy-in-progress guard for one copy and clears it on
+// every path, errors included.
+class CopyGuard {
+public:
+    CopyGuard() { copyInProgress() = true; }
+    ~CopyGuard() { copyInProgress() = false; }
+    CopyGuard(const CopyGuard&) = delete;
+    CopyGuard& operator=(const CopyGuard&) = delete;
+};
+
+} // namespace
+
+CopyOutcome copyUserSettings(store::Table& from, store::Table& to, const QString& fromWho, const QString& toWho,
+                             const CopySelection& selection, const std::function<QString(const QString&)>& shown)
+{
+    CopyGuard guard;
+    const QString notFound = support::uiText(QStringLiteral("Error ... could not locate user \"%1\""));
+    if (!from.findKey({fromWho})) {
+        support::showError(notFound.arg(fromWho));
+        return CopyOutcome::UserMissing;
+    }
+    if (!to.findKey({toWho})) {
+        support::showError(notFound.arg(toWho));
+        return CopyOutcome::UserMissing;
+    }
+    const QString stored = from.fieldByName(kReturnAddress).asString();
+    store::WriteBatch batch;
+    const bool selected = copygroups(from, to, selection, shown ? shown(stored) : stored);
+    batch.commit();
+    return selected ? CopyOutcome::Copied : CopyOutcome::NothingSelected;
+}
+
+QString sameUserMessage()
+{
+    return support::uiText(QStringLiteral("You cannot copy settings from/to the same user."));
+}
+
+QString copiedMessage(const QString& fromWho, const QString& toWho)
+{
+    return support::uiText(QStringLiteral("Fields copied from user \"%1\" to \"%2\"")).arg(fromWho, toWho);
+}
+
+QString nothingCopiedMessage()
+{
+    return support::uiText(QStringLiteral("Nothing copied"));
 }
 
 } // namespace accounts

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <array>
+#include <functional>
 
 namespace store { class Table; }
 
@@ -63,5 +64,21 @@ QString returnAddressText(const QString& text);
 // on the source and target rows; returnAddress is the source's return
 // address as the dialog shows it. True when at least one group was selected.
 bool copygroups(store::Table& from, store::Table& to, const CopySelection& selection, const QString& returnAddress);
+
+// The dialog's OK without the dialog: finds both users (the error box names
+// a missing one), then copies the selected groups inside one write batch.
+// shown turns the source's return address into the text the copy writes (the
+// dialog's memo); the stored text goes as it is when it is empty. Returns
+// false when a user is missing or nothing was selected; the copy-in-progress
+// guard is set meanwhile.
+enum class CopyOutcome { Copied, NothingSelected, UserMissing };
+CopyOutcome copyUserSettings(store::Table& from, store::Table& to, const QString& fromWho, const QString& toWho,
+                             const CopySelection& selection,
+                             const std::function<QString(const QString&)>& shown = {});
+
+// The dialog's messages: a copy onto the same user, and the outcomes.
+QString sameUserMessage();
+QString copiedMessage(const QString& fromWho, const QString& toWho);
+QString nothingCopiedMessage();
 
 } // namespace accounts

@@ -23,19 +23,8 @@
 namespace {
 
 constexpr int kHelpContext = 1300;
-const QString kReturnAddress = QStringLiteral("ReturnAddress");
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
-
-// Sets the program's copy-in-progress guard for one copy and clears it on
-// every path, errors included.
-class CopyGuard {
-public:
-    CopyGuard() { accounts::copyInProgress() = true; }
-    ~CopyGuard() { accounts::copyInProgress() = false; }
-    CopyGuard(const CopyGuard&) = delete;
-    CopyGuard& operator=(const CopyGuard&) = delete;
-};
 
 } // namespace
 
@@ -161,31 +150,17 @@ void TfrmSettings::btOKClick()
     if (accounts::copyInProgress())
         return;
     if (cbFrom->currentIndex() == cbTo->currentIndex()) {
-        support::showError(text("You cannot copy settings from/to the same user."));
+        support::showError(accounts::sameUserMessage());
         return;
     }
-    CopyGuard guard;
     if (copyfields())
-        support::showInfo(text("Fields copied from user \"%1\" to \"%2\"").arg(cbFrom->currentText(), cbTo->currentText()));
+        support::showInfo(accounts::copiedMessage(cbFrom->currentText(), cbTo->currentText()));
     else
-        support::showInfo(text("Nothing copied"));
+        support::showInfo(accounts::nothingCopiedMessage());
 }
 
 bool TfrmSettings::copyfields()
 {
-    const QString from = cbFrom->currentText();
-    const QString to = cbTo->currentText();
-    const QString notFound = text("Error ... could not locate user \"%1\"");
-    if (!tblUserFrom.findKey({from})) {
-        support::showError(notFound.arg(from));
-        return false;
-    }
-    if (!tblUserTo.findKey({to})) {
-        support::showError(notFound.arg(to));
-        return false;
-    }
-    memoReturnAddress->setPlainText(tblUserFrom.fieldByName(kReturnAddress).asString());
-
     accounts::CopySelection selection;
     selection.permissions = cbPermissions->isChecked();
     selection.all = cbAll->isChecked();
@@ -194,10 +169,14 @@ bool TfrmSettings::copyfields()
         selection.groups[size_t(g)] = boxes[g]->isChecked();
 
     ui::BusyCursor busy;
-    store::WriteBatch batch;
-    const bool selected = accounts::copygroups(tblUserFrom, tblUserTo, selection, memoReturnAddress->toPlainText());
-    batch.commit();
-    return selected;
+    // The return address goes through the (invisible) memo, as it always has.
+    const auto throughMemo = [this](const QString& stored) {
+        memoReturnAddress->setPlainText(stored);
+        return memoReturnAddress->toPlainText();
+    };
+    return accounts::copyUserSettings(tblUserFrom, tblUserTo, cbFrom->currentText(), cbTo->currentText(), selection,
+                                      throughMemo)
+        == accounts::CopyOutcome::Copied;
 }
 
 void TfrmSettings::btHelpClick() { support::openHelp(kHelpContext); }

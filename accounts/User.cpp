@@ -1,10 +1,9 @@
 #include "accounts/User.h"
 
 #include "accounts/Passwd.h"
-#include "store/ChangeUnit.h"
+#include "accounts/UserRows.h"
 #include "store/Catalogue.h"
 #include "store/Table.h"
-#include "support/Changes.h"
 #include "support/Help.h"
 #include "support/Messages.h"
 #include "support/Text.h"
@@ -125,32 +124,17 @@ void TfrmUser::OKBtnClick()
     store::Table* table = dsUserPref->table();
     if (!table)
         return;
-    const QString who = table->fieldByName(catalogue::fWho).asString();
-    if (support::isBlank(who)) {
-        support::showError(support::uiText(QStringLiteral("The user ID or who field is blank.")));
+    const QString problem = accounts::userIdProblem(table->fieldByName(catalogue::fWho).asString());
+    if (!problem.isEmpty()) {
+        support::showError(problem);
         edWho->setFocus();
         return;
     }
-    if (who.size() == 1) {
-        support::showError(support::uiText(QStringLiteral("Use at least 2 characters for the user ID.")));
-        edWho->setFocus();
-        return;
-    }
-    const bool modify = table->state() == store::TableState::Edit;
     ui::startEditing(*table);
     try {
-        store::ChangeUnit unit(*table);
-        table->post();
-        if (modify) {
-            support::journalfield(*table, QStringLiteral("Fullname"), support::ActionField);
-            support::journalfield(*table, QStringLiteral("Password"), support::ActionField);
-        } else {
-            support::journalrecord(*table, support::ActionAdded);
-        }
-        unit.commit();
+        accounts::saveUserRow(*table);
     } catch (const std::exception& error) {
-        support::showError(support::uiText(
-            QStringLiteral("Try a different WHO value.  The user id is in use by somebody else.")), error);
+        support::showError(accounts::userIdInUseMessage(), error);
         edWho->setFocus();
         return;
     }

@@ -1,6 +1,7 @@
 #include "login/force.h"
 
 #include "login/Alarm.h"
+#include "login/ForceRow.h"
 #include "login/WhosOnLines.h"
 #include "login/Whoson.h"
 #include "store/Catalogue.h"
@@ -37,23 +38,14 @@
 
 #include <cmath>
 
+using namespace login;
+
 namespace {
 
 constexpr int kHelpContext = 1250;
 constexpr int kWhosOnInterval = 5000;
-constexpr int kDefaultWarn = 3;
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
-
-const QString fForceOff = QStringLiteral("ForceOff");
-const QString fForceWho = QStringLiteral("forceWho");
-const QString fForceDate = QStringLiteral("forceDate");
-const QString fForceTime = QStringLiteral("forceTime");
-const QString fForceReason = QStringLiteral("forceReason");
-const QString fForceWarn = QStringLiteral("forceWarn");
-const QString fForceWav = QStringLiteral("ForceWav");
-const QString fForcePlay = QStringLiteral("ForcePlay");
-const QString fForceRepeat = QStringLiteral("ForceRepeat");
 
 // Fills each "%s" of pattern with the next value, in order; a value is never
 // read as a pattern itself (a reason may hold "%1" or "%s").
@@ -112,8 +104,8 @@ void TfrmForce::buildWindow()
     cbUsers->setEditable(false);
     Edit1 = new QLineEdit(this);
     edWarn = new QSpinBox(this);
-    edWarn->setRange(1, 15);
-    edWarn->setValue(kDefaultWarn);
+    edWarn->setRange(kMinWarnMinutes, kMaxWarnMinutes);
+    edWarn->setValue(kDefaultWarnMinutes);
     edSound = new ui::DbEdit(this);
     edSound->setDataSource(dsSettings);
     edSound->setDataField(fForceWav);
@@ -247,39 +239,23 @@ void TfrmForce::btOffClick()
 {
     const QString who = cbUsers->currentText();
     if (support::isBlank(who)) {
-        support::showError(text("The \"Who are you\" field cannot be blank."));
+        support::showError(forceWhoBlankMessage());
         cbUsers->setFocus();
         return;
     }
     if (support::isBlank(Edit1->text())) {
-        support::showError(text("The \"Reason\" field cannot be blank."));
+        support::showError(forceReasonBlankMessage());
         Edit1->setFocus();
         return;
     }
     if (!support::confirm(text("Really force the users off of Kontiva Professional?")))
         return;
 
-    writeSettings([&] {
-        tblSettings.fieldByName(fForceOff).setAsBoolean(true);
-        tblSettings.fieldByName(fForceWho).setAsString(who);
-        tblSettings.fieldByName(fForceDate).setAsDateTime(std::floor(support::nowDays()));
-        const double now = support::nowDays();
-        tblSettings.fieldByName(fForceTime).setAsDateTime(now - std::floor(now));
-        tblSettings.fieldByName(fForceReason).setAsString(Edit1->text());
-        tblSettings.fieldByName(fForceWarn).setAsInteger(edWarn->value());
-    });
+    writeSettings([&] { setForcedOff(tblSettings, who, Edit1->text(), edWarn->value()); });
 
     btOff->setEnabled(false);
     btOn->setEnabled(true);
-    support::showInfo(text("Users will be forced off of Kontiva Professional"));
-}
-
-void TfrmForce::setDefaults()
-{
-    tblSettings.fieldByName(fForceOff).setAsBoolean(false);
-    tblSettings.fieldByName(fForceWarn).setAsInteger(kDefaultWarn);
-    tblSettings.fieldByName(fForcePlay).setAsBoolean(false);
-    tblSettings.fieldByName(fForceRepeat).setAsBoolean(false);
+    support::showInfo(forcedOffMessage());
 }
 
 TfrmForce::SoundSettings TfrmForce::soundSettings()
@@ -318,15 +294,9 @@ void TfrmForce::putSound(const SoundChanges& changes)
 
 void TfrmForce::readSettingsRow(const SoundChanges& keep)
 {
-    ui::dropPendingRow(tblSettings);
-    tblSettings.refresh();
-    tblSettings.first();
-    if (tblSettings.eof()) {
-        // An empty table shows the defaults in a new row that only a write
-        // creates (see writeSettings).
-        tblSettings.insert();
-        setDefaults();
-    }
+    // An empty table shows the defaults in a new row that only a write
+    // creates (see writeSettings).
+    readForceRow(tblSettings);
     m_soundAsRead = soundSettings();
     putSound(keep);
     btOn->setEnabled(tblSettings.fieldByName(fForceOff).asBoolean());
@@ -337,28 +307,9 @@ void TfrmForce::writeSettings(const std::function<void()>& setFields)
 {
     const SoundChanges sound = changedSound();
     try {
-        if (tblSettings.state() == store::TableState::Insert) {
-            // The table was empty when read. Another program may have made
-            // the row since: the check and the write are one unit, so that
-            // there is never a second row, which the clients would not read.
-            tblSettings.cancel();
-            store::ChangeUnit unit(tblSettings);
-            tblSettings.refresh();
-            tblSettings.first();
-            if (tblSettings.eof()) {
-                tblSettings.insert();
-                setDefaults();
-            }
-            putSound(sound);
-            ui::startEditing(tblSettings);
-            setFields();
-            tblSettings.post();
-            unit.commit();
-        } else {
-            ui::startEditing(tblSettings);
-            setFields();
-            tblSettings.post(); // the pending sound settings go with it
-        }
+        // The pending sound settings go with the write; a row made or found
+        // afresh gets them too.
+        writeForceRow(tblSettings, setFields, [&] { putSound(sound); });
     } catch (...) {
         // The row is read again, so that the next try starts from the row
         // as it is now (another supervisor may have changed or deleted it)
@@ -378,10 +329,10 @@ void TfrmForce::btOnClick()
 {
     if (!support::confirm(text("Really allow all users back in?")))
         return;
-    writeSettings([&] { tblSettings.fieldByName(fForceOff).setAsBoolean(false); });
+    writeSettings([&] { setAllowedOn(tblSettings); });
     btOn->setEnabled(false);
     btOff->setEnabled(true);
-    support::showInfo(text("Users can log back in to Kontiva Professional"));
+    support::showInfo(allowedOnMessage());
 }
 
 QString TfrmForce::lastTimeText()

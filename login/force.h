@@ -85,7 +85,6 @@ private:
     void buildWindow();
     bool saveSettings();
     void stopLoopingSound();
-    void setDefaults();
     SoundSettings soundSettings();
     SoundChanges changedSound();
     void putSound(const SoundChanges& changes);

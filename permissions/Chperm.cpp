@@ -2,6 +2,7 @@
 
 #include "permissions/Browse.h"
 
+#include "permissions/PermEdits.h"
 #include "permissions/PermModel.h"
 #include "permissions/PermTexts.h"
 #include "permissions/shortcut.h"

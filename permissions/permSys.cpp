@@ -1,5 +1,6 @@
 #include "permissions/permSys.h"
 
+#include "permissions/PermEdits.h"
 #include "permissions/PermTexts.h"
 #include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
@@ -290,11 +291,7 @@ void TfrmSysPerm::checkSuperUser()
     const QVector<bool> flags = permissions::readRun(*tblUserPref, m_run);
     if (permissions::countSet(flags) == flags.size())
         return;
-    const QString twoReturns = QStringLiteral("\r\r");
-    support::showWarning(text("Note that this user in now a Supervisor.") + twoReturns
-                         + text("However, there are some global system permission settings set to FALSE.") + twoReturns
-                         + text("Thus, the Supervisor setting will override any FALSE permissions, allowing this "
-                                "user full access to all functions."));
+    support::showWarning(permissions::sysSupervisorWarning());
 }
 
 void TfrmSysPerm::OKBtnClick()

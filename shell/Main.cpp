@@ -3,6 +3,7 @@
 #include "accounts/Replace.h"
 #include "accounts/Settings.h"
 #include "accounts/User.h"
+#include "accounts/UserRows.h"
 #include "login/force.h"
 #include "shell/DeleteUser.h"
 #include "shell/Backup.h"
@@ -10,7 +11,6 @@
 #include "permissions/ReportWindow.h"
 #include "shell/CleanDb.h"
 #include "shell/Paths.h"
-#include "shell/Records.h"
 #include "shell/RestoreWindow.h"
 #include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
@@ -42,13 +42,6 @@ namespace {
 constexpr int kHelpContext = 1000;
 
 QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
-
-const QString& contactInUseMessage()
-{
-    static const QString m = QStringLiteral(
-        "Could not get exclusive access to the contact.db table.  Somebody is using Kontiva");
-    return m;
-}
 
 // Runs work, then cleanUp, also when work raises; the error goes on after
 // cleanUp. (Not a scope guard: cleanUp may raise too.)
@@ -289,20 +282,8 @@ void TfrmMain::btAddClick()
     TfrmUser dialog(this);
     dialog.dsUserPref->setTable(&tblUserPref);
     runOnPendingRow(tblUserPref, [&] {
-        tblUserPref.insert();
-        shell::setTableBooleans(tblUserPref, true);
+        accounts::startNewUser(tblUserPref);
         dialog.edWho->setReadOnly(false);
-        tblUserPref.fieldByName(catalogue::fWho).setAsString(QString());
-        tblUserPref.fieldByName(QStringLiteral("Fullname")).setAsString(QString());
-        tblUserPref.fieldByName(QStringLiteral("showhint")).setAsBoolean(true);
-        tblUserPref.fieldByName(QStringLiteral("Qanimation")).setAsBoolean(true);
-        tblUserPref.fieldByName(QStringLiteral("ViewStatus")).setAsBoolean(true);
-        tblUserPref.fieldByName(QStringLiteral("ViewButtons")).setAsBoolean(true);
-        tblUserPref.fieldByName(QStringLiteral("AutoFollowCall")).setAsBoolean(false);
-        tblUserPref.fieldByName(QStringLiteral("AutoFollowLtr")).setAsBoolean(false);
-        tblUserPref.fieldByName(QStringLiteral("AutoFollowEmail")).setAsBoolean(false);
-        tblUserPref.fieldByName(QStringLiteral("AutoFollowEnv")).setAsBoolean(false);
-        tblUserPref.fieldByName(QStringLiteral("AutoFollowLabel")).setAsBoolean(false);
         dialog.exec();
     });
 }
@@ -324,7 +305,7 @@ void TfrmMain::btDeleteClick()
 {
     QString inUse;
     if (IsContactTableInUse(&inUse)) {
-        support::showError(support::uiText(contactInUseMessage()), inUse);
+        support::showError(shell::contactInUseMessage(), inUse);
         return;
     }
     // Nobody may start Kontiva while the user's rows go.
@@ -343,26 +324,16 @@ void TfrmMain::btDeleteClick()
             if (tblUserPref.recordCount() < 1)
                 return;
             const QString who = tblUserPref.fieldByName(QStringLiteral("who")).asString();
-            const QString question = text("Really delete user \"%1\"?").arg(who);
-            if (!support::confirm(question, support::BoxKind::Question))
+            if (!support::confirm(shell::deleteQuestion(who), support::BoxKind::Question))
                 return;
-            {
-                // A "deleted" row goes out only with the delete itself.
-                store::ChangeUnit unit(tblUserPref);
-                support::journalrecord(tblUserPref, support::ActionDeleted);
-                tblUserPref.deleteRecord();
-                unit.commit();
-            }
-            shell::deleteUserFromAllDB(
-                who, {&tblUserDB, &tblPerm, &tblHoliday, &tblInOut, &tblMarks, &tblUsersOn});
+            shell::deleteCurrentUser(tblUserPref,
+                                     {&tblUserDB, &tblPerm, &tblHoliday, &tblInOut, &tblMarks, &tblUsersOn});
             deleted = true;
         },
         [this] { releaseContactTable(); });
 
     if (deleted) {
-        support::showInfo(
-            text("Now that this user is deleted, you may want to assign his marketing plans and pending events to other users.")
-            + QLatin1Char(' ') + text("Use the Replace User button."));
+        support::showInfo(shell::deletedAdvice());
     }
 }
 
@@ -377,7 +348,7 @@ void TfrmMain::btReplaceClick()
 {
     QString inUse;
     if (IsContactTableInUse(&inUse)) {
-        support::showError(support::uiText(contactInUseMessage()), inUse);
+        support::showError(shell::contactInUseMessage(), inUse);
         return;
     }
     if (tblUserPref.recordCount() < 1)

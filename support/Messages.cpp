@@ -49,6 +49,26 @@ ScriptState& stateOf(const MessageScript* script)
     return orphan;
 }
 
+struct ConsoleState {
+    ConsoleMessages::Sink sink;
+    bool answer = false;
+};
+
+std::vector<ConsoleState>& consoles()
+{
+    static std::vector<ConsoleState> list;
+    return list;
+}
+
+// Hands a box to the console sink; false when no console is set.
+bool toConsole(BoxKind kind, const QString& message, const QString& detail)
+{
+    if (consoles().empty())
+        return false;
+    consoles().back().sink(kind, message, detail);
+    return true;
+}
+
 bool haveWidgets()
 {
     return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
@@ -61,7 +81,7 @@ void beep()
         ++script->beeps;
         return;
     }
-    if (haveWidgets())
+    if (haveWidgets() && consoles().empty())
         QApplication::beep();
 }
 
@@ -99,6 +119,8 @@ QMessageBox::Icon iconOf(BoxKind kind)
 int showBox(BoxKind kind, const QString& message, QMessageBox::StandardButtons buttons,
             QMessageBox::StandardButton defaultButton, const QString& detail = QString())
 {
+    if (toConsole(kind, message, detail))
+        return buttons.testFlag(QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
     if (!haveWidgets()) {
         // No window system to show a box on: say it on the console instead.
         qWarning().noquote() << titleOf(kind) + QStringLiteral(": ") + message
@@ -194,9 +216,23 @@ bool confirm(const QString& message, BoxKind icon, const QString& detail)
         script->answers.pop_front();
         return answer(message);
     }
+    if (!consoles().empty()) {
+        toConsole(BoxKind::Question, message, detail);
+        return consoles().back().answer;
+    }
     const BoxKind kind = icon == BoxKind::Information ? BoxKind::Information : BoxKind::Question;
     return showBox(kind, message, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, detail)
         == QMessageBox::Yes;
+}
+
+ConsoleMessages::ConsoleMessages(Sink sink, bool answer)
+{
+    consoles().push_back({std::move(sink), answer});
+}
+
+ConsoleMessages::~ConsoleMessages()
+{
+    consoles().pop_back();
 }
 
 MessageScript::MessageScript()

@@ -37,6 +37,18 @@ struct ShownBox {
     QString detail;        // the detail text; empty when the box has none
 };
 
+// A command-line program shows no boxes: while a ConsoleMessages is alive
+// (and no MessageScript), every box goes to the sink as its kind, text and
+// detail, no beep sounds, and a question gets the answer given here.
+class ConsoleMessages {
+public:
+    using Sink = std::function<void(BoxKind kind, const QString& text, const QString& detail)>;
+    explicit ConsoleMessages(Sink sink, bool answer = false);
+    ~ConsoleMessages();
+    ConsoleMessages(const ConsoleMessages&) = delete;
+    ConsoleMessages& operator=(const ConsoleMessages&) = delete;
+};
+
 class MessageScript {
 public:
     MessageScript();

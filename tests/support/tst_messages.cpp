@@ -73,6 +73,30 @@ private slots:
         QCOMPARE(text, QStringLiteral("Could not open the userpref database."));
         QCOMPARE(details, locked.message());
     }
+
+    // A command-line program: every box goes to the console sink, questions
+    // get the console's answer, and a test's script still comes first.
+    void consoleTakesTheBoxes()
+    {
+        QStringList told;
+        ConsoleMessages console(
+            [&](BoxKind kind, const QString& text, const QString& detail) {
+                told << QStringLiteral("%1:%2:%3").arg(int(kind)).arg(text, detail);
+            },
+            true);
+        showError(QStringLiteral("Bad"), std::runtime_error("why"));
+        showWarning(QStringLiteral("Careful"));
+        showInfo(QStringLiteral("Done"));
+        QVERIFY(confirm(QStringLiteral("Sure?")));
+        QCOMPARE(told, QStringList({"0:Bad:why", "1:Careful:", "2:Done:", "3:Sure?:"}));
+        {
+            MessageScript script;
+            showError(QStringLiteral("Scripted"));
+            QCOMPARE(script.texts(), QStringList{QStringLiteral("Scripted")});
+            QCOMPARE(script.beeps(), 1);
+        }
+        QCOMPARE(told.size(), 4);
+    }
 };
 
 QTEST_MAIN(MessagesTest)
