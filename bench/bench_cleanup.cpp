@@ -22,6 +22,7 @@
 #include "store/StoreError.h"
 #include "store/Table.h"
 #include "support/Changes.h"
+#include "ui/ProgressWindow.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -168,7 +169,12 @@ double storeCleanUp()
     };
     QElapsedTimer timer;
     timer.start();
-    shell::cleanUp(database, userDb, userPref, perm);
+    {
+        // As the main window's exit runs it: with its progress window.
+        ui::ProgressWindow progress("Exit clean-up", "pairs", ui::ProgressWindow::Cancel::Offered);
+        if (!shell::cleanUp(database, userDb, userPref, perm, &progress))
+            benchkit::fail("the clean-up stopped before its end");
+    }
     return timer.nsecsElapsed() / 1e9;
 }
 
