@@ -26,6 +26,10 @@ public:
     // Sets City of the first n contact rows (rowid order), each followed by
     // a journal row.
     virtual void edit(int n, const QByteArray& city) = 0;
+    // The same, crash-safe as the store is on SQLite files: the journal rows
+    // go into an outbox of the changed file in the edits' transaction, and
+    // move to the journal after. Only table files need it.
+    virtual void editCrashSafe(int, const QByteArray&) {}
 
     // Keeps the City of the first n contact rows and the journal's length,
     // and puts both back: every run of edits starts from the same rows.

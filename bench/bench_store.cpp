@@ -1,7 +1,9 @@
 // The record store against its floor on a large installation:
 //   - walk every CONTACT.DB row (1,000,000), reading a field of each;
 //   - 100,000 FindKey on USERPREF.DB and PERM.DB keys;
-//   - edit and post 100,000 contact rows, each followed by a journal row.
+//   - edit and post 100,000 contact rows, each followed by a journal row;
+//     on SQLite also beside a floor that is crash-safe as the store is (the
+//     journal rows through an outbox of the changed file).
 // Each beside the same work without the store, in one transaction with
 // prepared statements: the SQLite C API on the table files, or with
 // --engine postgresql libpq on the installation's schema on the server
@@ -9,7 +11,7 @@
 // in turn, and their ratios. Every run of edits starts from the same rows:
 // the cities and the journal are put back between runs, outside the timings.
 //
-//   bench_store [--contacts N] [--repeat N]
+//   bench_store [--contacts N] [--repeat N] [--only walk,lookups,batch,single]
 //               [--engine postgresql --connection "<libpq string>" [--schema NAME]]
 #include "BenchKit.h"
 #include "PgFloor.h"
@@ -146,6 +148,60 @@ public:
         sqlite3_close(mdb);
     }
 
+    // The same edits made crash-safe as the store makes them on SQLite: each
+    // change and its journal row in one transaction of the changed file (the
+    // journal row into an outbox table there), then the rows moved to
+    // merge.db in a transaction of its own and taken out of the outbox.
+    void editCrashSafe(int edits, const QByteArray& city) override
+    {
+        sqlite3* cdb = openRaw(path("contact.db"));
+        sqlite3_exec(cdb, "CREATE TABLE IF NOT EXISTS floor_outbox (seq INTEGER PRIMARY KEY, recno, dateGMT, time, "
+                          "who, database, action, fieldname, \"to\", DB)", nullptr, nullptr, nullptr);
+        sqlite3_exec(cdb, "BEGIN", nullptr, nullptr, nullptr);
+        sqlite3_stmt* walk = prepare(cdb, "SELECT rowid, recno, DB FROM contact ORDER BY rowid LIMIT ?");
+        sqlite3_stmt* upd = prepare(cdb, "UPDATE contact SET City = ? WHERE rowid = ?");
+        sqlite3_stmt* box = prepare(cdb, "INSERT INTO floor_outbox (recno, dateGMT, time, who, database, action, fieldname, \"to\", DB) "
+                                         "VALUES (?, ?, ?, '', 0, 0, 'City', ?, ?)");
+        const QByteArray now = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
+        sqlite3_bind_int(walk, 1, edits);
+        while (sqlite3_step(walk) == SQLITE_ROW) {
+            sqlite3_bind_text(upd, 1, city.constData(), -1, SQLITE_STATIC);
+            sqlite3_bind_int64(upd, 2, sqlite3_column_int64(walk, 0));
+            sqlite3_step(upd);
+            sqlite3_reset(upd);
+            sqlite3_bind_text(box, 1, reinterpret_cast<const char*>(sqlite3_column_text(walk, 1)), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(box, 2, now.constData(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(box, 3, now.constData(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(box, 4, city.constData(), -1, SQLITE_STATIC);
+            sqlite3_bind_text(box, 5, reinterpret_cast<const char*>(sqlite3_column_text(walk, 2)), -1, SQLITE_TRANSIENT);
+            sqlite3_step(box);
+            sqlite3_reset(box);
+        }
+        sqlite3_finalize(walk);
+        sqlite3_finalize(upd);
+        sqlite3_finalize(box);
+        sqlite3_exec(cdb, "COMMIT", nullptr, nullptr, nullptr);
+
+        sqlite3* mdb = openRaw(path("merge.db"));
+        sqlite3_exec(mdb, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        sqlite3_stmt* read = prepare(cdb, "SELECT recno, dateGMT, time, who, database, action, fieldname, \"to\", DB "
+                                          "FROM floor_outbox ORDER BY seq");
+        sqlite3_stmt* ins = prepare(mdb, "INSERT INTO merge (recno, dateGMT, time, who, database, action, fieldname, \"to\", DB) "
+                                         "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        while (sqlite3_step(read) == SQLITE_ROW) {
+            for (int i = 0; i < 9; ++i)
+                sqlite3_bind_value(ins, i + 1, sqlite3_column_value(read, i));
+            sqlite3_step(ins);
+            sqlite3_reset(ins);
+        }
+        sqlite3_finalize(read);
+        sqlite3_finalize(ins);
+        sqlite3_exec(mdb, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_exec(cdb, "DELETE FROM floor_outbox", nullptr, nullptr, nullptr);
+        sqlite3_close(mdb);
+        sqlite3_close(cdb);
+    }
+
     // The kept cities go to a file of their own beside the tables: the
     // table files keep exactly their layout.
     void keepCities(int n) override
@@ -164,6 +220,7 @@ public:
             attachKept(c);
             c.exec("UPDATE contact SET City = (SELECT k.City FROM kept.city k WHERE k.r = contact.rowid)"
                    " WHERE rowid IN (SELECT r FROM kept.city)");
+            c.exec("DROP TABLE IF EXISTS floor_outbox");
             c.exec("PRAGMA main.wal_checkpoint(TRUNCATE)");
         }
         benchkit::cutJournal(m_dataDir, m_journalMark);
@@ -267,8 +324,9 @@ double timedEdits(storebench::Floor& floor, const char* who, int edits, const QS
     return time;
 }
 
-void run(const demo::Result& made, const benchkit::Engine& engine, int contacts, int repeat)
+void run(const demo::Result& made, const benchkit::Engine& engine, int contacts, int repeat, const QStringList& only)
 {
+    const auto wanted = [&](const char* part) { return only.isEmpty() || only.contains(QLatin1String(part)); };
     std::unique_ptr<storebench::Floor> floor;
     if (engine.onServer)
         floor = std::make_unique<storebench::PgFloor>(made.connection, made.schema);
@@ -280,36 +338,59 @@ void run(const demo::Result& made, const benchkit::Engine& engine, int contacts,
     // 1. Walk every contact row, reading its owner.
     qint64 storeChars = 0, floorChars = 0;
     const QLocale english(QLocale::English);
-    benchkit::alternate(table.add(QString("walk %1 contact rows").arg(english.toString(contacts))), repeat, [&] { storeChars = walkThroughStore(); },
+    if (wanted("walk"))
+        benchkit::alternate(table.add(QString("walk %1 contact rows").arg(english.toString(contacts))), repeat, [&] { storeChars = walkThroughStore(); },
                         [&] { floorChars = floor->walk(); });
     if (storeChars != floorChars)
         std::printf("  (walks disagree: %lld vs %lld characters)\n", storeChars, floorChars);
 
     // 2. 100,000 key lookups, half on users, half on permission rows.
-    const QVector<Key> keys = randomKeys(50000);
-    int storeFound = 0, floorFound = 0;
-    benchkit::alternate(table.add("100,000 FindKey (USERPREF.DB, PERM.DB)"), repeat,
-                        [&] { storeFound = lookUpThroughStore(keys); }, [&] { floorFound = floor->lookups(keys); });
-    if (storeFound != floorFound)
-        std::printf("  (lookups disagree: %d vs %d found)\n", storeFound, floorFound);
+    if (wanted("lookups")) {
+        const QVector<Key> keys = randomKeys(50000);
+        int storeFound = 0, floorFound = 0;
+        benchkit::alternate(table.add("100,000 FindKey (USERPREF.DB, PERM.DB)"), repeat,
+                            [&] { storeFound = lookUpThroughStore(keys); }, [&] { floorFound = floor->lookups(keys); });
+        if (storeFound != floorFound)
+            std::printf("  (lookups disagree: %d vs %d found)\n", storeFound, floorFound);
+    }
+    const bool batch = wanted("batch"), single = wanted("single");
+    if (!batch && !single) {
+        table.print();
+        return;
+    }
 
     // 3. Edit and post contact rows, each followed by a journal row; every
     // run from the same cities.
     const int edits = qMin(100000, contacts);
     floor->keepCities(edits);
-    benchkit::Line& batched = table.add(QString("%1 edits + journal rows, write batch").arg(english.toString(edits)));
-    benchkit::Line& single = table.add(QString("%1 edits + journal rows, one commit each").arg(english.toString(edits)));
+    const QString count = english.toString(edits);
+    benchkit::Line* batched = batch ? &table.add(QString("%1 edits + journal rows, write batch").arg(count)) : nullptr;
+    benchkit::Line* singly = single ? &table.add(QString("%1 edits + journal rows, one commit each").arg(count)) : nullptr;
+    // On SQLite the journal row waits in an outbox of the changed file: the
+    // same batched edits against a floor that pays for that too tell what the
+    // outbox costs apart from what the store's own code costs.
+    benchkit::Line* crashSafe =
+        engine.onServer || !batch ? nullptr : &table.add(QString("%1 edits, write batch, vs crash-safe floor").arg(count));
     auto storeRun = [&] {
-        batched.store.push_back(timedEdits(*floor, "store", edits, QStringLiteral("Batchton"),
-                                           [&] { editThroughStore(edits, QStringLiteral("Batchton"), true); }));
-        single.store.push_back(timedEdits(*floor, "store", edits, QStringLiteral("Singleton"),
-                                          [&] { editThroughStore(edits, QStringLiteral("Singleton"), false); }));
+        if (batched) {
+            batched->store.push_back(timedEdits(*floor, "store", edits, QStringLiteral("Batchton"),
+                                                [&] { editThroughStore(edits, QStringLiteral("Batchton"), true); }));
+            if (crashSafe)
+                crashSafe->store.push_back(batched->store.back());
+        }
+        if (singly)
+            singly->store.push_back(timedEdits(*floor, "store", edits, QStringLiteral("Singleton"),
+                                               [&] { editThroughStore(edits, QStringLiteral("Singleton"), false); }));
     };
     auto floorRun = [&] {
         const double time = timedEdits(*floor, "floor", edits, QStringLiteral("Floorville"),
                                        [&] { floor->edit(edits, "Floorville"); });
-        batched.floor.push_back(time);
-        single.floor.push_back(time);
+        for (benchkit::Line* line : {batched, singly})
+            if (line)
+                line->floor.push_back(time);
+        if (crashSafe)
+            crashSafe->floor.push_back(timedEdits(*floor, "crash-safe floor", edits, QStringLiteral("Safeton"),
+                                                  [&] { floor->editCrashSafe(edits, "Safeton"); }));
     };
     benchkit::alternate(repeat, storeRun, floorRun);
     floor->putCitiesBack();
@@ -325,6 +406,7 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.addHelpOption();
     parser.addOption({"contacts", "Contact rows.", "n", "1000000"});
+    parser.addOption({"only", "Only these parts, comma-separated: walk, lookups, batch, single (to profile one).", "parts"});
     benchkit::addEngineOptions(parser);
     benchkit::addRepeatOption(parser);
     parser.process(app);
@@ -361,7 +443,7 @@ int main(int argc, char** argv)
         session.addPassword(catalogue::startupPasswordB());
         session.addPassword(catalogue::forceOffPassword());
         support::setJournalActive(support::journalFileExists());
-        run(made, engine, contacts, repeat);
+        run(made, engine, contacts, repeat, parser.value("only").split(',', Qt::SkipEmptyParts));
         machine.print();
     } catch (const store::StoreError& e) {
         std::fprintf(stderr, "store error: %s\n", e.what());

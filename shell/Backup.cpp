@@ -50,6 +50,9 @@ bool backupUserTables(store::Table& userPref, store::Table& userDb)
     backupTableFile(folder, QStringLiteral("userpref.db"));
     userDb.close();
     backupTableFile(folder, QStringLiteral("userdb.db"));
+    // The permission rows, so that a user can be restored with them. The
+    // copy is consistent while the table stays open.
+    backupTableFile(folder, QStringLiteral("perm.db"));
     // The main window holds no object on the settings table.
     backupTableFile(folder, QStringLiteral("settings.db"));
     return true;

@@ -9,8 +9,9 @@ namespace shell {
 // "backup1" on even day numbers, "backup2" on odd ones.
 QString backupFolderName(qint64 dayNumber);
 
-// Copies the user tables into the day's backup folder under the alias
-// directory, closing userPref and userDb first. Shows the folder error and
+// Copies the user tables (user, per-database and permission rows, settings)
+// into the day's backup folder under the alias directory, closing userPref
+// and userDb first. Shows the folder error and
 // returns false when the folder cannot be made; raises on a failed copy.
 bool backupUserTables(store::Table& userPref, store::Table& userDb);
 

@@ -10,6 +10,7 @@
 #include "shell/CleanDb.h"
 #include "shell/Paths.h"
 #include "shell/Records.h"
+#include "shell/RestoreWindow.h"
 #include "store/ChangeUnit.h"
 #include "store/Catalogue.h"
 #include "support/Changes.h"
@@ -174,6 +175,7 @@ void TfrmMain::buildWindow()
     Permissions1 = actions->addAction(text("&Permissions"));
     actions->addSeparator();
     ForceUsersOff1 = actions->addAction(text("Force Users Off"));
+    RestoreFromBackup1 = actions->addAction(text("Restore from Backup..."));
     Help1 = menuBar()->addAction(text("&Help"));
 
     connectCommand(btAdd, AddUser1, &TfrmMain::btAddClick);
@@ -183,6 +185,7 @@ void TfrmMain::buildWindow()
     connectCommand(btCopy, CopySettings1, &TfrmMain::btCopyClick);
     connectCommand(btPermission, Permissions1, &TfrmMain::btPermissionClick);
     connectCommand(btForce, ForceUsersOff1, &TfrmMain::ForceUsersOff1Click);
+    connectCommand(nullptr, RestoreFromBackup1, &TfrmMain::RestoreFromBackup1Click);
     connectCommand(btHelp, nullptr, &TfrmMain::btHelpClick);
     connectCommand(nullptr, Help1, &TfrmMain::Help1Click);
     connectCommand(btClose, Exit1, &TfrmMain::btCloseClick);
@@ -414,6 +417,16 @@ void TfrmMain::ForceUsersOff1Click()
 {
     TfrmForce dialog(this);
     dialog.exec();
+}
+
+void TfrmMain::RestoreFromBackup1Click()
+{
+    {
+        TfrmRestore dialog(this);
+        dialog.exec();
+    }
+    // A restore writes user rows through objects of its own.
+    tblUserPref.refresh();
 }
 
 void TfrmMain::btHelpClick() { support::openHelp(kHelpContext); }

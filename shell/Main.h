@@ -53,6 +53,7 @@ public:
     QAction* CopySettings1;
     QAction* Permissions1;
     QAction* ForceUsersOff1;
+    QAction* RestoreFromBackup1;
     QAction* Help1;
 
     void FormCreate();
@@ -70,6 +71,7 @@ public:
     void btCopyClick();
     void btPermissionClick();
     void ForceUsersOff1Click();
+    void RestoreFromBackup1Click();
     void btHelpClick();
     void Help1Click();
     void btCloseClick();

@@ -36,7 +36,7 @@ public:
     RowPacker(Row& row, int columns, int payload) : m_row(row), m_columns(columns)
     {
         const int header = int(sizeof(quint32)) * (columns + 2);
-        row.packed.resize(header + payload);
+        row.packed = QByteArray(header + payload, Qt::Uninitialized); // exact size: no room to grow
         m_base = row.packed.data();
         offsets()[0] = quint32(columns);
         m_out = m_base + header;

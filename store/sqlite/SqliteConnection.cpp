@@ -141,31 +141,36 @@ void SqliteStatement::readRow(Row& row) const
     sqlite3_stmt* h = m_stmt;
     row.rowId = sqlite3_column_int64(h, 0);
     const int n = sqlite3_column_count(h) - 1;
-    // One pass asks SQLite for each column's type and size, the second copies.
-    QVarLengthArray<int, 256> types(n + 1);
-    QVarLengthArray<int, 256> sizes(n + 1);
+    // One pass reads each column's value through one call (each sqlite3_column_*
+    // call costs as much again as reading the value: this is most of a walk's
+    // time); the second pass only copies. The values stay valid until the
+    // next step. Using a column's value object directly is safe here as a
+    // connection is only ever used from one thread (it is opened NOMUTEX).
+    QVarLengthArray<sqlite3_value*, 64> values(n);
     int payload = 0;
-    for (int i = 1; i <= n; ++i) {
-        types[i] = sqlite3_column_type(h, i);
-        switch (types[i]) {
+    for (int i = 0; i < n; ++i) {
+        sqlite3_value* v = values[i] = sqlite3_column_value(h, i + 1);
+        switch (sqlite3_value_type(v)) {
         case SQLITE_INTEGER:
-        case SQLITE_FLOAT: sizes[i] = 8; break;
+        case SQLITE_FLOAT: payload += 8; break;
         case SQLITE_TEXT:
-            sqlite3_column_text(h, i); // settles the text's UTF-8 form before its size is read
-            sizes[i] = sqlite3_column_bytes(h, i);
+            sqlite3_value_text(v); // settles the text's UTF-8 form before its size is read
+            payload += sqlite3_value_bytes(v);
             break;
-        case SQLITE_BLOB: sizes[i] = sqlite3_column_bytes(h, i); break;
-        default: sizes[i] = 0; break;
+        case SQLITE_BLOB: payload += sqlite3_value_bytes(v); break;
+        default: break;
         }
-        payload += 1 + sizes[i];
+        payload += 1;
     }
     RowPacker pack(row, n, payload);
-    for (int i = 1; i <= n; ++i) {
-        switch (types[i]) {
-        case SQLITE_INTEGER: pack.addInt(sqlite3_column_int64(h, i)); break;
-        case SQLITE_FLOAT: pack.addFloat(sqlite3_column_double(h, i)); break;
-        case SQLITE_TEXT: pack.addText(reinterpret_cast<const char*>(sqlite3_column_text(h, i)), sizes[i]); break;
-        case SQLITE_BLOB: pack.addBlob(static_cast<const char*>(sqlite3_column_blob(h, i)), sizes[i]); break;
+    for (sqlite3_value* v : values) {
+        switch (sqlite3_value_type(v)) {
+        case SQLITE_INTEGER: pack.addInt(sqlite3_value_int64(v)); break;
+        case SQLITE_FLOAT: pack.addFloat(sqlite3_value_double(v)); break;
+        case SQLITE_TEXT:
+            pack.addText(reinterpret_cast<const char*>(sqlite3_value_text(v)), sqlite3_value_bytes(v));
+            break;
+        case SQLITE_BLOB: pack.addBlob(static_cast<const char*>(sqlite3_value_blob(v)), sqlite3_value_bytes(v)); break;
         default: pack.addNull(); break;
         }
     }

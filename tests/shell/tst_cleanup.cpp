@@ -31,7 +31,7 @@ namespace {
 
 const int kUserDbCode = 13;
 const int kPermCode = 10;
-const QStringList kCopied{"userpref.db", "userdb.db", "settings.db"};
+const QStringList kCopied{"userpref.db", "userdb.db", "perm.db", "settings.db"};
 
 void cleanUp(TfrmMain& w)
 {

@@ -14,7 +14,7 @@
 
 namespace {
 
-const QList<int> kContexts = {1000, 1100, 1200, 1250, 1300, 1400, 1410, 1420, 1500, 1600};
+const QList<int> kContexts = {1000, 1100, 1200, 1250, 1300, 1400, 1410, 1420, 1500, 1600, 1800};
 
 class Thrower : public QObject {
 public:
