@@ -15,11 +15,12 @@ namespace ui {
 // support::Progress): a caption, what is being done, the count ("12,400 of
 // 100,000 pairs") and a bar, with a Cancel button when the work may stop
 // half-way. It stays hidden until kShowAfterMs of work have passed on
-// support::tickMsecs() (tests step it with ClockOverride), so short walks
+// support::coarseTickMsecs() (tests step it with ClockOverride), so short walks
 // show nothing. Once shown it is application-modal: the other windows take
 // no input while the walk goes on, though they are repainted. The texts are
 // redrawn at most every kRedrawMs and events are processed through an
-// EventThrottle, so that reporting after every row costs next to nothing.
+// EventThrottle, so that reporting after every row costs one cheap clock
+// read.
 //
 // Cancel, Esc and the close box ask the walk to stop: advance() returns
 // false from then on. Without Cancel, Esc and the close box do nothing.
@@ -28,7 +29,7 @@ class ProgressWindow : public QDialog, public support::Progress {
     Q_OBJECT
 public:
     static constexpr qint64 kShowAfterMs = 500;
-    static constexpr qint64 kRedrawMs = 100;
+    static constexpr qint64 kRedrawMs = 200;
 
     enum class Cancel { Offered, NotOffered };
 
@@ -65,6 +66,7 @@ private:
     support::EventThrottle m_events;
     qint64 m_started;
     qint64 m_drawnAt = 0;
+    qint64 m_checkedAt = 0; // when the clock last made events or a redraw due
     qint64 m_total = 0;
     qint64 m_done = 0;
     bool m_cancelled = false;
