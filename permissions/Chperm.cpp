@@ -22,6 +22,7 @@
 #include "ui/GuardedSlot.h"
 #include "ui/HidePanel.h"
 #include "ui/Notebook.h"
+#include "ui/ProgressWindow.h"
 #include "ui/RowState.h"
 #include "ui/TitleLabel.h"
 
@@ -287,7 +288,9 @@ void TfrmPerm::InitializeAllUsers()
         // Up to 100,000 small writes: one batch keeps them quick without
         // keeping other programs waiting.
         store::WriteBatch batch;
-        permissions::initializeAllPairs(tblUserPref, tblDatabase, tblPerm);
+        // No Cancel: the dialog shows nothing true without these rows.
+        ui::ProgressWindow progress(windowTitle(), text("pairs"), ui::ProgressWindow::Cancel::NotOffered, this);
+        permissions::initializeAllPairs(tblUserPref, tblDatabase, tblPerm, &progress);
         batch.commit();
         tblUserPref.findKey({userId});
         tblDatabase.first();

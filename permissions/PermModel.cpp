@@ -6,6 +6,8 @@
 #include "store/StoreError.h"
 #include "store/Table.h"
 #include "support/Changes.h"
+#include "support/Progress.h"
+#include "support/Text.h"
 #include "ui/RowState.h"
 
 #include <algorithm>
@@ -176,9 +178,13 @@ RowFix initializePermRow(store::Table& perm, const QString& db, const QString& w
     return found ? RowFix::Completed : RowFix::Created;
 }
 
-InitCounts initializePermSetting(store::Table& database, store::Table& perm, const QString& who)
+namespace {
+
+// initializePermRow for every database with one user, each pair reported to
+// progress as one more of done. Returns false when progress asked to stop.
+bool initializeUserRows(store::Table& database, store::Table& perm, const QString& who, InitCounts& counts,
+                        support::Progress* progress, qint64& done)
 {
-    InitCounts counts;
     store::Field& db = database.fieldByName(catalogue::fDb);
     for (database.first(); !database.eof(); database.next()) {
         switch (initializePermRow(perm, db.asString(), who)) {
@@ -186,18 +192,33 @@ InitCounts initializePermSetting(store::Table& database, store::Table& perm, con
         case RowFix::Completed: ++counts.completed; break;
         case RowFix::None: break;
         }
+        if (!support::advanceProgress(progress, ++done))
+            return false;
     }
+    return true;
+}
+
+} // namespace
+
+InitCounts initializePermSetting(store::Table& database, store::Table& perm, const QString& who)
+{
+    InitCounts counts;
+    qint64 done = 0;
+    initializeUserRows(database, perm, who, counts, nullptr, done);
     return counts;
 }
 
-InitCounts initializeAllPairs(store::Table& userPref, store::Table& database, store::Table& perm)
+InitCounts initializeAllPairs(store::Table& userPref, store::Table& database, store::Table& perm,
+                              support::Progress* progress)
 {
     InitCounts total;
+    support::beginProgress(progress, support::uiText(QStringLiteral("Permission rows of every user and database")),
+                           qint64(userPref.recordCount()) * database.recordCount());
     store::Field& who = userPref.fieldByName(catalogue::fWho);
+    qint64 done = 0;
     for (userPref.first(); !userPref.eof(); userPref.next()) {
-        const InitCounts one = initializePermSetting(database, perm, who.asString());
-        total.created += one.created;
-        total.completed += one.completed;
+        if (!initializeUserRows(database, perm, who.asString(), total, progress, done))
+            break;
     }
     return total;
 }

@@ -27,6 +27,7 @@
 #include <QVector>
 
 namespace store { class Table; }
+namespace support { class Progress; }
 
 namespace permissions {
 
@@ -98,7 +99,9 @@ struct InitCounts {
 InitCounts initializePermSetting(store::Table& database, store::Table& perm, const QString& who);
 // initializePermSetting for every row of userPref in key order. The tables
 // are walked from their first row; their positions afterwards are the
-// caller's to restore.
-InitCounts initializeAllPairs(store::Table& userPref, store::Table& database, store::Table& perm);
+// caller's to restore. Each pair is reported to progress; the walk stops
+// after the pair at which progress asks it to.
+InitCounts initializeAllPairs(store::Table& userPref, store::Table& database, store::Table& perm,
+                              support::Progress* progress = nullptr);
 
 } // namespace permissions

@@ -16,6 +16,7 @@
 #include "ui/DbGrid.h"
 #include "ui/DialogFrame.h"
 #include "ui/GuardedSlot.h"
+#include "ui/ProgressWindow.h"
 #include "ui/RowState.h"
 #include "ui/TitleLabel.h"
 
@@ -260,13 +261,19 @@ void TfrmSysPerm::BitBtn1Click()
 
 void TfrmSysPerm::ApplyToAll(const QString& who)
 {
-    Q_UNUSED(who); // every user row gets the flags, the shown user's own included
+    // Every user row gets the flags, the shown user's own included: who only
+    // names the source in the progress window.
     ui::BusyCursor busy;
     {
         FlagSet guardOff(m_loading, false);
         const QVector<bool> flags = permissions::readRun(*tblUserPref, m_run);
         ClosedAfter closed(*tblU2);
         tblU2->open();
+        // No Cancel: stopping half-way would leave some users with the new
+        // flags and some with their old ones.
+        ui::ProgressWindow progress(windowTitle(), text("users"), ui::ProgressWindow::Cancel::NotOffered, this);
+        progress.begin(text("System permissions of %1 to every user").arg(who), tblU2->recordCount());
+        qint64 done = 0;
         // One transaction per stretch of rows, committed often enough not to
         // keep the workstations waiting; rows saved before an error stay
         // saved and journalled.
@@ -277,6 +284,7 @@ void TfrmSysPerm::ApplyToAll(const QString& who)
             tblU2->post();
             support::journalrecord(*tblU2, support::ActionChanged);
             unit.commit();
+            progress.advance(++done);
         }
         batch.commit();
     }

@@ -6,6 +6,8 @@
 #include "store/Catalogue.h"
 #include "store/Table.h"
 #include "support/Changes.h"
+#include "support/Progress.h"
+#include "support/Text.h"
 #include "ui/ControlsPaused.h"
 
 #include <QList>
@@ -30,25 +32,38 @@ void setFontDefaults(store::Table& userDb, const QString& prefix)
     userDb.fieldByName(prefix + QStringLiteral("Name")).setAsString(kArial);
 }
 
-// Every (database, user) pair gets its row in target.
+QString text(const char* s) { return support::uiText(QString::fromUtf8(s)); }
+
+// Every (database, user) pair gets its row in target. Reports each pair to
+// progress; returns false when it asked to stop (the pairs done stay done).
 template <typename Ensure>
-void ensureAllPairs(store::Table& database, store::Table& userPref, store::Table& target, Ensure ensure)
+bool ensureAllPairs(store::Table& database, store::Table& userPref, store::Table& target, Ensure ensure,
+                    support::Progress* progress, const QString& what)
 {
+    support::beginProgress(progress, what, qint64(database.recordCount()) * userPref.recordCount());
     store::Field& db = database.fieldByName(catalogue::fDb);
     store::Field& who = userPref.fieldByName(catalogue::fWho);
+    qint64 done = 0;
     for (database.first(); !database.eof(); database.next()) {
         const QString code = db.asString();
-        for (userPref.first(); !userPref.eof(); userPref.next())
+        for (userPref.first(); !userPref.eof(); userPref.next()) {
             ensure(target, code, who.asString());
+            if (!support::advanceProgress(progress, ++done))
+                return false;
+        }
     }
+    return true;
 }
 
 // Deletes the rows of target whose database or user no longer exists. Both
-// lookups are made for every row.
-void deleteOrphans(store::Table& target, store::Table& database, store::Table& userPref)
+// lookups are made for every row. Returns false when progress asked to stop.
+bool deleteOrphans(store::Table& target, store::Table& database, store::Table& userPref,
+                   support::Progress* progress, const QString& what)
 {
+    support::beginProgress(progress, what, target.recordCount());
     store::Field& db = target.fieldByName(catalogue::fDb);
     store::Field& who = target.fieldByName(catalogue::fWho);
+    qint64 done = 0;
     target.first();
     while (!target.eof()) {
         const bool dbFound = database.findKey({db.asString()});
@@ -57,7 +72,10 @@ void deleteOrphans(store::Table& target, store::Table& database, store::Table& u
             target.deleteRecord(); // the cursor moves to the following row
         else
             target.next();
+        if (!support::advanceProgress(progress, ++done))
+            return false;
     }
+    return true;
 }
 
 } // namespace
@@ -95,7 +113,8 @@ bool ensurePermRow(store::Table& perm, const QString& db, const QString& who)
     return true;
 }
 
-void cleanUp(store::Table& database, store::Table& userDb, store::Table& userPref, store::Table& perm)
+bool cleanUp(store::Table& database, store::Table& userDb, store::Table& userPref, store::Table& perm,
+             support::Progress* progress)
 {
     openIfClosed(database);
     openIfClosed(userDb);
@@ -103,19 +122,26 @@ void cleanUp(store::Table& database, store::Table& userDb, store::Table& userPre
     openIfClosed(perm);
 
     // Many small writes: group them into transactions that are committed
-    // often enough not to keep other programs waiting.
+    // often enough not to keep other programs waiting. A stop comes between
+    // two rows, so what is committed is whole; the next run does the rest.
     store::WriteBatch batch;
+    bool finished = false;
     {
         ui::ControlsPaused paused({&userPref, &userDb, &database});
-        ensureAllPairs(database, userPref, userDb, ensureUserDbRow);
-        deleteOrphans(userDb, database, userPref);
+        finished = ensureAllPairs(database, userPref, userDb, ensureUserDbRow, progress,
+                                  text("Step 1 of 4: adding the missing user settings"))
+                   && deleteOrphans(userDb, database, userPref, progress,
+                                    text("Step 2 of 4: removing the settings of deleted users and databases"));
     }
-    {
+    if (finished) {
         ui::ControlsPaused paused({&userPref, &perm, &database});
-        ensureAllPairs(database, userPref, perm, ensurePermRow);
-        deleteOrphans(perm, database, userPref);
+        finished = ensureAllPairs(database, userPref, perm, ensurePermRow, progress,
+                                  text("Step 3 of 4: adding the missing permissions"))
+                   && deleteOrphans(perm, database, userPref, progress,
+                                    text("Step 4 of 4: removing the permissions of deleted users and databases"));
     }
     batch.commit();
+    return finished;
 }
 
 } // namespace shell

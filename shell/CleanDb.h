@@ -3,6 +3,7 @@
 #include <QString>
 
 namespace store { class Table; }
+namespace support { class Progress; }
 
 // The exit-time clean-up: every (contact database, user) pair gets its
 // USERDB.DB and PERM.DB row, and rows of databases or users that no longer
@@ -15,7 +16,11 @@ bool ensureUserDbRow(store::Table& userDb, const QString& db, const QString& who
 bool ensurePermRow(store::Table& perm, const QString& db, const QString& who);
 
 // The whole clean-up over the main window's table objects. New PERM.DB rows
-// are journalled by perm's BeforePost hook (the caller installs it).
-void cleanUp(store::Table& database, store::Table& userDb, store::Table& userPref, store::Table& perm);
+// are journalled by perm's BeforePost hook (the caller installs it). Each
+// pair and each orphan is reported to progress, which may stop the walk
+// between two of them: then what is done is committed and false returned.
+// Running it again finishes the work.
+bool cleanUp(store::Table& database, store::Table& userDb, store::Table& userPref, store::Table& perm,
+             support::Progress* progress = nullptr);
 
 } // namespace shell

@@ -24,6 +24,7 @@
 #include "ui/DbGrid.h"
 #include "ui/DialogFrame.h"
 #include "ui/GuardedSlot.h"
+#include "ui/ProgressWindow.h"
 #include "ui/RowState.h"
 
 #include <QAction>
@@ -430,7 +431,14 @@ void TfrmMain::tblPermBeforePost(store::Table& table)
 bool TfrmMain::FormClose()
 {
     return support::guarded([this] {
-        shell::cleanUp(tblDatabase, tblUserDB, tblUserPref, tblPerm);
+        {
+            // A large installation takes seconds. The clean-up may stop
+            // half-way: the next exit finishes it, and the backup runs anyway.
+            ui::ProgressWindow progress(text("Exit clean-up"), text("pairs"), ui::ProgressWindow::Cancel::Offered,
+                                        this);
+            progress.setNote(text("Cancel stops the clean-up: what is done is kept, and the next exit finishes it."));
+            shell::cleanUp(tblDatabase, tblUserDB, tblUserPref, tblPerm, &progress);
+        }
         shell::backupUserTables(tblUserPref, tblUserDB);
     });
 }

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QTimeZone>
 
+#include <ctime>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -70,6 +71,20 @@ qint64 tickMsecs()
     QElapsedTimer timer;
     timer.start();
     return timer.msecsSinceReference();
+}
+
+qint64 coarseTickMsecs()
+{
+    const auto& list = overrides();
+    if (!list.empty())
+        return list.back().second.toMSecsSinceEpoch();
+#ifdef CLOCK_MONOTONIC_COARSE
+    // The monotonic clock as of the last timer tick, as tickMsecs counts it.
+    timespec ts;
+    if (clock_gettime(CLOCK_MONOTONIC_COARSE, &ts) == 0)
+        return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+#endif
+    return tickMsecs();
 }
 
 ClockOverride::ClockOverride(const QDateTime& fixedNow)

@@ -11,6 +11,7 @@
 #include "store/Catalogue.h"
 #include "store/Table.h"
 #include "support/Changes.h"
+#include "support/Clock.h"
 #include "support/Help.h"
 #include "support/Messages.h"
 #include "testkit/OtherProgram.h"
@@ -23,6 +24,7 @@
 #include "ui/DialogTestKit.h"
 #include "ui/HidePanel.h"
 #include "ui/Notebook.h"
+#include "ui/ProgressWindow.h"
 
 #include <QDir>
 #include <QLabel>
@@ -118,14 +120,18 @@ class TestDbPermissions : public QObject {
     std::unique_ptr<store::Table> userTable;
 
     // Opens the dialog for who on a user table of the test's own (as the
-    // main window's), runs action inside exec().
-    void runDialog(const QString& who, const std::function<void(TfrmPerm*)>& action)
+    // main window's), runs action inside exec(); prepare sees the dialog
+    // before it opens.
+    void runDialog(const QString& who, const std::function<void(TfrmPerm*)>& action,
+                   const std::function<void(TfrmPerm&)>& prepare = {})
     {
         userTable = std::make_unique<store::Table>(catalogue::kAlias, catalogue::kUserPref);
         userTable->open();
         QVERIFY(userTable->findKey({who}));
         TfrmPerm dialog(*userTable);
         dialog.userId = who;
+        if (prepare)
+            prepare(dialog);
         bool ran = false;
         testkit::whenModal<TfrmPerm>(action, &ran);
         dialog.exec();
@@ -228,11 +234,34 @@ private slots:
         const int before = testkit::journalEntries().size();
         const int rowsBefore = testkit::rowCount(catalogue::kPerm);
 
+        // The opening takes a while: half a second after it began, at the
+        // first new row, the progress window shows, without Cancel.
         support::MessageScript script;
+        const QDateTime start(QDate(2024, 3, 1), QTime(9, 0));
+        support::ClockOverride clock(start);
+        int made = 0;
+        QString countShown;
+        bool cancelOffered = true;
+        auto slowOpening = [&](TfrmPerm& dialog) {
+            dialog.tblPerm.onNewRecord = [&, inner = dialog.tblPerm.onNewRecord](store::Table& t) {
+                if (++made == 1)
+                    clock.set(start.addMSecs(ui::ProgressWindow::kShowAfterMs));
+                auto* progress = dialog.findChild<ui::ProgressWindow*>();
+                if (made == 2 && progress && progress->isVisible()) {
+                    countShown = progress->countText();
+                    cancelOffered = progress->findChild<QPushButton*>() != nullptr;
+                }
+                inner(t);
+            };
+        };
         runDialog(users[2], [](TfrmPerm* d) {
             QVERIFY(d->opened());
+            QVERIFY(!d->findChild<ui::ProgressWindow*>());
             QTest::mouseClick(d->CancelBtn, Qt::LeftButton);
-        });
+        }, slowOpening);
+        // The demo's last user lacks both rows: the first is the 7th pair.
+        QCOMPARE(countShown, QString("7 of 8 pairs"));
+        QVERIFY(!cancelOffered);
         QCOMPARE(testkit::rowCount(catalogue::kPerm), rowsBefore + 2);
         QCOMPARE(permValue(databases[1], users[0], "NAdd"), QVariant(true));
         QCOMPARE(permValue(databases[1], users[0], "Access"), QVariant(false));

@@ -13,6 +13,7 @@
 #include "store/Session.h"
 #include "store/Table.h"
 #include "support/Changes.h"
+#include "support/Clock.h"
 #include "support/Messages.h"
 #include "testkit/OtherProgram.h"
 #include "testkit/Screenshots.h"
@@ -22,6 +23,7 @@
 #include "ui/DbCheckList.h"
 #include "ui/DbGrid.h"
 #include "ui/DialogTestKit.h"
+#include "ui/ProgressWindow.h"
 
 #include <QDir>
 #include <QLabel>
@@ -261,12 +263,31 @@ private slots:
         QString source;
         script.answerNo();
         script.answerYes();
+        // The copy takes a while: half a second after it began, at the
+        // second user, the progress window shows, without Cancel.
+        const QDateTime start(QDate(2024, 3, 1), QTime(9, 0));
+        support::ClockOverride clock(start);
+        int written = 0;
+        QString countShown;
+        bool cancelOffered = true;
         runDialog(b, [&](TfrmSysPerm* d) {
             QTest::mouseClick(d->BitBtn1, Qt::LeftButton);
             QCOMPARE(testkit::tableRows(catalogue::kUserPref), before);
             d->lbPerm->setChecked(3, !d->lbPerm->isChecked(3));
             source = listFlags(*d->lbPerm);
+            d->tblU2->beforePost = [&, d](store::Table&) {
+                if (++written == 2)
+                    clock.set(start.addMSecs(ui::ProgressWindow::kShowAfterMs));
+                auto* progress = d->findChild<ui::ProgressWindow*>();
+                if (written == 3 && progress && progress->isVisible()) {
+                    countShown = progress->countText();
+                    cancelOffered = progress->findChild<QPushButton*>() != nullptr;
+                }
+            };
             QTest::mouseClick(d->BitBtn1, Qt::LeftButton);
+            QCOMPARE(countShown, QString("2 of %1 users").arg(users.size()));
+            QVERIFY(!cancelOffered);
+            QVERIFY(!d->findChild<ui::ProgressWindow*>());
             QVERIFY(d->loadingGuard());
             QVERIFY(QApplication::overrideCursor() == nullptr);
             QCOMPARE(listFlags(*d->lbPerm), source);

@@ -10,9 +10,11 @@
 #include "support/Changes.h"
 #include "support/Clock.h"
 #include "support/Messages.h"
+#include "support/Progress.h"
 #include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
+#include "ui/ProgressWindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,6 +87,47 @@ void verifyCopies(const QDir& data, const QString& folder)
         QVERIFY2(QFileInfo(data.filePath(folder + u'/' + name)).isFile(), qPrintable(name));
 }
 
+// Asks the walk to stop at its stop-th unit, counted over all its stretches.
+class StopAfter : public support::Progress {
+public:
+    explicit StopAfter(qint64 stop) : m_stop(stop) {}
+    void begin(const QString&, qint64 total) override { totals.append(total); }
+    bool advance(qint64) override { return ++units < m_stop; }
+    qint64 units = 0;
+    QList<qint64> totals;
+
+private:
+    qint64 m_stop;
+};
+
+// Checks that USERDB.DB and PERM.DB hold only whole rows, each journalled as
+// added exactly once since journalBefore (the tables were empty then), and
+// on SQLite that the files are sound.
+void verifyWholeAndJournalled(const QDir& data, int journalBefore)
+{
+    QSet<QString> unset{"datelastlogin", "timelastlogin"}; // a new USERDB.DB row leaves them blank
+    QMap<int, QSet<QString>> ids; // table code -> syncwellno of its rows
+    for (const auto& [name, code] : {std::pair{catalogue::kUserDb, kUserDbCode}, std::pair{catalogue::kPerm, kPermCode}}) {
+        for (const QVariantMap& row : testkit::tableRows(name)) {
+            for (auto it = row.cbegin(); it != row.cend(); ++it)
+                QVERIFY2(!it.value().isNull() || unset.contains(it.key()), qPrintable(name + ": " + it.key()));
+            ids[code].insert(row.value("syncwellno").toString());
+        }
+    }
+    QMap<int, QSet<QString>> journalled;
+    int entries = 0;
+    for (const testkit::JournalEntry& row : testkit::journalEntries().mid(journalBefore)) {
+        QCOMPARE(row.action, int(support::ActionAdded));
+        journalled[row.table].insert(row.recno);
+        ++entries;
+    }
+    QCOMPARE(journalled, ids);
+    QCOMPARE(entries, int(ids.value(kUserDbCode).size() + ids.value(kPermCode).size()));
+    if (!TestInstall::onServer())
+        for (const char* file : {"userdb.db", "perm.db", "merge.db"})
+            QCOMPARE(RawDb(data.filePath(file)).text("PRAGMA integrity_check"), QString("ok"));
+}
+
 } // namespace
 
 class TestCleanUp : public QObject {
@@ -96,6 +139,7 @@ private slots:
     void backupRotatesByDayParity();
     void backupHoldsRowsCommittedByAnotherConnection();
     void closingTheMainWindow();
+    void cancelledCleanUpKeepsWholeRows();
 };
 
 void TestCleanUp::completesPairsAndKeepsExistingRows()
@@ -329,6 +373,69 @@ void TestCleanUp::closingTheMainWindow()
     for (const testkit::JournalEntry& row : testkit::journalEntries().mid(journalBefore))
         permAdded += row.table == kPermCode && row.action == support::ActionAdded;
     QVERIFY(permAdded > 0); // the installation leaves a user without rows
+}
+
+void TestCleanUp::cancelledCleanUpKeepsWholeRows()
+{
+    TestInstall install;
+    QVERIFY(install.ok());
+    support::MessageScript messages;
+    const QDateTime start(QDate(2000, 1, 2), QTime(12, 0));
+    support::ClockOverride clock(start);
+    const QDir data(install.dataDir());
+    testkit::deleteAllRows(catalogue::kUserDb);
+    testkit::deleteAllRows(catalogue::kPerm);
+    const int pairs = testkit::rowCount(catalogue::kDatabase) * testkit::rowCount(catalogue::kUserPref);
+    QVERIFY(pairs > 4);
+    const int journalBefore = testkit::journalEntries().size();
+
+    // The exit takes a while: its progress window shows after the third new
+    // USERDB.DB row, and Esc there stops the clean-up after the fourth. The
+    // window closes, and the backup holds what was done.
+    {
+        TfrmMain window(install.root());
+        window.show();
+        int made = 0;
+        QString countShown;
+        window.tblUserDB.onNewRecord = [&, inner = window.tblUserDB.onNewRecord](Table& t) {
+            if (++made == 3)
+                clock.set(start.addMSecs(ui::ProgressWindow::kShowAfterMs));
+            if (made == 4) {
+                auto* progress = window.findChild<ui::ProgressWindow*>();
+                if (progress && progress->isVisible()) {
+                    countShown = progress->countText();
+                    QTest::keyClick(progress, Qt::Key_Escape);
+                }
+            }
+            inner(t);
+        };
+        messages.clear();
+        QVERIFY(window.close());
+        QCOMPARE(countShown, QString("3 of %1 pairs").arg(pairs));
+        QVERIFY(messages.shown().isEmpty());
+        QVERIFY(!window.findChild<ui::ProgressWindow*>());
+        QCOMPARE(testkit::rowCount(catalogue::kUserDb), 4);
+        QCOMPARE(testkit::rowCount(catalogue::kPerm), 0);
+        verifyCopies(data, "backup2");
+        QCOMPARE(RawDb(data.filePath("backup2/userdb.db")).text("SELECT count(*) FROM userdb"), QString("4"));
+    }
+    verifyWholeAndJournalled(data, journalBefore);
+
+    // Stopped in the new PERM.DB rows: each is whole with its journal row.
+    TfrmMain w;
+    StopAfter stop(pairs + pairs + 2); // every pair, every USERDB.DB row, two PERM.DB pairs
+    QVERIFY(!shell::cleanUp(w.tblDatabase, w.tblUserDB, w.tblUserPref, w.tblPerm, &stop));
+    QCOMPARE(stop.totals, (QList<qint64>{pairs, pairs, pairs}));
+    QCOMPARE(testkit::rowCount(catalogue::kUserDb), pairs);
+    QCOMPARE(testkit::rowCount(catalogue::kPerm), 2);
+    verifyWholeAndJournalled(data, journalBefore);
+
+    // The next exit finishes the work.
+    QVERIFY(w.FormClose());
+    QCOMPARE(testkit::rowCount(catalogue::kUserDb), pairs);
+    QCOMPARE(testkit::rowCount(catalogue::kPerm), pairs);
+    verifyWholeAndJournalled(data, journalBefore);
+    QVERIFY(messages.shown().isEmpty());
 }
 
 QTEST_MAIN(TestCleanUp)

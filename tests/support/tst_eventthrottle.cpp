@@ -86,6 +86,19 @@ private slots:
         QVERIFY(throttle.processEvents());
         QCOMPARE(receiver.delivered, 1);
     }
+
+    // The cheap tick counts on the same clock, a timer tick behind at most;
+    // under an override both read the fixed time.
+    void theCoarseTickFollowsTheTick()
+    {
+        const qint64 before = support::tickMsecs();
+        const qint64 coarse = support::coarseTickMsecs();
+        const qint64 after = support::tickMsecs();
+        QVERIFY2(coarse <= after && coarse >= before - 50, qPrintable(QString("%1 %2 %3").arg(before).arg(coarse).arg(after)));
+        support::ClockOverride clock(kStart);
+        QCOMPARE(support::coarseTickMsecs(), kStart.toMSecsSinceEpoch());
+        QCOMPARE(support::tickMsecs(), kStart.toMSecsSinceEpoch());
+    }
 };
 
 QTEST_MAIN(EventThrottleTest)
