@@ -4,13 +4,20 @@
 
 #include "accounts/CopySettings.h"
 #include "login/ForceRow.h"
+#include "permissions/PermModel.h"
+#include "permissions/Report.h"
+#include "shell/Backup.h"
 #include "shell/DeleteUser.h"
 #include "store/Catalogue.h"
+#include "store/Table.h"
 #include "support/Changes.h"
+#include "support/Clock.h"
 #include "testkit/OtherProgram.h"
 #include "testkit/Tables.h"
 #include "testkit/TestInstall.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -73,6 +80,59 @@ QStringList journalSince(int from)
 
 QString code(const QString& table) { return QString::number(support::tablecode(table)); }
 
+// The cells of an RFC 4180 text, a list per CR LF line.
+QList<QStringList> parseCsv(const QString& text)
+{
+    QList<QStringList> rows;
+    QStringList row;
+    QString cell;
+    bool quoted = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar ch = text[i];
+        if (quoted) {
+            if (ch != QLatin1Char('"'))
+                cell += ch;
+            else if (i + 1 < text.size() && text[i + 1] == QLatin1Char('"'))
+                cell += text[++i];
+            else
+                quoted = false;
+        } else if (ch == QLatin1Char('"')) {
+            quoted = true;
+        } else if (ch == QLatin1Char(',')) {
+            row << cell;
+            cell.clear();
+        } else if (ch == QLatin1Char('\r') && text.mid(i + 1, 1) == QStringLiteral("\n")) {
+            rows << (row << cell);
+            row.clear();
+            cell.clear();
+            ++i;
+        } else {
+            cell += ch;
+        }
+    }
+    return rows;
+}
+
+// The full name of a user row changed in place, as another supervisor would.
+void setFullName(const QString& who, const QString& fullName)
+{
+    store::Table users(catalogue::kAlias, catalogue::kUserPref);
+    users.open();
+    QVERIFY(users.findKey({who}));
+    users.edit();
+    users.fieldByName(catalogue::fFullName).setAsString(fullName);
+    users.post();
+}
+
+// The exit backup into backup1 (written on an even day).
+void backUpIntoFirst()
+{
+    support::ClockOverride clock(QDateTime(QDate(2000, 1, 1), QTime(12, 0)));
+    store::Table userPref(catalogue::kAlias, catalogue::kUserPref);
+    store::Table userDb(catalogue::kAlias, catalogue::kUserDb);
+    QVERIFY(shell::backupUserTables(userPref, userDb));
+}
+
 // A refusal: exit status 1, the message on standard error, nothing on
 // standard output and no journal row.
 #define QVERIFY_REFUSED(run, message, journalBefore)                                                                \
@@ -97,6 +157,9 @@ private slots:
     void copySettings();
     void whosOnAndForceOff();
     void tableHeldByAnotherProgram();
+    void permissionReports();
+    void fullReport();
+    void backupsAndRestore();
 };
 
 void TestAdmin::helpAndInstallation()
@@ -471,6 +534,257 @@ void TestAdmin::tableHeldByAnotherProgram()
     other.release();
     QCOMPARE(admin(install, {QStringLiteral("user"), QStringLiteral("delete"), QStringLiteral("MKL")}).code, 0);
     QCOMPARE(rowsOf(catalogue::kPerm, QStringLiteral("MKL")), 0);
+}
+
+void TestAdmin::permissionReports()
+{
+    TestInstall install;
+    QVERIFY(install.ok());
+    const QString who = QStringLiteral("MKL"), db = QStringLiteral("MAIN");
+    const QVariantMap perm = permRow(db, who);
+    QVERIFY(perm.value("access").toBool());
+
+    // One database: its permissions as stored, then the system flags.
+    Run run = admin(install, {QStringLiteral("perms"), QStringLiteral("show"), who, QStringLiteral("--db"), db});
+    QCOMPARE(run.code, 0);
+    QVERIFY(run.out.startsWith(QStringLiteral("Database\tSection\tField\tCaption\tAllowed\n")));
+    run = admin(install, {QStringLiteral("--json"), QStringLiteral("perms"), QStringLiteral("show"), who,
+                          QStringLiteral("--db"), db});
+    QCOMPARE(run.code, 0);
+    QMap<QString, QJsonObject> byField;
+    for (const QJsonValue& v : QJsonDocument::fromJson(run.out.toUtf8()).array()) {
+        const QJsonObject row = v.toObject();
+        QVERIFY(row.value("database") == db || row.value("database").isNull());
+        byField.insert(row.value("field").toString().toLower(), row);
+    }
+    QCOMPARE(byField.value("actexport").value("allowed").toBool(), perm.value("actexport").toBool());
+    QCOMPARE(byField.value("cadd").value("allowed").toBool(), perm.value("cadd").toBool());
+    QCOMPARE(byField.value("sysbroadcast").value("allowed").toBool(), user(who).value("sysbroadcast").toBool());
+    QVERIFY(byField.value("sysbroadcast").value("database").isNull());
+
+    // Who may export in MAIN: the supervisors and the rows granting Access
+    // and the flag; the users without a row apart.
+    QStringList allowed, noRow;
+    for (const QVariantMap& u : testkit::tableRows(catalogue::kUserPref)) {
+        const QVariantMap p = permRow(db, u.value("who").toString());
+        if (u.value("superuser").toBool() || (p.value("access").toBool() && p.value("actexport").toBool()))
+            allowed << u.value("who").toString();
+        else if (p.isEmpty())
+            noRow << u.value("who").toString();
+    }
+    run = admin(install, {QStringLiteral("--json"), QStringLiteral("perms"), QStringLiteral("who"), db,
+                          QStringLiteral("ACTEXPORT")});
+    QCOMPARE(run.code, 0);
+    QStringList listed, listedNoRow;
+    for (const QJsonValue& v : QJsonDocument::fromJson(run.out.toUtf8()).array())
+        (v.toObject().value("allowedBy") == QStringLiteral("no permission row") ? listedNoRow : listed)
+            << v.toObject().value("who").toString();
+    QCOMPARE(listed, allowed);
+    QCOMPARE(listedNoRow, noRow);
+    run = admin(install, {QStringLiteral("perms"), QStringLiteral("who"), db, QStringLiteral("Access")});
+    QCOMPARE(run.code, 0);
+    QVERIFY(run.out.startsWith(QStringLiteral("Who\tFull Name\tSupervisor?\tAllowed by\n")));
+
+    // Unknown names are refused with nothing on standard output.
+    const QList<QPair<QStringList, QString>> bad{
+        {{"perms", "show", "ZZ"}, "no user with the ID \"ZZ\""},
+        {{"perms", "show", who, "--db", "NODB"}, "no database \"NODB\""},
+        {{"perms", "who", "NODB", "Access"}, "no database \"NODB\""},
+        {{"perms", "who", db, "Nosuch"}, "\"Nosuch\" is no permission"},
+        {{"perms", "who", db, "FullName"}, "no permission"},
+    };
+    for (const auto& [arguments, message] : bad) {
+        run = admin(install, arguments);
+        QVERIFY2(run.code == 1 && run.err.contains(message), qPrintable(arguments.join(' ') + ": " + run.err));
+        QCOMPARE(run.out, QString());
+    }
+    QCOMPARE(admin(install, {QStringLiteral("perms"), QStringLiteral("who"), db}).code, 2);
+}
+
+void TestAdmin::fullReport()
+{
+    TestInstall install;
+    QVERIFY(install.ok());
+    // A name a spreadsheet would take for a formula, with a comma and quotes:
+    // scripts get it unchanged. The new user has no permission rows.
+    const QString name = QStringLiteral("=Sum, \"Q\"");
+    QCOMPARE(admin(install, {QStringLiteral("user"), QStringLiteral("add"), QStringLiteral("FQ"), name}).code, 0);
+    const int users = testkit::rowCount(catalogue::kUserPref);
+    const int databases = testkit::rowCount(catalogue::kDatabase);
+    int systemFlags = 0;
+    {
+        store::Table userPref(catalogue::kAlias, catalogue::kUserPref);
+        userPref.open();
+        systemFlags = permissions::systemRun(userPref).size() + 1; // and the supervisor flag
+    }
+    const int expected = users * databases * int(permissions::permissionFields().size()) + users * systemFlags;
+    const QVariantMap perm = permRow(QStringLiteral("MAIN"), QStringLiteral("MKL"));
+
+    Run run = admin(install, {QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("csv")});
+    QCOMPARE(run.code, 0);
+    const QString csv = run.out;
+    QList<QStringList> rows = parseCsv(csv);
+    QCOMPARE(rows.takeFirst(), (QStringList{"Who", "FullName", "Supervisor", "Database", "Section", "Field", "Caption",
+                                            "Allowed"}));
+    QCOMPARE(rows.size(), expected);
+    int checked = 0;
+    for (const QStringList& row : rows) {
+        QCOMPARE(row.size(), 8);
+        if (row[0] == QStringLiteral("MKL") && row[3] == QStringLiteral("MAIN")
+            && row[5].compare(QStringLiteral("actexport"), Qt::CaseInsensitive) == 0) {
+            QCOMPARE(row[7], perm.value("actexport").toBool() ? QStringLiteral("true") : QStringLiteral("false"));
+            ++checked;
+        }
+        if (row[0] == QStringLiteral("FQ")) {
+            QCOMPARE(row[1], name);
+            if (!row[3].isEmpty())
+                QCOMPARE(row[7], QString()); // no permission row: no value
+            ++checked;
+        }
+    }
+    QCOMPARE(checked, 1 + databases * int(permissions::permissionFields().size()) + systemFlags);
+
+    run = admin(install, {QStringLiteral("report"), QStringLiteral("--format=json")});
+    QCOMPARE(run.code, 0);
+    const QJsonArray json = QJsonDocument::fromJson(run.out.toUtf8()).object().value("rows").toArray();
+    QCOMPARE(json.size(), expected);
+    for (const QJsonValue& v : json) {
+        const QJsonObject row = v.toObject();
+        if (row.value("who") == QStringLiteral("FQ") && row.value("field") == QStringLiteral("sysBroadcast")) {
+            QCOMPARE(row.value("fullName").toString(), name);
+            QVERIFY(row.value("database").isNull());
+            QCOMPARE(row.value("allowed"), QJsonValue(user(QStringLiteral("FQ")).value("sysbroadcast").toBool()));
+            ++checked;
+        }
+    }
+    QCOMPARE(checked, 2 + databases * int(permissions::permissionFields().size()) + systemFlags);
+
+    // To a file: the same bytes; a file that cannot be written is told and
+    // leaves nothing behind.
+    const QString file = install.root() + QStringLiteral("/report.csv");
+    run = admin(install, {QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("csv"),
+                          QStringLiteral("--output"), file});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.out, QStringLiteral("written\t%1\t%2\n").arg(file).arg(expected));
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), csv.toUtf8());
+    const QStringList entries = QDir(install.root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    for (const QString& target : {install.root(), install.root() + QStringLiteral("/missing/report.csv")}) {
+        run = admin(install, {QStringLiteral("report"), QStringLiteral("--format"), QStringLiteral("json"),
+                              QStringLiteral("--output"), target});
+        QCOMPARE(run.code, 1);
+        QVERIFY2(run.err.contains(QStringLiteral("could not be saved")), qPrintable(run.err));
+        QCOMPARE(run.out, QString());
+    }
+    QCOMPARE(QDir(install.root()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
+    for (const QStringList& bad : QList<QStringList>{{"report"}, {"report", "--format", "xml"}}) {
+        run = admin(install, bad);
+        QCOMPARE(run.code, 2);
+        QCOMPARE(run.out, QString());
+    }
+}
+
+void TestAdmin::backupsAndRestore()
+{
+    JournalledInstall install;
+    QVERIFY(install.ok());
+    auto backups = [&] {
+        const Run run = admin(install, {QStringLiteral("backups"), QStringLiteral("--json")});
+        return QJsonDocument::fromJson(run.out.toUtf8()).array();
+    };
+    auto restore = [&](const QStringList& more) {
+        return admin(install, QStringList{QStringLiteral("restore")} + more);
+    };
+    // Nothing written yet: each folder says so, and there is nothing to
+    // restore from.
+    QJsonArray list = backups();
+    QCOMPARE(list.size(), 2);
+    for (const QJsonValue& v : list)
+        QVERIFY(v.toObject().value("who").isNull() && !v.toObject().value("problem").toString().isEmpty());
+    int journal = journalSize();
+    QVERIFY_REFUSED(restore({QStringLiteral("MKL"), QStringLiteral("--from"), QStringLiteral("1")}),
+                    QStringLiteral("backup1"), journal);
+
+    backUpIntoFirst();
+    const QString who = QStringLiteral("MKL");
+    const int perms = rowsOf(catalogue::kPerm, who), userDbs = rowsOf(catalogue::kUserDb, who);
+    QVERIFY(perms > 0);
+    QCOMPARE(admin(install, {QStringLiteral("user"), QStringLiteral("delete"), who}).code, 0);
+
+    const Run text = admin(install, {QStringLiteral("backups")});
+    QCOMPARE(text.code, 0);
+    QVERIFY(text.out.startsWith(QStringLiteral("Backup\tFolder\tWritten\tWho\tFull Name\tStatus\tProblem\n")));
+    list = backups();
+    int inFirst = 0;
+    for (const QJsonValue& v : list) {
+        const QJsonObject row = v.toObject();
+        if (row.value("backup").toInt() != 1)
+            continue;
+        ++inFirst;
+        QCOMPARE(row.value("folder").toString(), QStringLiteral("backup1"));
+        QVERIFY(QDateTime::fromString(row.value("written").toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss")).isValid());
+        if (row.value("who") == who)
+            QCOMPARE(row.value("status").toString(), QStringLiteral("deleted since"));
+    }
+    QCOMPARE(inFirst, testkit::rowCount(catalogue::kUserPref) + 1);
+
+    // A dry run shows what would come back and writes nothing.
+    journal = journalSize();
+    Run run = restore({who, QStringLiteral("--from"), QStringLiteral("1"), QStringLiteral("--dry-run")});
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.out.contains(QStringLiteral("USERPREF.DB: row would be added")), qPrintable(run.out));
+    QVERIFY(user(who).isEmpty());
+    QCOMPARE(journalSize(), journal);
+
+    // Bad input changes nothing.
+    for (const QStringList& bad : QList<QStringList>{{who}, {who, "--from", "3"}, {who, "--from", "backup1"}}) {
+        run = restore(bad);
+        QCOMPARE(run.code, 2);
+        QVERIFY(run.err.contains(QStringLiteral("--from")));
+    }
+    QVERIFY_REFUSED(restore({QStringLiteral("ZZ"), QStringLiteral("--from"), QStringLiteral("1")}),
+                    QStringLiteral("ZZ"), journal);
+    QVERIFY_REFUSED(restore({who, QStringLiteral("--from"), QStringLiteral("2")}), QStringLiteral("backup2"), journal);
+
+    // The deleted user comes back whole, every row journalled as added.
+    run = restore({QStringLiteral("--json"), who, QStringLiteral("--from"), QStringLiteral("1")});
+    QCOMPARE(run.code, 0);
+    const QJsonArray restored = QJsonDocument::fromJson(run.out.toUtf8()).object().value("rows").toArray();
+    QCOMPARE(restored.size(), 1 + perms + userDbs);
+    for (const QJsonValue& v : restored)
+        QCOMPARE(v.toObject().value("action").toString(), QStringLiteral("added"));
+    QVERIFY(!user(who).isEmpty());
+    QCOMPARE(rowsOf(catalogue::kPerm, who), perms);
+    QCOMPARE(rowsOf(catalogue::kUserDb, who), userDbs);
+    const QStringList entries = journalSince(journal);
+    QCOMPARE(entries.size(), restored.size());
+    for (const QString& entry : entries)
+        QVERIFY2(entry.endsWith(QStringLiteral("/2/")), qPrintable(entry));
+
+    // Another full name now: perhaps another person, refused without --yes.
+    const QString other = QStringLiteral("JDS");
+    const QString backupName = user(other).value("fullname").toString();
+    setFullName(other, QStringLiteral("Somebody Else"));
+    journal = journalSize();
+    QVERIFY_REFUSED(restore({other, QStringLiteral("--from"), QStringLiteral("1")}), QStringLiteral("--yes"), journal);
+    QCOMPARE(user(other).value("fullname").toString(), QStringLiteral("Somebody Else"));
+    run = restore({other, QStringLiteral("--from"), QStringLiteral("1"), QStringLiteral("--yes")});
+    QCOMPARE(run.code, 0);
+    QVERIFY(run.err.startsWith(QStringLiteral("Warning: ")));
+    QCOMPARE(user(other).value("fullname").toString(), backupName);
+
+    // A damaged backup copy is named, and nothing is restored from it.
+    {
+        QFile copy(QDir(install.dataDir()).filePath(QStringLiteral("backup1/userpref.db")));
+        QVERIFY(copy.open(QIODevice::ReadWrite));
+        copy.write(QByteArray(100, 'x'));
+    }
+    setFullName(other, QStringLiteral("Somebody Else"));
+    journal = journalSize();
+    QVERIFY_REFUSED(restore({other, QStringLiteral("--from"), QStringLiteral("1"), QStringLiteral("--yes")}),
+                    QStringLiteral("may be damaged"), journal);
+    QVERIFY(backups().first().toObject().value("problem").toString().contains(QStringLiteral("may be damaged")));
 }
 
 QTEST_GUILESS_MAIN(TestAdmin)

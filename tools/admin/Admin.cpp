@@ -229,7 +229,7 @@ private:
 
 QList<Command> commands()
 {
-    return userCommands() + permCommands() + loginCommands();
+    return userCommands() + permCommands() + reportCommands() + loginCommands() + restoreCommands();
 }
 
 int run(const QStringList& arguments, const QString& programDir, QTextStream& out, QTextStream& err)

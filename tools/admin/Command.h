@@ -47,6 +47,8 @@ public:
     void result(const QJsonObject& object, const QStringList& line = {});
     // A line of text; nothing in JSON, where the result says it all.
     void text(const QString& line);
+    // Text exactly as given (a document such as a CSV), in either mode.
+    void write(const QString& document);
     // A usage error, with the hint where help is.
     int usage(const QString& message, const QString& command);
 
@@ -82,6 +84,8 @@ QList<Command> commands();
 QList<Command> userCommands();  // UserCommands.cpp
 QList<Command> permCommands();  // PermCommands.cpp
 QList<Command> loginCommands(); // LoginCommands.cpp
+QList<Command> reportCommands();  // ReportCommands.cpp
+QList<Command> restoreCommands(); // RestoreCommands.cpp
 
 // Runs one command line (without the program name). programDir is where
 // NETDIR.INI and brisel-store.ini are looked for. Returns the exit status.

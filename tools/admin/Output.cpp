@@ -75,6 +75,12 @@ void Output::text(const QString& line)
     m_out.flush();
 }
 
+void Output::write(const QString& document)
+{
+    m_out << document;
+    m_out.flush();
+}
+
 int Output::usage(const QString& message, const QString& command)
 {
     const QString hint = QStringLiteral("Try 'brisel-admin %1--help'.")
