@@ -598,7 +598,11 @@ void TestAdmin::permissionReports()
         QVERIFY2(run.code == 1 && run.err.contains(message), qPrintable(arguments.join(' ') + ": " + run.err));
         QCOMPARE(run.out, QString());
     }
-    QCOMPARE(admin(install, {QStringLiteral("perms"), QStringLiteral("who"), db}).code, 2);
+    for (const QStringList& bad : QList<QStringList>{{"perms", "who", db}, {"perms", "show", who, "--db="}}) {
+        run = admin(install, bad);
+        QCOMPARE(run.code, 2);
+        QCOMPARE(run.out, QString());
+    }
 }
 
 void TestAdmin::fullReport()

@@ -32,6 +32,9 @@ QVariant orNull(std::optional<bool> value) { return value ? QVariant(*value) : Q
 
 int showPerms(Context& c)
 {
+    // An empty --db would quietly widen the report to every database.
+    if (c.args.has(QStringLiteral("db")) && c.args.value(QStringLiteral("db")).isEmpty())
+        return c.out.usage(QStringLiteral("--db needs a database code"), QStringLiteral("perms show"));
     permissions::UserReport report;
     try {
         report = permissions::userReport(c.args.positional[0], c.args.value(QStringLiteral("db")));
