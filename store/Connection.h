@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
 #include <memory>
@@ -56,6 +57,16 @@ public:
     // others are packed.
     virtual void readRow(Row& row) const = 0;
     virtual int columnCount() const = 0;
+};
+
+// How a table's journal rows were last written: the fields as the caller
+// named them, their columns in the journal table, and the insert statement.
+// Kept so that a run of rows with the same fields looks them up only once.
+struct JournalShape {
+    const void* journal = nullptr; // the journal connection the columns belong to
+    QStringList names;
+    QVector<int> columns;
+    QString insert;
 };
 
 // A prepared statement borrowed from a connection's cache; reset on release.

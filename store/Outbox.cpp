@@ -129,15 +129,19 @@ bool moveRows(SqliteConnection& file, SqliteConnection& journal)
     {
         Statement read = file.statement(QStringLiteral("SELECT brisel_seq, brisel_after, %1 FROM %2 ORDER BY brisel_seq")
                                             .arg(names.join(QLatin1Char(',')), kOutbox));
+        // Texts travel as their stored bytes: no round trip through QString.
+        Row packed;
         while (read.step()) {
+            read.readRow(packed); // the sequence as its rowid, then brisel_after and the fields
             OutboxRow row;
-            row.seq = read.columnInt(0);
-            const QVariant after = read.column(1);
+            row.seq = packed.rowId;
+            const QVariant after = packed.value(0);
             row.wasStarted = after.isValid() && !after.isNull();
             if (row.wasStarted && (earliestAfter < 0 || after.toLongLong() < earliestAfter))
                 earliestAfter = after.toLongLong();
+            row.values.reserve(names.size());
             for (int i = 0; i < names.size(); ++i)
-                row.values << read.column(i + 2);
+                row.values << packed.rawValue(i + 1);
             rows.push_back(std::move(row));
         }
     }
@@ -209,19 +213,34 @@ bool tryMove(SqliteConnection& file, int busyMs, QString* error)
     }
 }
 
-// The journal row's values in their stored forms, and its quoted field list.
-QVariantList journalRow(const Connection& journal, const JournalValues& values, QString* fields)
+// The journal row's values in their stored forms. The fields are looked up
+// in the journal and the insert into `into` is made only when they differ
+// from the last row's, which they seldom do.
+QVariantList journalRow(const Connection& journal, const JournalValues& values, JournalShape& shape, const QString& into)
 {
-    QStringList names;
-    QVariantList stored;
-    for (const auto& v : values) {
-        const int col = journal.columnIndex(v.first);
-        if (col < 0)
-            throw JournalLayoutError(QStringLiteral("Table merge has no field %1.").arg(v.first));
-        names << quoteIdentifier(journal.columns()[col].name);
-        stored << storedValue(journal.columns()[col].type, v.second);
+    bool same = shape.journal == &journal && shape.names.size() == values.size();
+    for (int i = 0; same && i < values.size(); ++i)
+        same = shape.names[i] == values[i].first;
+    if (!same) {
+        JournalShape fresh;
+        fresh.journal = &journal;
+        QStringList quoted;
+        for (const auto& v : values) {
+            const int col = journal.columnIndex(v.first);
+            if (col < 0)
+                throw JournalLayoutError(QStringLiteral("Table merge has no field %1.").arg(v.first));
+            fresh.names << v.first;
+            fresh.columns << col;
+            quoted << quoteIdentifier(journal.columns()[col].name);
+        }
+        fresh.insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                           .arg(into, quoted.join(QLatin1Char(',')), marks(int(values.size())));
+        shape = std::move(fresh);
     }
-    *fields = names.join(QLatin1Char(','));
+    QVariantList stored;
+    stored.reserve(values.size());
+    for (int i = 0; i < values.size(); ++i)
+        stored << storedValue(journal.columns()[shape.columns[i]].type, values[i].second);
     return stored;
 }
 
@@ -250,14 +269,8 @@ void writeServerJournal(PgConnection& changed, const JournalValues& values)
     }
     PgConnection& journal = *changed.journal;
     journal.lockForWriting();
-    QString fields;
-    const QVariantList stored = journalRow(journal, values, &fields);
-    if (fields != changed.journalFields) {
-        changed.journalFields = fields;
-        changed.journalInsert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                    .arg(journal.qualifiedName(), fields, marks(int(stored.size())));
-    }
-    Statement insert = journal.statement(changed.journalInsert);
+    const QVariantList stored = journalRow(journal, values, changed.journalShape, journal.qualifiedName());
+    Statement insert = journal.statement(changed.journalShape.insert);
     insertRow(insert, stored);
 }
 
@@ -290,13 +303,8 @@ void writeToOutbox(Table& changed, const JournalValues& values)
     const SqliteConnection& journal = *file.outboxJournal;
     ensureOutbox(file, journal);
 
-    QString fields;
-    const QVariantList stored = journalRow(journal, values, &fields);
-    if (fields != file.outboxFields) {
-        file.outboxFields = fields;
-        file.outboxInsert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(kOutbox, fields, marks(int(stored.size())));
-    }
-    Statement insert = file.statement(file.outboxInsert);
+    const QVariantList stored = journalRow(journal, values, file.outboxShape, kOutbox);
+    Statement insert = file.statement(file.outboxShape.insert);
     insertRow(insert, stored);
     file.outboxPending = true;
 }

@@ -166,8 +166,7 @@ public:
     // The schema's journal table, for journal rows written in the batch's
     // transaction.
     std::shared_ptr<PgConnection> journal;
-    QString journalFields;
-    QString journalInsert;
+    JournalShape journalShape;
 
     void left() { leaveBatchList(); }
 

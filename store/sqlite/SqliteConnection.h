@@ -76,8 +76,7 @@ public:
     bool outboxPending = false;
     bool outboxReady = false; // brisel_outbox exists in this file
     std::shared_ptr<SqliteConnection> outboxJournal; // merge.db beside this file
-    QString outboxFields;                      // the field list of the last outbox row
-    QString outboxInsert;                      // and its insert statement
+    JournalShape outboxShape;                        // of the last outbox row
 
 protected:
     qint64 batchAgeMs() const override { return m_batchAge.elapsed(); }
