@@ -55,6 +55,7 @@ void Table::Private::parseFilter()
 void Table::Private::buildSql()
 {
     const auto& cols = conn->columns();
+    updateSql.clear(); // made again from the new pieces when next needed
     keySlot.fill(-1, cols.size());
     for (int i = 0; i < conn->keyColumns().size(); ++i)
         keySlot[conn->keyColumns()[i]] = i;

@@ -52,6 +52,10 @@ public:
     quint64 ownWrites = 0;
     quint64 othersWrites() const { return conn->localWrites() - ownWrites; }
     QVector<bool> dirty;
+    // The last UPDATE written and the columns it sets: a run of edits of the
+    // same fields builds its statement once.
+    QVector<int> updateColumns;
+    QString updateSql;
 
     QStringList filterLines;
     QVector<QPair<int, QString>> filter; // column index, value

@@ -149,18 +149,23 @@ qint64 Table::Private::writeInsert()
 bool Table::Private::writeUpdate()
 {
     const auto& cols = conn->columns();
-    QStringList sets;
     QVector<int> changed;
     bool keyChanged = false;
     for (int i = 0; i < cols.size(); ++i) {
         if (!dirty[i])
             continue;
-        sets << quoteIdentifier(cols[i].name) + QLatin1String(" = ?");
         changed << i;
         keyChanged = keyChanged || conn->keyColumns().contains(i);
     }
     if (changed.isEmpty())
         return false;
+    if (changed != updateColumns || updateSql.isEmpty()) {
+        QStringList sets;
+        for (int i : changed)
+            sets << quoteIdentifier(cols[i].name) + QLatin1String(" = ?");
+        updateSql = QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(sql.from, sets.join(QLatin1Char(',')));
+        updateColumns = changed;
+    }
     // The unit's write transaction keeps others out from here on. When the
     // file changed since editing began, the row must still be as it was
     // then, or another program's change would be overwritten.
@@ -171,8 +176,7 @@ bool Table::Private::writeUpdate()
             failChanged(page[size_t(pos)], QStringLiteral("saved"));
     }
     {
-        Statement stmt = conn->statement(
-            QStringLiteral("UPDATE %1 SET %2 WHERE rowid = ?").arg(sql.from, sets.join(QLatin1Char(','))));
+        Statement stmt = conn->statement(updateSql);
         int index = 1;
         for (int i : changed)
             stmt.bind(index++, buffer.values[i]);

@@ -162,6 +162,8 @@ public:
     // A shared lock on the table until the transaction ends (the journal
     // table, before its rows are written).
     void lockForWriting();
+    quint64 m_writeLockSerial = 0;    // the transaction it was last taken in
+    quint64 m_writeLockRollbacks = 0; // and the rollback count then
 
     // The schema's journal table, for journal rows written in the batch's
     // transaction.
