@@ -209,7 +209,10 @@ public:
         benchkit::Connection c(path("contact.db"));
         attachKept(c);
         c.exec("DROP TABLE IF EXISTS kept.city");
-        c.exec(QString("CREATE TABLE kept.city AS SELECT rowid AS r, City FROM contact ORDER BY rowid LIMIT %1").arg(n));
+        // Keyed by the row, so that putting the cities back looks each up
+        // instead of scanning the kept rows once per row.
+        c.exec("CREATE TABLE kept.city (r INTEGER PRIMARY KEY, City)");
+        c.exec(QString("INSERT INTO kept.city SELECT rowid, City FROM contact ORDER BY rowid LIMIT %1").arg(n));
         m_journalMark = benchkit::lastJournalRow(m_dataDir);
     }
 
