@@ -43,6 +43,8 @@ public:
     quint64 lastReadSerial = 0;   // the transaction a read ran in, when a write transaction
     quint64 windowSerial = 0;
     quint64 editSerial = 0;
+    quint64 editHeld = 0;          // the server transaction the row in edit was read for update in
+    quint64 editHeldRollbacks = 0; // and the rollback count then
     // True when the file cannot have changed since a read made in transaction
     // serial: this program still holds that write transaction.
     bool stillInTransaction(quint64 serial) const

@@ -11,6 +11,8 @@
 #include "store/Table.h"
 #include "store/TablePrivate.h"
 
+#include <optional>
+
 namespace store {
 
 namespace {
@@ -118,10 +120,24 @@ void Table::edit()
     Row& cached = d->page[size_t(d->pos)];
     const bool fresh = !cached.partial && !cached.packed.isEmpty() && version == d->windowVersion
                        && others == d->windowOthers;
+    // On a server, inside a batch's transaction, the row is read for update
+    // in a unit of its own (a savepoint, so that a busy row fails the edit
+    // alone): nobody can change it before the transaction ends or a rollback
+    // gives the lock back, and post need not read it once more.
+    const bool hold = !fresh && d->conn->onServer() && d->conn->inBatch();
+    d->editHeld = 0;
     if (!fresh) {
         Row now;
-        if (!d->readCurrentFromFile(cached, &now))
+        std::optional<ChangeUnit> unit;
+        if (hold)
+            unit.emplace(d->conn);
+        if (!d->readCurrentFromFile(cached, &now, hold))
             d->failChanged(cached, QStringLiteral("opened for editing"));
+        if (unit) {
+            unit->commit();
+            d->editHeld = d->conn->transactionSerial();
+            d->editHeldRollbacks = Connection::rollbacks();
+        }
         d->fullRows = true;
         d->page[size_t(d->pos)] = std::move(now);
     }
@@ -169,7 +185,9 @@ bool Table::Private::writeUpdate()
     // The unit's write transaction keeps others out from here on. When the
     // file changed since editing began, the row must still be as it was
     // then, or another program's change would be overwritten.
-    const bool unchanged = stillInTransaction(editSerial) || conn->dataVersion() == editVersion;
+    const bool held = editHeld != 0 && conn->inBatch() && conn->transactionSerial() == editHeld
+                      && Connection::rollbacks() == editHeldRollbacks;
+    const bool unchanged = held || stillInTransaction(editSerial) || conn->dataVersion() == editVersion;
     if (!unchanged || othersWrites() != editOthers) {
         Row now;
         if (!reloadRow(before.rowId, &now, false, true) || now.packed != before.packed)

@@ -313,6 +313,7 @@ void PgSession::lose(const QString& label, const QString& why, bool mayRetry)
         endTransaction();
     }
     m_conn.reset();
+    m_deferred.clear();
     if (mayRetry && idle && !m_reconnecting)
         throw LostConnection(message);
     throw StoreError(message);
@@ -332,6 +333,8 @@ QString PgSession::changedTables(const QString& fallback) const
 pg::Result PgSession::exchange(const QString& label, const std::function<int(PGconn*)>& send)
 {
     ensureConnected(label);
+    if (!m_deferred.isEmpty())
+        return exchangePipelined(label, send);
     PGconn* c = conn();
     const int timeout = Session::instance().serverTimeout();
     bool noAnswer = false;
@@ -340,6 +343,48 @@ pg::Result PgSession::exchange(const QString& label, const std::function<int(PGc
         lose(label, pg::noAnswerText(timeout), false);
     if (!connected() || connectionEnded(pg::sqlState(r.get())))
         lose(label, lostText(c, r.get()), true);
+    return r;
+}
+
+namespace {
+const char kSavepoint[] = "SAVEPOINT brisel_unit";
+const char kRelease[] = "RELEASE SAVEPOINT brisel_unit";
+} // namespace
+
+void PgSession::defer(const char* command)
+{
+    if (command == kRelease && !m_deferred.isEmpty() && m_deferred.last() == kSavepoint)
+        m_deferred.removeLast();
+    else
+        m_deferred.append(command);
+}
+
+bool PgSession::dropDeferredSavepoint()
+{
+    if (m_deferred.isEmpty() || m_deferred.last() != kSavepoint)
+        return false;
+    m_deferred.removeLast();
+    return true;
+}
+
+// The deferred savepoint commands and the call go out together in pipeline
+// mode and are answered in one round trip. A failed command aborts the rest
+// (the server skips them), and its error is the call's.
+pg::Result PgSession::exchangePipelined(const QString& label, const std::function<int(PGconn*)>& send)
+{
+    PGconn* c = conn();
+    const QVector<const char*> commands = std::exchange(m_deferred, {});
+    bool sent = PQenterPipelineMode(c) == 1;
+    for (const char* command : commands)
+        sent = sent && PQsendQueryParams(c, command, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    sent = sent && send(c) == 1 && PQpipelineSync(c) == 1;
+    const int timeout = Session::instance().serverTimeout();
+    bool noAnswer = false;
+    pg::Result r = sent ? pg::awaitPipeline(c, timeout, &noAnswer) : pg::Result();
+    if (noAnswer)
+        lose(label, pg::noAnswerText(timeout), false);
+    if (!PQexitPipelineMode(c) || !connected() || connectionEnded(pg::sqlState(r.get())))
+        lose(label, lostText(c, r.get()), false); // in a transaction: never retried
     return r;
 }
 
@@ -566,6 +611,7 @@ void PgSession::endTransaction()
 {
     m_inTransaction = false;
     m_own = false;
+    m_deferred.clear(); // the transaction's end released its savepoints
     // A change unit still open lost its transaction with the others: it
     // cannot be committed, however its caller goes on.
     if (m_unitDepth > 0)
@@ -811,7 +857,7 @@ void PgConnection::beginUnit()
             s.begin(false, m_label);
         s.addMember(this);
         joinBatchList();
-        s.run(QStringLiteral("SAVEPOINT brisel_unit"), {}, m_label);
+        s.defer(kSavepoint);
         s.m_unitSavepoint = true;
     }
     s.m_unitDepth = 1;
@@ -832,12 +878,15 @@ void PgConnection::releaseUnit()
         throw StoreError(QStringLiteral("Table %1: part of the change failed, so none of it was saved.").arg(m_label));
     }
     if (s.m_unitSavepoint) {
-        try {
-            s.run(QStringLiteral("RELEASE SAVEPOINT brisel_unit"), {}, m_label);
-        } catch (...) {
+        // A statement that failed in the unit, its error caught, has spoilt
+        // the transaction: the release would fail, and the unit is undone.
+        if (s.connected() && PQtransactionStatus(s.conn()) != PQTRANS_INTRANS) {
             rollbackUnit();
-            throw;
+            throw StoreError(QStringLiteral("Table %1: part of the change failed, so none of it was saved.").arg(m_label));
         }
+        // The release goes out with the next call: nothing can be undone
+        // in between, and the transaction's commit releases it anyway.
+        s.defer(kRelease);
         s.m_unitDepth = 0;
         return;
     }
@@ -868,6 +917,8 @@ void PgConnection::rollbackUnit() noexcept
         s.rollback();
         return;
     }
+    if (s.dropDeferredSavepoint())
+        return; // nothing was sent since it was asked for
     QString why;
     if (s.runQuietly("ROLLBACK TO SAVEPOINT brisel_unit; RELEASE SAVEPOINT brisel_unit", &why))
         return; // the batch keeps what its other units wrote

@@ -100,6 +100,13 @@ private:
     void execute(PgStatement& statement, const char* const* values);
     void prepare(PgStatement& statement, const QString& label);
     pg::Result exchange(const QString& label, const std::function<int(PGconn*)>& send);
+    pg::Result exchangePipelined(const QString& label, const std::function<int(PGconn*)>& send);
+    // A savepoint command of a change unit, sent ahead of the session's next
+    // call in the same round trip; a savepoint released before any call
+    // needs neither command.
+    void defer(const char* command);
+    // Takes back a savepoint not yet sent; false when it has gone out.
+    bool dropDeferredSavepoint();
     template <typename Op>
     auto retrying(Op op) -> decltype(op());
     [[noreturn]] void lose(const QString& label, const QString& why, bool mayRetry);
@@ -124,6 +131,7 @@ private:
     quint64 m_generation = 0;          // counts the connections made
     bool m_reconnecting = false;
     QString m_lost;                    // a batch's changes lost with the connection, not yet reported
+    QVector<const char*> m_deferred;   // savepoint commands waiting for the next call
     friend class PgConnection;
     friend class PgStatement;
 };

@@ -132,37 +132,56 @@ ConnPtr connect(const QString& connectionString)
     return conn;
 }
 
+namespace {
+
+bool isError(const PGresult* r)
+{
+    const ExecStatusType status = PQresultStatus(r);
+    return status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE;
+}
+
+// Sends what a nonblocking connection still holds. False when the server
+// takes nothing before the deadline (*noAnswer) or the connection failed.
+bool flushAll(PGconn* conn, int socket, const QDeadlineTimer& deadline, bool* noAnswer)
+{
+    for (;;) {
+        const int flushed = PQflush(conn);
+        if (flushed <= 0)
+            return flushed == 0;
+        if (!waitSocket(socket, POLLIN | POLLOUT, deadline)) {
+            *noAnswer = true;
+            return false;
+        }
+        if (!PQconsumeInput(conn))
+            return false;
+    }
+}
+
+// Waits until a result can be taken without blocking; false as above.
+bool awaitReady(PGconn* conn, int socket, const QDeadlineTimer& deadline, bool* noAnswer)
+{
+    while (PQisBusy(conn)) {
+        if (!waitSocket(socket, POLLIN, deadline)) {
+            *noAnswer = true;
+            return false;
+        }
+        if (!PQconsumeInput(conn))
+            return false; // PQgetResult then says why
+    }
+    return true;
+}
+
+} // namespace
+
 Result awaitResult(PGconn* conn, int timeoutMs, bool* noAnswer)
 {
     *noAnswer = false;
     const QDeadlineTimer deadline(qMax(1, timeoutMs));
     const int socket = PQsocket(conn);
-    bool failed = socket < 0;
-    // A nonblocking connection may still hold part of the statement.
-    while (!failed) {
-        const int flushed = PQflush(conn);
-        if (flushed <= 0) {
-            failed = flushed < 0;
-            break;
-        }
-        if (!waitSocket(socket, POLLIN | POLLOUT, deadline)) {
-            *noAnswer = true;
-            break;
-        }
-        failed = !PQconsumeInput(conn);
-    }
-    while (!failed && !*noAnswer && PQisBusy(conn)) {
-        if (!waitSocket(socket, POLLIN, deadline))
-            *noAnswer = true;
-        else
-            failed = !PQconsumeInput(conn); // PQgetResult then says why
-    }
+    if (socket >= 0 && flushAll(conn, socket, deadline, noAnswer))
+        awaitReady(conn, socket, deadline, noAnswer);
     if (*noAnswer)
         ::shutdown(socket, SHUT_RDWR); // PQgetResult below meets the end at once
-    auto isError = [](const PGresult* r) {
-        const ExecStatusType status = PQresultStatus(r);
-        return status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE;
-    };
     Result kept;
     while (PGresult* next = PQgetResult(conn)) {
         Result r(next);
@@ -172,6 +191,32 @@ Result awaitResult(PGconn* conn, int timeoutMs, bool* noAnswer)
         if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH)
             break; // the caller goes on with the copy
     }
+    return kept;
+}
+
+Result awaitPipeline(PGconn* conn, int timeoutMs, bool* noAnswer)
+{
+    *noAnswer = false;
+    const QDeadlineTimer deadline(qMax(1, timeoutMs));
+    const int socket = PQsocket(conn);
+    Result kept;
+    bool ok = socket >= 0 && flushAll(conn, socket, deadline, noAnswer);
+    while (ok && awaitReady(conn, socket, deadline, noAnswer)) {
+        PGresult* next = PQgetResult(conn);
+        if (!next) {
+            ok = PQstatus(conn) == CONNECTION_OK; // else the end of one statement's results
+            continue;
+        }
+        Result r(next);
+        if (PQresultStatus(next) == PGRES_PIPELINE_SYNC)
+            break;
+        // Statements after a failed one come back "aborted": the failure
+        // itself is what the caller hears of.
+        if (!kept.get() || !isError(kept.get()))
+            kept = std::move(r);
+    }
+    if (*noAnswer)
+        ::shutdown(socket, SHUT_RDWR);
     return kept;
 }
 

@@ -62,6 +62,10 @@ QByteArray parameterText(const QVariant& value, bool* isNull);
 // (its status turns bad: a statement cut off half-way leaves nothing on it
 // worth keeping) and sets *noAnswer.
 Result awaitResult(PGconn* conn, int timeoutMs, bool* noAnswer);
+// The same for what was sent on conn in pipeline mode up to a sync: the
+// first error of its statements, else the last statement's result. The
+// connection stays in pipeline mode.
+Result awaitPipeline(PGconn* conn, int timeoutMs, bool* noAnswer);
 // What a call that got no answer within timeoutMs reports.
 QString noAnswerText(int timeoutMs);
 

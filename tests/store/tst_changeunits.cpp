@@ -161,6 +161,54 @@ private slots:
         QCOMPARE(journalLines(), QStringList(QStringLiteral("12/0/%1 Fullname").arg(second)));
     }
 
+    // On a server, a row opened for editing in a batch is read for update:
+    // another program cannot change it until the batch commits, so the save
+    // need not read it again. A rollback gives that lock back, and the next
+    // try of the same edit must then find the other program's change.
+    void rowInEditIsHeldUntilARollbackGivesItBack()
+    {
+        if (!TestInstall::onServer())
+            QSKIP("on table files a batch's write transaction keeps every other writer out");
+        QVERIFY(setUp());
+        auto users = openAtFirst(catalogue::kUserPref);
+        const QString who = users->fieldByName(catalogue::fWho).asString();
+        const QString theirs = QStringLiteral("UPDATE userpref SET \"FullName\" = '%1' WHERE \"Who\" = '%2'").arg("%1", who);
+        testkit::RawDb other(path(QStringLiteral("userpref.db")));
+        QVERIFY(other.exec(QStringLiteral("SET lock_timeout = 200")));
+        {
+            store::WriteBatch batch;
+            saveFullName(*users, QStringLiteral("Opens a transaction"));
+            users->edit();
+            QVERIFY(!other.exec(theirs.arg(QStringLiteral("Theirs, too early"))));
+            users->fieldByName(catalogue::fFullName).setAsString(QStringLiteral("Mine"));
+            store::ChangeUnit unit(*users);
+            users->post();
+            journalfield(*users, QStringLiteral("Fullname"), ActionField);
+            unit.commit();
+            batch.commit();
+        }
+        QCOMPARE(fullNameOf(who), QStringLiteral("Mine"));
+
+        store::WriteBatch batch;
+        users->next(); // the transaction opens on another row: an update would hold this one
+        saveFullName(*users, QStringLiteral("Opens another"));
+        users->first();
+        {
+            store::ChangeUnit unit(*users); // left without a commit: rolled back
+            users->edit();
+            users->fieldByName(catalogue::fFullName).setAsString(QStringLiteral("Mine again"));
+        }
+        QVERIFY(other.exec(theirs.arg(QStringLiteral("Theirs"))));
+        QVERIFY_THROWS_EXCEPTION(store::StoreError, [&] {
+            store::ChangeUnit unit(*users);
+            users->post();
+            unit.commit();
+        }());
+        users->cancel();
+        batch.commit();
+        QCOMPARE(fullNameOf(who), QStringLiteral("Theirs"));
+    }
+
     // Another program has merge open exclusively. On table files the change
     // lands and its journal row waits in the file until merge can be opened;
     // on a server the change waits like a busy write, then is refused.
