@@ -69,8 +69,6 @@ struct Tables {
     // What the window does on a tick: re-read the tables, then the lines.
     QVector<QStringList> refresh(bool perLogIn)
     {
-        userPref.refresh();
-        userDb.refresh();
         usersOn.refresh();
         const double now = support::nowDays();
         return perLogIn ? login::whosOnLinesPerLogIn(usersOn, userPref, userDb, now)

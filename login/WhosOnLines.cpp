@@ -211,11 +211,28 @@ QVector<QStringList> whosOnLines(store::Table& usersOn, store::Table& userPref, 
         }
     }
 
+    // The users' names and machines in one read as well, not a lookup each.
+    QHash<QString, std::pair<QString, QString>> users;
+    if (!latest.isEmpty()) {
+        const auto rows = userPref.snapshot({catalogue::fWho, QStringLiteral("fullname"), QStringLiteral("LogInMachineName")},
+                                            catalogue::fWho, latest.keys());
+        for (const store::RowSnapshot& row : rows)
+            users.insert(StoredReader::text(row.values[0]),
+                         {StoredReader::text(row.values[1]), StoredReader::text(row.values[2])});
+    }
+
     QVector<QStringList> lines;
     lines.reserve(who.size());
     for (const QString& w : who) {
-        lines.append(startLine(w, userPref));
-        finishLine(lines.last(), latest.value(w), now);
+        QStringList line(ColumnCount);
+        line[ColWho] = w;
+        const auto user = users.constFind(w);
+        if (user != users.constEnd()) {
+            line[ColFullName] = user->first;
+            line[ColMachine] = user->second;
+        }
+        finishLine(line, latest.value(w), now);
+        lines.append(std::move(line));
     }
     return lines;
 }

@@ -139,9 +139,9 @@ void TfrmWhosOn::clearGrid()
 void TfrmWhosOn::fillGridWithWho()
 {
     clearGrid();
-    // The clients change these rows from other machines at any time.
-    tblUserPref.refresh();
-    tblUserDB.refresh();
+    // The clients change these rows from other machines at any time. The
+    // lines read the users' rows afresh; the log-ins are walked, so their
+    // window is read again first.
     tblUsersOn.refresh();
     const QVector<QStringList> lines =
         login::whosOnLines(tblUsersOn, tblUserPref, tblUserDB, support::nowDays());

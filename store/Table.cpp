@@ -242,7 +242,6 @@ std::vector<Row> Table::Private::run(const QString& sql, const QVariantList& arg
     conn->beginRead(!stayInTransaction);
     // Taken before the rows: a change that lands in between makes the
     // window look older than it is, never newer.
-    lastReadVersion = conn->dataVersion();
     lastReadOthers = othersWrites();
     lastReadSerial = conn->inWriteTransaction() ? conn->transactionSerial() : 0;
     std::vector<Row> rows;
@@ -253,8 +252,17 @@ std::vector<Row> Table::Private::run(const QString& sql, const QVariantList& arg
             stmt.bind(index++, a);
         if (limit > 0)
             stmt.bind(index, limit);
-        while (stmt.step())
-            rows.push_back(readRow(stmt));
+        // The file's version is asked for while the first row is read, in
+        // the same read transaction: it is the version of the rows read, and
+        // costs no transaction of its own. A read that found nothing has
+        // ended its transaction already; its window never counts as fresh.
+        lastReadVersion = -3;
+        if (stmt.step()) {
+            lastReadVersion = conn->dataVersion();
+            do
+                rows.push_back(readRow(stmt));
+            while (stmt.step());
+        }
     }
     conn->endRead();
     return rows;
@@ -820,11 +828,23 @@ QVector<RowSnapshot> Table::snapshot(const QStringList& fieldNames, const QStrin
         }
         where = column(matchField) + QLatin1String(" IN (") + marks.join(QLatin1Char(',')) + QLatin1Char(')');
     }
+    // Straight into values: no window reads these rows.
     QVector<RowSnapshot> result;
-    for (Row& row : d->run(d->selectSql(list.join(QLatin1Char(',')), where, d->sql.orderBy, false), args, 0)) {
-        row.unpack();
-        result.append(RowSnapshot{row.rowId, std::move(row.values)});
+    d->conn->beginRead();
+    {
+        Statement stmt = d->conn->statement(d->selectSql(list.join(QLatin1Char(',')), where, d->sql.orderBy, false));
+        int index = d->bindFilter(stmt);
+        for (const QVariant& a : args)
+            stmt.bind(index++, a);
+        const int n = int(fieldNames.size());
+        while (stmt.step()) {
+            RowSnapshot row{stmt.columnInt(0), QVariantList(n)};
+            for (int i = 0; i < n; ++i)
+                row.values[i] = stmt.column(i + 1);
+            result.append(std::move(row));
+        }
     }
+    d->conn->endRead();
     return result;
 }
 
