@@ -218,8 +218,8 @@ QVariant Field::value() const
 
 bool Field::isNull() const
 {
-    const QVariant v = value();
-    return !v.isValid() || v.isNull();
+    column();
+    return TP->isNullAt(m_index);
 }
 
 QString Field::asString() const

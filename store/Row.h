@@ -22,6 +22,7 @@ struct Row {
     QVariantList rawKey;  // the key as read from the file, kept when values replace packed
 
     QVariant value(int index) const;
+    bool isNull(int index) const; // as !value(index).isValid(), without making the value
     QVariant rawValue(int index) const; // texts as their stored bytes (RawText)
     int count() const;
     void unpack(); // packed -> values

@@ -115,6 +115,8 @@ void Table::Private::buildSql()
     names.removeFirst();
     q.insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                    .arg(q.from, names.join(QLatin1Char(',')), insertMarks.join(QLatin1Char(',')));
+    if (!conn->onServer())
+        q.insertReturning = q.insert + QLatin1String(" RETURNING ") + q.selectList;
     q.remove = QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(q.from);
     sql = q;
     if (filter.isEmpty())
@@ -170,6 +172,16 @@ QVariant Row::value(int index) const
     case kPackedBlob: return QVariant(QByteArray(p + 1, bytes));
     default: return QVariant();
     }
+}
+
+bool Row::isNull(int index) const
+{
+    if (packed.isEmpty())
+        return index < 0 || index >= values.size() || !values[index].isValid() || values[index].isNull();
+    const auto* offsets = reinterpret_cast<const quint32*>(packed.constData());
+    if (index < 0 || index >= int(offsets[0]))
+        return true;
+    return packed.constData()[offsets[index + 1]] == kPackedNull;
 }
 
 QVariant Row::rawValue(int index) const
@@ -376,6 +388,19 @@ QVariant Table::Private::valueAt(int index)
         readWholeCurrentRow();
     }
     return page[size_t(pos)].value(index);
+}
+
+bool Table::Private::isNullAt(int index)
+{
+    if (state == TableState::Edit || state == TableState::Insert)
+        return buffer.isNull(index);
+    if (pos < 0 || pos >= int(page.size()))
+        return true;
+    if (page[size_t(pos)].partial) {
+        const QVariant v = valueAt(index);
+        return !v.isValid() || v.isNull();
+    }
+    return page[size_t(pos)].isNull(index);
 }
 
 void Table::Private::readWholeCurrentRow()

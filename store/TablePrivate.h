@@ -73,6 +73,7 @@ public:
 
     QString selectSql(const QString& list, const QString& where, const QString& order, bool limited) const;
     QVariant valueAt(int index);
+    bool isNullAt(int index);
     void readWholeCurrentRow();
     // stayInTransaction: a read that is part of a write just made (the row
     // read back after a post) joins the open transaction and commits
@@ -95,9 +96,9 @@ public:
     bool reloadRow(qint64 rowId, Row* out, bool stayInTransaction = false, bool forWrite = false);
     void setWindow(std::vector<Row> rows, bool more);
     // The write path (TableWrite.cpp).
-    qint64 writeInsert();
+    qint64 writeInsert(Row* written);
     bool writeUpdate();
-    void showWrittenRow(qint64 rowId);
+    void showWrittenRow(qint64 rowId, Row* written = nullptr);
     void moveOnFrom(const Row& gone);
     void postIfEditing();
     void notifyDataSet();
