@@ -110,12 +110,22 @@ QString Connection::qualifiedName() const
 
 void Connection::addColumn(const ColumnInfo& column)
 {
-    m_columnByName.insert(column.name.toLower(), int(m_columns.size()));
+    const int index = int(m_columns.size());
+    m_columnByName.insert(column.name.toLower(), index);
     m_columns.append(column);
+    // Names as written find their column without lowering them first; a
+    // later column whose name differs only in case takes them over, as it
+    // takes over the lowered name.
+    for (const ColumnInfo& c : std::as_const(m_columns))
+        if (c.name.compare(column.name, Qt::CaseInsensitive) == 0)
+            m_columnByExactName.insert(c.name, index);
 }
 
 int Connection::columnIndex(const QString& name) const
 {
+    const auto exact = m_columnByExactName.constFind(name);
+    if (exact != m_columnByExactName.constEnd())
+        return *exact;
     return m_columnByName.value(name.toLower(), -1);
 }
 

@@ -187,7 +187,8 @@ protected:
     QString m_sqlName;
     QVector<ColumnInfo> m_columns;
     QVector<int> m_keyColumns;
-    QHash<QString, int> m_columnByName;
+    QHash<QString, int> m_columnByName;      // by the lowered name
+    QHash<QString, int> m_columnByExactName; // by the name as the file spells it
     quint64 m_localWrites = 0;
 
     void addColumn(const ColumnInfo& column);

@@ -58,9 +58,17 @@ int standardBiasMinutes()
 {
     // standardTimeOffset is seconds east of UTC; the bias runs the other way.
     // Looking the zone up reads the system's zone files; once per run is enough.
+    // Summer time is not part of the standard offset, which changes only
+    // with a zone's rules: asked once per day of the clock.
     static const QTimeZone zone = QTimeZone::systemTimeZone();
-    const int offsetSeconds = zone.standardTimeOffset(now());
-    return -offsetSeconds / 60;
+    static QDate askedFor;
+    static int bias = 0;
+    const QDateTime at = now();
+    if (at.date() != askedFor) {
+        bias = -zone.standardTimeOffset(at) / 60;
+        askedFor = at.date();
+    }
+    return bias;
 }
 
 qint64 tickMsecs()
