@@ -41,7 +41,6 @@ struct Queries {
     QString rowId;
     QString rowIdForWrite; // the row read again inside a write, held until it commits
     QString insert;
-    QString insertReturning; // the same, giving the row back as stored (table files)
     QString remove;
 };
 

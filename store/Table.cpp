@@ -115,8 +115,6 @@ void Table::Private::buildSql()
     names.removeFirst();
     q.insert = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                    .arg(q.from, names.join(QLatin1Char(',')), insertMarks.join(QLatin1Char(',')));
-    if (!conn->onServer())
-        q.insertReturning = q.insert + QLatin1String(" RETURNING ") + q.selectList;
     q.remove = QStringLiteral("DELETE FROM %1 WHERE rowid = ?").arg(q.from);
     sql = q;
     if (filter.isEmpty())

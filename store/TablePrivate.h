@@ -96,9 +96,9 @@ public:
     bool reloadRow(qint64 rowId, Row* out, bool stayInTransaction = false, bool forWrite = false);
     void setWindow(std::vector<Row> rows, bool more);
     // The write path (TableWrite.cpp).
-    qint64 writeInsert(Row* written);
+    qint64 writeInsert();
     bool writeUpdate();
-    void showWrittenRow(qint64 rowId, Row* written = nullptr);
+    void showWrittenRow(qint64 rowId);
     void moveOnFrom(const Row& gone);
     void postIfEditing();
     void notifyDataSet();

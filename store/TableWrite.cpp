@@ -72,22 +72,13 @@ void Table::Private::failChanged(const Row& row, const QString& what) const
 // key): the row alone, read back as stored. The write has committed (or
 // joined the caller's unit) by now, so a read-back that fails must not make
 // it look failed: the row as written stands in.
-void Table::Private::showWrittenRow(qint64 rowId, Row* written)
+void Table::Private::showWrittenRow(qint64 rowId)
 {
     Row row;
     bool found = false;
-    if (written && !written->packed.isEmpty()) {
-        // Given back by the write itself. No read dates this window: editing
-        // it reads the row once more.
-        row = std::move(*written);
-        found = true;
-        lastReadVersion = -3;
-        lastReadSerial = 0;
-    } else {
-        try {
-            found = reloadRow(rowId, &row, true); // a row the filter hides stays out of view
-        } catch (const StoreError&) {
-        }
+    try {
+        found = reloadRow(rowId, &row, true); // a row the filter hides stays out of view
+    } catch (const StoreError&) {
     }
     if (!found) {
         row = buffer;
@@ -161,24 +152,9 @@ void Table::edit()
     d->notifyState();
 }
 
-// On table files without a filter the row comes back as stored from the
-// INSERT itself (into *written), and needs no read after it.
-qint64 Table::Private::writeInsert(Row* written)
+qint64 Table::Private::writeInsert()
 {
-    qint64 rowId = 0;
-    if (!sql.insertReturning.isEmpty() && filter.isEmpty()) {
-        Statement stmt = conn->statement(sql.insertReturning);
-        for (int i = 0; i < buffer.values.size(); ++i)
-            stmt.bind(i + 1, buffer.values[i]);
-        if (!stmt.step())
-            fail(QStringLiteral("the new row was not written."));
-        *written = readRow(stmt);
-        rowId = written->rowId;
-        while (stmt.step()) {
-        }
-    } else {
-        rowId = conn->insertRow(sql.insert, buffer.values);
-    }
+    const qint64 rowId = conn->insertRow(sql.insert, buffer.values);
     conn->countLocalWrite();
     ++ownWrites;
     return rowId;
@@ -239,10 +215,9 @@ void Table::post()
     if (beforePost)
         beforePost(*this);
     if (d->state == TableState::Insert) {
-        Row written;
-        const qint64 rowId = d->writeInsert(&written);
+        const qint64 rowId = d->writeInsert();
         unit.commit();
-        d->showWrittenRow(rowId, &written);
+        d->showWrittenRow(rowId);
         d->eof = d->bof = false;
     } else {
         const bool keyChanged = d->writeUpdate();
