@@ -18,6 +18,8 @@ namespace store {
 
 namespace {
 constexpr int kMaxPage = 1024;
+// On a server each page is a round trip: larger pages, fewer of them.
+constexpr int kMaxServerPage = 4096;
 }
 
 // --- Private -----------------------------------------------------------------
@@ -613,7 +615,7 @@ void Table::next()
         return;
     }
     if (d->morePages) {
-        d->nextPageSize = qMin(kMaxPage, d->nextPageSize * 4);
+        d->nextPageSize = qMin(d->conn->onServer() ? kMaxServerPage : kMaxPage, d->nextPageSize * 4);
         auto rows = d->fetchAfter(d->page[size_t(d->pos)], d->nextPageSize);
         if (!rows.empty()) {
             const bool more = int(rows.size()) == d->nextPageSize;
