@@ -11,6 +11,7 @@
 #include "ui/ControlsPaused.h"
 
 #include <QList>
+#include <QSet>
 
 namespace shell {
 
@@ -55,19 +56,34 @@ bool ensureAllPairs(store::Table& database, store::Table& userPref, store::Table
     return true;
 }
 
-// Deletes the rows of target whose database or user no longer exists. Both
-// lookups are made for every row. Returns false when progress asked to stop.
+// Looks a key up unless it was found before in this pass. A database or user
+// deleted meanwhile keeps its rows until the next clean-up, which is
+// harmless; a key not found is looked up again every time, so that no row
+// is deleted on an old answer.
+bool present(store::Table& table, QSet<QString>& found, const QString& key)
+{
+    if (found.contains(key))
+        return true;
+    if (!table.findKey({key}))
+        return false;
+    found.insert(key);
+    return true;
+}
+
+// Deletes the rows of target whose database or user no longer exists.
+// Returns false when progress asked to stop.
 bool deleteOrphans(store::Table& target, store::Table& database, store::Table& userPref,
                    support::Progress* progress, const QString& what)
 {
     support::beginProgress(progress, what, target.recordCount());
     store::Field& db = target.fieldByName(catalogue::fDb);
     store::Field& who = target.fieldByName(catalogue::fWho);
+    QSet<QString> databases, users;
     qint64 done = 0;
     target.first();
     while (!target.eof()) {
-        const bool dbFound = database.findKey({db.asString()});
-        const bool userFound = userPref.findKey({who.asString()});
+        const bool dbFound = present(database, databases, db.asString());
+        const bool userFound = present(userPref, users, who.asString());
         if (!dbFound || !userFound)
             target.deleteRecord(); // the cursor moves to the following row
         else
