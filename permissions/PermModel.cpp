@@ -119,14 +119,28 @@ int setAllSystemFlags(store::Table& userPref, bool value)
     return setAllMatching(userPref, value, [](const QString& head) { return head.toUpper() == QLatin1String("SYS"); });
 }
 
+namespace {
+
+// The indexes of a table's boolean fields; a run of rows asks once.
+QVector<int> booleanFields(store::Table& table)
+{
+    QVector<int> fields;
+    for (int i = 0; i < table.fieldCount(); ++i)
+        if (isBoolean(table.field(i)))
+            fields << i;
+    return fields;
+}
+
+bool anyBlank(store::Table& table, const QVector<int>& fields)
+{
+    return std::any_of(fields.cbegin(), fields.cend(), [&](int i) { return table.field(i).isNull(); });
+}
+
+} // namespace
+
 bool hasBlankBoolean(store::Table& table)
 {
-    for (int i = 0; i < table.fieldCount(); ++i) {
-        store::Field& f = table.field(i);
-        if (isBoolean(f) && f.isNull())
-            return true;
-    }
-    return false;
+    return anyBlank(table, booleanFields(table));
 }
 
 int fillBlankBooleans(store::Table& table, bool value)
@@ -153,10 +167,12 @@ void installPermHooks(store::Table& perm)
     };
 }
 
-RowFix initializePermRow(store::Table& perm, const QString& db, const QString& who)
+namespace {
+
+RowFix initializeRow(store::Table& perm, const QString& db, const QString& who, const QVector<int>& booleans)
 {
     const bool found = perm.findKey({db, who});
-    if (found && !hasBlankBoolean(perm))
+    if (found && !anyBlank(perm, booleans))
         return RowFix::None;
     if (found) {
         perm.edit();
@@ -178,6 +194,13 @@ RowFix initializePermRow(store::Table& perm, const QString& db, const QString& w
     return found ? RowFix::Completed : RowFix::Created;
 }
 
+} // namespace
+
+RowFix initializePermRow(store::Table& perm, const QString& db, const QString& who)
+{
+    return initializeRow(perm, db, who, booleanFields(perm));
+}
+
 namespace {
 
 // initializePermRow for every database with one user, each pair reported to
@@ -186,8 +209,9 @@ bool initializeUserRows(store::Table& database, store::Table& perm, const QStrin
                         support::Progress* progress, qint64& done)
 {
     store::Field& db = database.fieldByName(catalogue::fDb);
+    const QVector<int> booleans = booleanFields(perm);
     for (database.first(); !database.eof(); database.next()) {
-        switch (initializePermRow(perm, db.asString(), who)) {
+        switch (initializeRow(perm, db.asString(), who, booleans)) {
         case RowFix::Created: ++counts.created; break;
         case RowFix::Completed: ++counts.completed; break;
         case RowFix::None: break;
