@@ -143,34 +143,48 @@ void SqliteStatement::readRow(Row& row) const
     const int n = sqlite3_column_count(h) - 1;
     // One pass reads each column's value through one call (each sqlite3_column_*
     // call costs as much again as reading the value: this is most of a walk's
-    // time); the second pass only copies. The values stay valid until the
-    // next step. Using a column's value object directly is safe here as a
-    // connection is only ever used from one thread (it is opened NOMUTEX).
-    QVarLengthArray<sqlite3_value*, 64> values(n);
+    // time) and keeps what it read; the second pass only copies. The values
+    // stay valid until the next step. Using a column's value object directly
+    // is safe here as a connection is only ever used from one thread (it is
+    // opened NOMUTEX).
+    struct Cell {
+        int type;
+        int bytes;
+        union {
+            qint64 integer;
+            double real;
+            const void* data;
+        };
+    };
+    QVarLengthArray<Cell, 64> cells(n);
     int payload = 0;
     for (int i = 0; i < n; ++i) {
-        sqlite3_value* v = values[i] = sqlite3_column_value(h, i + 1);
-        switch (sqlite3_value_type(v)) {
-        case SQLITE_INTEGER:
-        case SQLITE_FLOAT: payload += 8; break;
+        sqlite3_value* v = sqlite3_column_value(h, i + 1);
+        Cell& c = cells[i];
+        c.type = sqlite3_value_type(v);
+        c.bytes = 0;
+        switch (c.type) {
+        case SQLITE_INTEGER: c.integer = sqlite3_value_int64(v); payload += 8; break;
+        case SQLITE_FLOAT: c.real = sqlite3_value_double(v); payload += 8; break;
         case SQLITE_TEXT:
-            sqlite3_value_text(v); // settles the text's UTF-8 form before its size is read
-            payload += sqlite3_value_bytes(v);
+            c.data = sqlite3_value_text(v); // settles the text's UTF-8 form before its size is read
+            c.bytes = sqlite3_value_bytes(v);
             break;
-        case SQLITE_BLOB: payload += sqlite3_value_bytes(v); break;
+        case SQLITE_BLOB:
+            c.data = sqlite3_value_blob(v);
+            c.bytes = sqlite3_value_bytes(v);
+            break;
         default: break;
         }
-        payload += 1;
+        payload += 1 + c.bytes;
     }
     RowPacker pack(row, n, payload);
-    for (sqlite3_value* v : values) {
-        switch (sqlite3_value_type(v)) {
-        case SQLITE_INTEGER: pack.addInt(sqlite3_value_int64(v)); break;
-        case SQLITE_FLOAT: pack.addFloat(sqlite3_value_double(v)); break;
-        case SQLITE_TEXT:
-            pack.addText(reinterpret_cast<const char*>(sqlite3_value_text(v)), sqlite3_value_bytes(v));
-            break;
-        case SQLITE_BLOB: pack.addBlob(static_cast<const char*>(sqlite3_value_blob(v)), sqlite3_value_bytes(v)); break;
+    for (const Cell& c : cells) {
+        switch (c.type) {
+        case SQLITE_INTEGER: pack.addInt(c.integer); break;
+        case SQLITE_FLOAT: pack.addFloat(c.real); break;
+        case SQLITE_TEXT: pack.addText(static_cast<const char*>(c.data), c.bytes); break;
+        case SQLITE_BLOB: pack.addBlob(static_cast<const char*>(c.data), c.bytes); break;
         default: pack.addNull(); break;
         }
     }
