@@ -129,10 +129,8 @@ void TfrmReplace::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     // Only the first showing fills the list; a window restored from the task
     // bar keeps the chosen target.
-    if (m_shown)
+    if (!ui::firstShowing(this, m_shown))
         return;
-    m_shown = true;
-    ui::centreOnScreen(this);
     support::guarded([this] { FormShow(); });
     edWho->setFocus();
 }

@@ -109,10 +109,8 @@ void TfrmSettings::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
     // Only the first showing opens the dialog; a window restored from the
     // task bar keeps the supervisor's choices.
-    if (m_shown)
+    if (!ui::firstShowing(this, m_shown))
         return;
-    m_shown = true;
-    ui::centreOnScreen(this);
     support::guarded([this] { FormShow(); });
     btOK->setFocus();
 }

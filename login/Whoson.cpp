@@ -114,10 +114,8 @@ TfrmWhosOn::~TfrmWhosOn() = default;
 void TfrmWhosOn::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (m_shown)
+    if (!ui::firstShowing(this, m_shown))
         return;
-    m_shown = true;
-    ui::centreOnScreen(this);
     support::guarded([this] { FormShow(); });
 }
 

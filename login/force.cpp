@@ -204,10 +204,8 @@ void TfrmForce::buildWindow()
 void TfrmForce::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (m_shown)
+    if (!ui::firstShowing(this, m_shown))
         return;
-    m_shown = true;
-    ui::centreOnScreen(this);
     support::guarded([this] { FormShow(); });
 }
 

@@ -189,10 +189,8 @@ QLabel* TfrmBrowse::legendSquare(const QString& fieldLetter)
 void TfrmBrowse::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (m_shown)
+    if (!ui::firstShowing(this, m_shown))
         return;
-    m_shown = true;
-    ui::centreOnScreen(this);
     if (!support::guarded([this] { FormShow(); }))
         QMetaObject::invokeMethod(this, [this] { QDialog::reject(); }, Qt::QueuedConnection);
 }

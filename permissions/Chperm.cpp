@@ -241,10 +241,8 @@ QWidget* TfrmPerm::buildActionsPage()
 void TfrmPerm::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (m_shown)
+    if (!ui::firstShowing(this, m_shown))
         return;
-    m_shown = true;
-    ui::centreOnScreen(this);
     OKBtn->setFocus();
     if (!support::guarded([this] { FormShow(); })) {
         // Without its rows the dialog can show nothing true: it closes.

@@ -71,8 +71,8 @@ TfrmPermReport::TfrmPermReport(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(text("Permission Report"));
     nbook = new QTabWidget(this);
-    UserPage = buildUserPage();
-    WhoPage = buildWhoPage();
+    UserPage = buildPage("&User:", cbUser, "&Database:", cbDatabase, viewUser);
+    WhoPage = buildPage("D&atabase:", cbWhoDatabase, "Per&mission:", cbPermission, viewWho);
     nbook->addTab(UserPage, text("What can this user do"));
     nbook->addTab(WhoPage, text("Who can do this"));
 
@@ -118,43 +118,28 @@ TfrmPermReport::TfrmPermReport(QWidget* parent) : QDialog(parent)
 
 TfrmPermReport::~TfrmPermReport() = default;
 
-QWidget* TfrmPermReport::buildUserPage()
+// A page: two choices above the report they choose.
+QWidget* TfrmPermReport::buildPage(const char* firstLabel, QComboBox*& first, const char* secondLabel,
+                                   QComboBox*& second, QTextBrowser*& view)
 {
     auto* page = new QWidget(this);
-    cbUser = new QComboBox(page);
-    cbDatabase = new QComboBox(page);
-    viewUser = makeView(page);
+    first = new QComboBox(page);
+    second = new QComboBox(page);
+    view = makeView(page);
     auto* form = new QFormLayout;
-    form->addRow(text("&User:"), cbUser);
-    form->addRow(text("&Database:"), cbDatabase);
+    form->addRow(text(firstLabel), first);
+    form->addRow(text(secondLabel), second);
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(form);
-    layout->addWidget(viewUser, 1);
-    return page;
-}
-
-QWidget* TfrmPermReport::buildWhoPage()
-{
-    auto* page = new QWidget(this);
-    cbWhoDatabase = new QComboBox(page);
-    cbPermission = new QComboBox(page);
-    viewWho = makeView(page);
-    auto* form = new QFormLayout;
-    form->addRow(text("D&atabase:"), cbWhoDatabase);
-    form->addRow(text("Per&mission:"), cbPermission);
-    auto* layout = new QVBoxLayout(page);
-    layout->addLayout(form);
-    layout->addWidget(viewWho, 1);
+    layout->addWidget(view, 1);
     return page;
 }
 
 void TfrmPermReport::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (m_shown)
+    if (!ui::firstShowing(this, m_shown))
         return;
-    m_shown = true;
-    ui::centreOnScreen(this);
     support::guarded([this] { FormShow(); });
 }
 

@@ -63,8 +63,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QWidget* buildUserPage();
-    QWidget* buildWhoPage();
+    QWidget* buildPage(const char* firstLabel, QComboBox*& first, const char* secondLabel, QComboBox*& second,
+                       QTextBrowser*& view);
     // Print and save only while the page shown has a report.
     void updateButtons();
 

@@ -159,10 +159,8 @@ TfrmSysPerm::~TfrmSysPerm()
 void TfrmSysPerm::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (m_shown)
+    if (!ui::firstShowing(this, m_shown))
         return;
-    m_shown = true;
-    ui::centreOnScreen(this);
     lbPerm->setFocus();
     if (!support::guarded([this] { FormShow(); }))
         QMetaObject::invokeMethod(this, [this] { QDialog::reject(); }, Qt::QueuedConnection);

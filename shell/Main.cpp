@@ -220,10 +220,8 @@ void TfrmMain::FormCreate()
 void TfrmMain::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    if (m_shown)
+    if (!ui::firstShowing(this, m_shown))
         return;
-    m_shown = true;
-    ui::centreOnScreen(this);
     support::guarded([this] { FormShow(); });
 }
 

@@ -38,6 +38,15 @@ void centreOnScreen(QWidget* window)
     window->move(frame.topLeft());
 }
 
+bool firstShowing(QWidget* window, bool& shown)
+{
+    if (shown)
+        return false;
+    shown = true;
+    centreOnScreen(window);
+    return true;
+}
+
 void setTabChain(std::initializer_list<QWidget*> widgets)
 {
     QWidget* previous = nullptr;

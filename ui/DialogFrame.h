@@ -18,6 +18,10 @@ void fixDialogSize(QWidget* window, QSize size);
 // Moves the window to the middle of the screen it is on.
 void centreOnScreen(QWidget* window);
 
+// True on a window's first showing, which centres it; later showings (a
+// window restored from the task bar) keep where it is and what the user chose.
+bool firstShowing(QWidget* window, bool& shown);
+
 // Tab moves through the widgets in the order given.
 void setTabChain(std::initializer_list<QWidget*> widgets);
 
